@@ -1,0 +1,50 @@
+// The client library's public interface: plain functions on handles.
+//
+// Every function takes the address of the caller's handle variable; functions
+// that make an object store it there, functions that free one set it to null.
+// Every function returns an int result code (see ResultCode); texts that a
+// function hands out are copied without a terminator, so callers zero-fill
+// their buffers first.
+#ifndef RIZEZOVA_CLIENT_VMC_H
+#define RIZEZOVA_CLIENT_VMC_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Result codes of the VMC_ functions. 0 or a positive count means success.
+enum ResultCode {
+  RC_SUCCESS = 0,
+  RC_SUCCESS_WITH_INFO = 1,   // a server message or warning came with the reply
+  RC_OPEN_OK = 2,             // VMC_OpenConn success; VMC_GetDiag: message cut
+  RC_NO_DATA = 100,           // no next row, no next result, no error text
+  RC_END_OF_ROWS = 101,       // internal to the row reader
+  RC_PREPARED_ROWS = 19665,   // the prepared statement returns rows
+  RC_ERROR = -1,
+  RC_INVALID_HANDLE = -3,
+  RC_READ_FAILED = -4,
+  RC_NO_MEMORY = -5,
+  RC_SOCKET_FAILED = -8,
+  RC_LOGIN_FAILED = -9,
+  RC_NO_ROW_OR_NULL = -11,
+  RC_TRUNCATED = -12,
+  RC_NO_CONVERSION = -13,
+  RC_COLUMN_RANGE = -15,
+  RC_PIECE_OFFSET = -18,
+  RC_PARAM_POSITION = -51,
+  RC_PARAM_DIRECTION = -52,
+  RC_ARRAY_NAME_BOUND = -53,
+  RC_PARAM_SEQUENCE = -54,
+  RC_PARAM_TOO_FAR = -55,
+  RC_OUTPUT_UNBOUND = -56,
+  RC_ARRAY_CTYPE = -58,
+  RC_PARAMS_NO_VALUES = -59
+};
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,29 @@
+// The two keystream contexts of an encrypted link, one per direction.
+#ifndef RIZEZOVA_LINK_LINK_CIPHER_H
+#define RIZEZOVA_LINK_LINK_CIPHER_H
+
+#include <cstdint>
+
+#include "client/conn.h"
+#include "link/turing.h"
+
+// Each generated block serves this many bytes of traffic before the next.
+constexpr int kCipherBlockUses = 3400;
+
+struct LinkCipher {
+  TuringState state;
+  int position;                      // 0 to 3399
+  uint8_t block[kTuringBlockBytes];  // the current keystream block
+};
+
+// Makes and keys recv_cipher and send_cipher from the 32-byte link key (the
+// length argument is not used). False, with both left null, when the
+// contexts cannot be allocated.
+bool init_link_ciphers(Conn* conn, const uint8_t* key, int key_len);
+// Release both contexts and set them to null.
+void free_link_ciphers(Conn* conn);
+// XOR n bytes in place with the send / receive keystream.
+void cipher_send_bytes(Conn* conn, uint8_t* buf, int n);
+void cipher_recv_bytes(Conn* conn, uint8_t* buf, int n);
+
+#endif

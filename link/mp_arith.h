@@ -1,0 +1,41 @@
+// Small unsigned multi-precision arithmetic on 32-bit digits, least
+// significant digit first, for the modular exponentiation of the encrypted
+// login. Nothing is allocated; work arrays are cleared after use.
+#ifndef RIZEZOVA_LINK_MP_ARITH_H
+#define RIZEZOVA_LINK_MP_ARITH_H
+
+#include <cstdint>
+
+constexpr uint32_t kMpMaxDigits = 51;        // for mp_mod_exp and mp_mod_mult
+constexpr uint32_t kMpWorkDigits = 2 * kMpMaxDigits;
+
+// y = x^e mod m over nd digits; -1 when nd is 0, else 0. e must not be zero;
+// y must not share storage with x, e or m. m is normalised in place while the
+// call runs and holds its value again on return.
+int mp_mod_exp(uint32_t* y, const uint32_t* x, const uint32_t* e, uint32_t* m, uint32_t nd);
+// a = x * y mod m; a may be x or y.
+int mp_mod_mult(uint32_t* a, const uint32_t* x, const uint32_t* y, uint32_t* m, uint32_t nd);
+// w (2 * nd digits) = u * v.
+int mp_multiply(uint32_t* w, const uint32_t* u, const uint32_t* v, uint32_t nd);
+// r (vd digits) = u (ud digits) mod v (vd digits).
+int mp_modulo(uint32_t* r, const uint32_t* u, uint32_t ud, uint32_t* v, uint32_t vd);
+// q = u div v, r = u mod v (q and r of ud digits); -1 when v is zero.
+int mp_divide(uint32_t* q, uint32_t* r, const uint32_t* u, uint32_t ud, uint32_t* v, uint32_t vd);
+// w (n digits) -= q * v; answers the top digit less the final borrow.
+uint32_t mp_mult_sub(uint32_t top, uint32_t* w, const uint32_t* v, uint32_t q, uint32_t n);
+int qhat_too_big(uint32_t qhat, uint32_t rhat, uint32_t vnext, uint32_t unext);
+uint32_t mp_add(uint32_t* w, const uint32_t* u, const uint32_t* v, uint32_t nd);
+int mp_compare(const uint32_t* a, const uint32_t* b, uint32_t nd);
+uint32_t mp_shift_left(uint32_t* a, const uint32_t* b, uint32_t s, uint32_t nd);
+uint32_t mp_shift_right(uint32_t* a, const uint32_t* b, uint32_t s, uint32_t nd);
+void mp_copy(uint32_t* a, const uint32_t* b, uint32_t nd);
+void mp_set_zero(uint32_t* a, uint32_t nd);
+void mp_set_digit(uint32_t* a, uint32_t d, uint32_t nd);
+uint32_t mp_digits_used(const uint32_t* a, uint32_t nd);
+uint32_t mp_short_div(uint32_t* q, const uint32_t* u, uint32_t d, uint32_t nd);
+// Double digits are {low, high}.
+int sp_multiply(uint32_t p[2], uint32_t x, uint32_t y);
+uint32_t sp_divide(uint32_t* q, uint32_t* r, const uint32_t u[2], uint32_t d);
+int sp_mult_sub(uint32_t u[2], uint32_t qhat, uint32_t vhigh, uint32_t vlow);
+
+#endif

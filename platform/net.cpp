@@ -1,0 +1,100 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int fd_of(int64_t sock) { return static_cast<int>(sock); }
+
+bool set_int_option(int64_t sock, int level, int name, int value) {
+  return setsockopt(fd_of(sock), level, name, &value, sizeof value) == 0;
+}
+
+// One call never moves more than an int can count.
+size_t clamp_len(size_t n) { return n > INT_MAX ? INT_MAX : n; }
+
+}  // namespace
+
+uint32_t net_inet_addr(const char* text) {
+  in_addr addr{};
+  if (!text || inet_pton(AF_INET, text, &addr) != 1) return INADDR_NONE;
+  return addr.s_addr;
+}
+
+int64_t net_tcp_socket() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  if (fd == 0) {
+    // 0 means "no socket" in the connection record: move it off descriptor 0.
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    close(fd);
+    if (moved < 0) return 0;
+    fd = moved;
+  }
+  return fd;
+}
+
+void net_close(int64_t sock) {
+  if (sock > 0) close(fd_of(sock));
+}
+
+bool net_set_reuseaddr(int64_t sock) { return set_int_option(sock, SOL_SOCKET, SO_REUSEADDR, 1); }
+bool net_set_nodelay(int64_t sock) { return set_int_option(sock, IPPROTO_TCP, TCP_NODELAY, 1); }
+bool net_set_keepalive(int64_t sock) { return set_int_option(sock, SOL_SOCKET, SO_KEEPALIVE, 1); }
+
+bool net_set_recv_timeout_ms(int64_t sock, int32_t ms) {
+  timeval tv{};
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
+  return setsockopt(fd_of(sock), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool net_set_linger_zero(int64_t sock) {
+  linger lg{};
+  lg.l_onoff = 1;
+  lg.l_linger = 0;
+  return setsockopt(fd_of(sock), SOL_SOCKET, SO_LINGER, &lg, sizeof lg) == 0;
+}
+
+bool net_connect_ipv4(int64_t sock, uint32_t addr, uint16_t port) {
+  if (sock <= 0) return false;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = addr;
+  if (connect(fd_of(sock), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
+  if (errno != EINTR) return false;
+  // An interrupted connect goes on in the background: wait for its outcome.
+  pollfd pfd{fd_of(sock), POLLOUT, 0};
+  int rc;
+  do {
+    rc = poll(&pfd, 1, -1);
+  } while (rc < 0 && errno == EINTR);
+  int err = 0;
+  socklen_t len = sizeof err;
+  return rc == 1 && getsockopt(fd_of(sock), SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+}
+
+int net_send(int64_t sock, const void* data, size_t n) {
+  ssize_t rc;
+  do {
+    rc = send(fd_of(sock), data, clamp_len(n), MSG_NOSIGNAL);
+  } while (rc < 0 && errno == EINTR);
+  return rc < 0 ? -1 : static_cast<int>(rc);
+}
+
+int net_recv(int64_t sock, void* buf, size_t n) {
+  ssize_t rc;
+  do {
+    rc = recv(fd_of(sock), buf, clamp_len(n), 0);
+  } while (rc < 0 && errno == EINTR);
+  return rc < 0 ? -1 : static_cast<int>(rc);
+}

@@ -1,0 +1,35 @@
+// The few socket calls the wire link makes, over POSIX sockets. A socket is
+// held as a 64-bit value; 0 means none.
+#ifndef RIZEZOVA_PLATFORM_NET_H
+#define RIZEZOVA_PLATFORM_NET_H
+
+#include <cstddef>
+#include <cstdint>
+
+// The IPv4 address of a dotted-decimal text in network order; all bits set
+// when the text is not such an address. No name is looked up.
+uint32_t net_inet_addr(const char* text);
+
+// A new IPv4 stream socket, or 0 when none could be made.
+int64_t net_tcp_socket();
+void net_close(int64_t sock);
+
+// Option setters; each answers whether the platform took the option.
+bool net_set_reuseaddr(int64_t sock);
+bool net_set_nodelay(int64_t sock);
+bool net_set_keepalive(int64_t sock);
+bool net_set_recv_timeout_ms(int64_t sock, int32_t ms);
+// Closing the socket afterwards drops the connection at once with a reset.
+bool net_set_linger_zero(int64_t sock);
+
+// Connects to addr (network order) and port (host order).
+bool net_connect_ipv4(int64_t sock, uint32_t addr, uint16_t port);
+
+// One send call: the count sent, or -1. A peer that has gone away gives -1,
+// never a signal.
+int net_send(int64_t sock, const void* data, size_t n);
+// One receive call: the count received, 0 when the peer closed, -1 on an
+// error or the receive time-out.
+int net_recv(int64_t sock, void* buf, size_t n);
+
+#endif

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Configures and builds one tree: release (module, stand-in, examples,
+# benchmarks) or asan (everything under AddressSanitizer and UBSan, with tests).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind="${1:-release}"
+case "$kind" in
+  release) flags=(-DCMAKE_BUILD_TYPE=Release -DRZ_TESTS=OFF) ;;
+  asan) flags=(-DCMAKE_BUILD_TYPE=Debug -DRZ_SANITIZE=ON -DRZ_BENCH=OFF) ;;
+  *) echo "usage: $0 [release|asan]" >&2; exit 2 ;;
+esac
+if [ ! -f "build/$kind/build.ninja" ]; then
+  cmake -S . -B "build/$kind" -G Ninja "${flags[@]}" >/dev/null
+fi
+cmake --build "build/$kind"
