@@ -43,6 +43,32 @@ enum ResultCode {
   RC_PARAMS_NO_VALUES = -59
 };
 
+// A handle: the address of an object whose first 32 bits tell its type.
+typedef void* VMC_Handle;
+
+// ---- Handles, connections and reconnecting ----
+
+// ---- Error texts, diagnostics and handle-wide operations ----
+
+// ---- Connection attributes ----
+
+// ---- LOB objects ----
+
+// ---- Result accessors and result attributes ----
+
+// ---- Parameter sets and binding ----
+
+// ---- Array parameter binding ----
+
+// ---- Statement kinds ----
+
+// ---- Direct execution ----
+
+// ---- Prepared statements and batches ----
+
+// ---- Server cursors and stepping through results ----
+
+
 #ifdef __cplusplus
 }
 #endif
