@@ -54,9 +54,40 @@ typedef void* VMC_Handle;
 
 // ---- LOB objects ----
 
+// A new empty LOB object (handle type 5) in *lob.
+int VMC_CreateLob(VMC_Handle* lob);
+// Appends length bytes; length 0xFFFFFFFF marks the object complete instead.
+int VMC_PutLobData(VMC_Handle* lob, const void* data, uint32_t length);
+// Copies up to count bytes from the read position on; answers the bytes copied.
+int VMC_GetLobData(VMC_Handle* lob, void* buf, uint32_t count);
+// Moves the read position; answers it, or -1 when it lies outside the value.
+int VMC_SetLobReadPos(VMC_Handle* lob, uint32_t position);
+// Empties the object: every chunk and text released, the handle kept.
+int VMC_ResetLob(VMC_Handle* lob);
+// Frees the object and sets *lob to null.
+int VMC_FreeLob(VMC_Handle* lob);
+
 // ---- Result accessors and result attributes ----
 
 // ---- Parameter sets and binding ----
+
+// Parameter directions: 1 in, 2 out, 3 in-out, 6 return value. Input values
+// are copied at once; for the others the caller keeps value and length alive
+// until the execution has finished, since output values are written through them.
+
+// A new caller-owned parameter set (handle type 2) in *params.
+int VMC_AllocParams(VMC_Handle* params);
+// Connection: drops its current set (a caller-owned one is only detached).
+// Parameter set: releases its values; the set stays usable.
+int VMC_ClearParams(VMC_Handle* handle);
+// Attaches a caller-owned set to the connection for the next execution.
+int VMC_SetParams(VMC_Handle* conn, VMC_Handle* params);
+// Binds the next slot under a name; `reserved` is not read.
+int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int ctype, void* value,
+                        int buf_size, int* reserved, int* length);
+// Binds the slot at a 1-based position.
+int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, void* value,
+                  int buf_size, int* length);
 
 // ---- Array parameter binding ----
 
