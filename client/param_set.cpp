@@ -118,11 +118,29 @@ bool add_described_tables(ParamSet* set) {
 
 bool is_lob_ctype(int ctype) { return ctype >= 40 && ctype <= 44; }
 
+// The width at which a client type's value always goes out, whatever length
+// it was bound with; 0 for the types sent as their bound bytes.
+size_t full_width(int ctype) {
+  switch (ctype) {
+    case 4:
+      return 2;
+    case 5:
+    case 7:
+      return 4;
+    case 6:
+    case 8:
+    case 23:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
 // The set's own copies of an input value and its length. The value copy is
 // zero-filled, one byte longer than the value (a text copy ends in a zero) and
-// never shorter than the widest fixed-width value, so a value sent at its
-// type's full width is always read inside the copy. A LOB value is the
-// caller's handle itself.
+// never shorter than the widest fixed-width value. A fixed-width value is
+// copied at its type's full width, which is what goes out whatever length it
+// was bound with; a LOB value is the caller's handle itself.
 struct InputCopy {
   void* value;
   int32_t* length;
@@ -131,7 +149,8 @@ struct InputCopy {
 bool make_input_copy(int ctype, const void* value, const int* length, InputCopy* out) {
   const int32_t len = length ? *length : 0;
   const size_t bound = len > 0 ? static_cast<size_t>(len) : 0;
-  size_t copy_len = is_lob_ctype(ctype) ? sizeof(void*) : bound;
+  size_t copy_len = bound > 0 ? std::max(bound, full_width(ctype)) : 0;
+  if (is_lob_ctype(ctype)) copy_len = sizeof(void*);
   if (!value) copy_len = 0;
   out->value = alloc_zeroed(std::max<size_t>(bound, sizeof(uint64_t)) + 1);
   out->length = static_cast<int32_t*>(alloc_zeroed(sizeof(int32_t)));
