@@ -48,6 +48,24 @@ T read_fixed(const SlotValue& v) {
   return out;
 }
 
+// Wire type, the bound length and, when it is positive, the value at its
+// type's full width.
+template <typename T>
+int send_fixed(Conn* conn, uint16_t wire, const SlotValue& v) {
+  send_short(conn, wire);
+  send_int(conn, static_cast<uint32_t>(v.length));
+  if (v.length <= 0) return 0;
+  const T value = read_fixed<T>(v);
+  if constexpr (sizeof(T) == 2) {
+    send_short(conn, value);
+  } else if constexpr (sizeof(T) == 4) {
+    send_int(conn, value);
+  } else {
+    send_long(conn, value);
+  }
+  return 0;
+}
+
 // Writes the LOB's bytes piece by piece from its chunks (or joined for a large
 // binary LOB). -1 when a piece of a binary LOB failed to go out.
 int send_lob_bytes(Conn* conn, const LobObject* lob, bool binary) {
@@ -108,35 +126,20 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
       send_int(conn, 0);
       return 0;
     case 4:
-      send_short(conn, kWireInt16);
-      send_int(conn, static_cast<uint32_t>(v.length));
-      if (v.length > 0) send_short(conn, read_fixed<uint16_t>(v));
-      return 0;
-    case 5:  // the only fixed type whose length field is its width
-      send_short(conn, kWireInt32);
-      send_int(conn, v.length > 0 ? 4 : 0);
-      if (v.length > 0) send_int(conn, read_fixed<uint32_t>(v));
-      return 0;
+      return send_fixed<uint16_t>(conn, kWireInt16, v);
+    case 5: {  // the only fixed type whose length field is its width
+      SlotValue as_bound = v;
+      as_bound.length = v.length > 0 ? 4 : 0;
+      return send_fixed<uint32_t>(conn, kWireInt32, as_bound);
+    }
     case 6:
-      send_short(conn, kWireInt64);
-      send_int(conn, static_cast<uint32_t>(v.length));
-      if (v.length > 0) send_long(conn, read_fixed<uint64_t>(v));
-      return 0;
+      return send_fixed<uint64_t>(conn, kWireInt64, v);
     case 7:
-      send_short(conn, kWireFloat);
-      send_int(conn, static_cast<uint32_t>(v.length));
-      if (v.length > 0) send_int(conn, read_fixed<uint32_t>(v));
-      return 0;
+      return send_fixed<uint32_t>(conn, kWireFloat, v);
     case 8:
-      send_short(conn, kWireDouble);
-      send_int(conn, static_cast<uint32_t>(v.length));
-      if (v.length > 0) send_long(conn, read_fixed<uint64_t>(v));
-      return 0;
+      return send_fixed<uint64_t>(conn, kWireDouble, v);
     case 23:  // datetime as milliseconds
-      send_short(conn, kWireDatetime);
-      send_int(conn, static_cast<uint32_t>(v.length));
-      if (v.length > 0) send_long(conn, read_fixed<uint64_t>(v));
-      return 0;
+      return send_fixed<uint64_t>(conn, kWireDatetime, v);
     case 40:
     case 42:
       send_short(conn, kWireBinaryLob);
