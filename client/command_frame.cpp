@@ -141,18 +141,14 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
     case 23:  // datetime as milliseconds
       return send_fixed<uint64_t>(conn, kWireDatetime, v);
     case 40:
-    case 42:
-      send_short(conn, kWireBinaryLob);
-      return send_lob_value(conn, ctype, v);
     case 41:
-      send_short(conn, kWireCharLob);
-      return send_lob_value(conn, ctype, v);
+    case 42:
     case 43:
-      send_short(conn, kWireLob47);
+    case 44: {
+      const uint16_t wire = ctype == 41 ? kWireCharLob : ctype == 43 ? kWireLob47 : ctype == 44 ? kWireLob64 : kWireBinaryLob;
+      send_short(conn, wire);
       return send_lob_value(conn, ctype, v);
-    case 44:
-      send_short(conn, kWireLob64);
-      return send_lob_value(conn, ctype, v);
+    }
     default:
       break;
   }
