@@ -145,7 +145,10 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
     case 42:
     case 43:
     case 44: {
-      const uint16_t wire = ctype == 41 ? kWireCharLob : ctype == 43 ? kWireLob47 : ctype == 44 ? kWireLob64 : kWireBinaryLob;
+      const uint16_t wire = ctype == 41   ? kWireCharLob
+                            : ctype == 43 ? kWireLob47
+                            : ctype == 44 ? kWireLob64
+                                          : kWireBinaryLob;
       send_short(conn, wire);
       return send_lob_value(conn, ctype, v);
     }
