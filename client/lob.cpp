@@ -60,7 +60,9 @@ int lob_append(LobObject* lob, const uint8_t* data, uint64_t n) {
   return RC_SUCCESS;
 }
 
-void lob_clear(LobObject* lob) {
+namespace {
+
+void drop_chunks(LobObject* lob) {
   LobChunk* chunk = lob->first_chunk;
   while (chunk) {
     LobChunk* next = chunk->chunk_next;
@@ -68,6 +70,24 @@ void lob_clear(LobObject* lob) {
     std::free(chunk);
     chunk = next;
   }
+  lob->first_chunk = nullptr;
+  lob->last_chunk = nullptr;
+  lob->chunk_count = 0;
+  lob->lob_size = 0;
+  lob->read_pos = 0;
+}
+
+}  // namespace
+
+int lob_set_content(LobObject* lob, const uint8_t* data, uint64_t n) {
+  drop_chunks(lob);
+  if (n > static_cast<uint64_t>(kLobMaxSize)) return RC_ERROR;
+  if (!add_chunk(lob)) return RC_NO_MEMORY;
+  return lob_append(lob, data, n);
+}
+
+void lob_clear(LobObject* lob) {
+  drop_chunks(lob);
   std::free(lob->descriptor);
   std::free(lob->error_text);
   const uint32_t type = lob->handle_type;

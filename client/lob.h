@@ -42,6 +42,11 @@ struct LobObject {
 // the value would grow beyond kLobMaxSize (nothing is appended).
 int lob_append(LobObject* lob, const uint8_t* data, uint64_t n);
 
+// Replaces the value with n bytes: the old chunks go, chunk 0 is made (also for
+// no bytes) and the bytes appended; the read position returns to 0. 0; -5 / -1
+// as lob_append.
+int lob_set_content(LobObject* lob, const uint8_t* data, uint64_t n);
+
 // Releases the chunks, the descriptor and the error text; every field but the
 // handle type becomes zero.
 void lob_clear(LobObject* lob);

@@ -117,6 +117,24 @@ TEST_F(LobObjects, ResetEmptiesAndKeepsTheHandle) {
   EXPECT_EQ(lob()->chunk_count, 1u);
 }
 
+TEST_F(LobObjects, SettingTheContentReplacesTheChunks) {
+  put_pattern(kMiB + 7);
+  ASSERT_EQ(VMC_SetLobReadPos(&handle_, 10), 10);
+  ASSERT_EQ(lob_set_content(lob(), reinterpret_cast<const uint8_t*>("abcde"), 5), 0);
+  EXPECT_EQ(lob()->chunk_count, 1u);
+  EXPECT_EQ(lob()->lob_size, 5);
+  EXPECT_EQ(lob()->read_pos, 0);
+
+  // No bytes still leave chunk 0, which the next bytes fill.
+  ASSERT_EQ(lob_set_content(lob(), nullptr, 0), 0);
+  EXPECT_EQ(lob()->chunk_count, 1u);
+  ASSERT_EQ(VMC_PutLobData(&handle_, "xyz", 3), 0);
+  EXPECT_EQ(lob()->chunk_count, 1u);
+  char buf[4] = {};
+  EXPECT_EQ(VMC_GetLobData(&handle_, buf, 4), 3);
+  EXPECT_STREQ(buf, "xyz");
+}
+
 TEST(LobHandles, NullAndForeignHandles) {
   VMC_Handle none = nullptr;
   EXPECT_EQ(VMC_ResetLob(&none), 0);
