@@ -31,7 +31,7 @@ constexpr const char* kIpsLoginFailure = "[EC014]IPS LOGIN database Failure,IP i
 
 // Raised before every seeding of the address pick, so that two opens within
 // the same second still start from different addresses.
-int g_ips_seed_counter = 0;
+uint32_t g_ips_seed_counter = 0;
 
 // A new record in the caller's variable with the defaults that the
 // connection string may override; null (and the variable null) when memory
@@ -130,7 +130,7 @@ extern "C" int VMC_OpenConnIps(const char* conn_str, int attempt, IpsList** ips_
       list = copy_ips_list(conn->ips);
       if (!list) return RC_ERROR;
       ++g_ips_seed_counter;
-      crt_srand(static_cast<uint32_t>(std::time(nullptr)) + static_cast<uint32_t>(g_ips_seed_counter));
+      crt_srand(static_cast<uint32_t>(std::time(nullptr)) + g_ips_seed_counter);
       index = crt_rand() % list->ips_count;
       *ips_var = list;
       list_made_here = true;
