@@ -1,6 +1,7 @@
 #include "link/link_cipher.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -36,6 +37,13 @@ void cipher_xor(LinkCipher* c, uint8_t* buf, int n) {
   c->position = pos;
 }
 
+void release_cipher(LinkCipher* c) {
+  if (c == nullptr) return;
+  // The keyed state would let anyone who reads freed memory decipher the link.
+  explicit_bzero(c, sizeof *c);
+  std::free(c);
+}
+
 }  // namespace
 
 bool init_link_ciphers(Conn* conn, const uint8_t* key, int key_len) {
@@ -59,8 +67,8 @@ bool init_link_ciphers(Conn* conn, const uint8_t* key, int key_len) {
 }
 
 void free_link_ciphers(Conn* conn) {
-  std::free(conn->recv_cipher);
-  std::free(conn->send_cipher);
+  release_cipher(conn->recv_cipher);
+  release_cipher(conn->send_cipher);
   conn->recv_cipher = nullptr;
   conn->send_cipher = nullptr;
 }
