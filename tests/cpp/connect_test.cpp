@@ -64,6 +64,16 @@ void accept_logins(ScriptedPeer::Listener& l, int count, std::string* last_login
   }
 }
 
+// A peer that refuses the next login with a text and waits until the client
+// goes away.
+void refuse_next_login(ScriptedPeer::Listener& l, const std::string& why) {
+  auto c = l.accept();
+  if (!c) return;
+  standin::LoginRequest req;
+  if (c->read_login(&req)) standin::refuse_login(c->link(), 'E', why);
+  c->read_until_quiet(200);
+}
+
 }  // namespace
 
 TEST(OpenConn, LogsInAndCloses) {
@@ -117,13 +127,7 @@ TEST(OpenConn, FailedOpensLeaveARecordWithItsText) {
 }
 
 TEST(OpenConn, RefusedLoginGivesEC012) {
-  ScriptedPeer peer([](ScriptedPeer::Listener& l) {
-    auto c = l.accept();
-    if (!c) return;
-    standin::LoginRequest req;
-    if (c->read_login(&req)) standin::refuse_login(c->link(), 'E', "no such user");
-    c->read_until_quiet(200);
-  });
+  ScriptedPeer peer([](ScriptedPeer::Listener& l) { refuse_next_login(l, "no such user"); });
   VMC_Handle h = nullptr;
   EXPECT_EQ(VMC_OpenConn(conn_string("127.0.0.1", peer.port()).c_str(), &h), -9);
   ASSERT_NE(h, nullptr);
@@ -154,11 +158,7 @@ TEST(Reconnect, LogsInAgainWithTheLevelTheLastLoginLeft) {
   ScriptedPeer peer([&](ScriptedPeer::Listener& l) {
     accept_logins(l, 1);
     accept_logins(l, 1, &second_login);
-    auto c = l.accept();
-    if (!c) return;
-    standin::LoginRequest req;
-    if (c->read_login(&req)) standin::refuse_login(c->link(), 'E', "go away");
-    c->read_until_quiet(200);
+    refuse_next_login(l, "go away");
   });
   VMC_Handle h = nullptr;
   ASSERT_EQ(VMC_OpenConn(conn_string("127.0.0.1", peer.port()).c_str(), &h), 2);
@@ -281,15 +281,7 @@ TEST(OpenConnIps, RefusesWhatItCannotWalk) {
 }
 
 TEST(OpenConnIps, LoginRefusedOnTheChosenAddress) {
-  ScriptedPeer peer(
-      [](ScriptedPeer::Listener& l) {
-        auto c = l.accept();
-        if (!c) return;
-        standin::LoginRequest req;
-        if (c->read_login(&req)) standin::refuse_login(c->link(), 'E', "locked");
-        c->read_until_quiet(200);
-      },
-      "127.0.0.3");
+  ScriptedPeer peer([](ScriptedPeer::Listener& l) { refuse_next_login(l, "locked"); }, "127.0.0.3");
   IpsList* list = nullptr;
   VMC_Handle h = nullptr;
   EXPECT_EQ(VMC_OpenConnIps(ips_string("127.0.0.3", peer.port()).c_str(), 0, &list, &h), -9);
