@@ -7,6 +7,7 @@
 #include "client/conn.h"
 #include "client/conn_string.h"
 #include "client/handle.h"
+#include "client/param_set.h"
 #include "client/vmc.h"
 #include "link/link_cipher.h"
 #include "link/login.h"
@@ -186,6 +187,11 @@ extern "C" int VMC_CloseConn(VMC_Handle* conn_var) {
   conn_set_error(conn, nullptr);
   free_ips_list(conn->ips);
   conn->ips = nullptr;
+  // The connection owns its current parameter set unless the caller does.
+  if (conn->params && conn->params->mode != static_cast<uint32_t>(ParamSetMode::CallerOwned)) {
+    release_param_set(conn->params);
+  }
+  conn->params = nullptr;
 
   std::free(conn);
   *conn_var = nullptr;

@@ -7,6 +7,7 @@
 #include "client/bounded_copy.h"
 #include "client/conn.h"
 #include "client/handle.h"
+#include "client/lob.h"
 
 namespace {
 
@@ -80,6 +81,8 @@ const char* handle_error_text(VMC_Handle* handle, bool with_smart_result) {
   switch (static_cast<HandleType>(handle_type_of(handle))) {
     case HandleType::Conn:
       return static_cast<Conn*>(*handle)->error_text;
+    case HandleType::LobObject:
+      return static_cast<LobObject*>(*handle)->error_text;
     default:
       return nullptr;
   }
@@ -91,10 +94,19 @@ int get_conn_error(VMC_Handle* handle, char* buf, int* len) {
   return RC_SUCCESS;
 }
 
+int get_lob_error(VMC_Handle* handle, char* buf, int* len) {
+  if (handle_type_of(handle) == static_cast<uint32_t>(HandleType::LobObject)) {
+    copy_error_out(static_cast<LobObject*>(*handle)->error_text, buf, len);
+  }
+  return RC_SUCCESS;
+}
+
 extern "C" int VMC_GetError(VMC_Handle* handle, char* buf, int* len) {
   switch (static_cast<HandleType>(handle_type_of(handle))) {
     case HandleType::Conn:
       return get_conn_error(handle, buf, len);
+    case HandleType::LobObject:
+      return get_lob_error(handle, buf, len);
     default:
       return RC_SUCCESS;
   }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/lob.h"
+#include "client/param_set.h"
 #include "client/vmc.h"
 
 extern "C" void VMC_FreeHandle(VMC_Handle* handle) {
@@ -11,14 +13,35 @@ extern "C" void VMC_FreeHandle(VMC_Handle* handle) {
     case HandleType::Conn:
       VMC_CloseConn(handle);
       break;
+    case HandleType::ParamSet: {
+      // Only a caller's own set is the caller's to free; a connection's
+      // transient set belongs to the connection.
+      ParamSet* set = static_cast<ParamSet*>(*handle);
+      if (set->mode == static_cast<uint32_t>(ParamSetMode::CallerOwned)) {
+        release_param_set(set);
+        *handle = nullptr;
+      }
+      break;
+    }
+    case HandleType::LobObject:
+      VMC_FreeLob(handle);
+      break;
     default:
       break;
   }
 }
 
 extern "C" int VMC_ResetHandle(VMC_Handle* handle) {
-  (void)handle;
-  return RC_SUCCESS;
+  switch (static_cast<HandleType>(handle_type_of(handle))) {
+    case HandleType::Conn:
+    case HandleType::ParamSet:
+      return VMC_ClearParams(handle);
+    case HandleType::LobObject:
+      VMC_ResetLob(handle);
+      return RC_SUCCESS;
+    default:
+      return RC_SUCCESS;
+  }
 }
 
 extern "C" void VMC_FreeBuffer(void** buf) {

@@ -135,6 +135,22 @@ TEST_F(LobObjects, SettingTheContentReplacesTheChunks) {
   EXPECT_STREQ(buf, "xyz");
 }
 
+TEST_F(LobObjects, HandleWideCallsServeLobs) {
+  put_pattern(10);
+  ASSERT_EQ(VMC_SetLobReadPos(&handle_, 11), RC_ERROR);
+  char buf[80] = {};
+  int len = 0;
+  EXPECT_EQ(VMC_GetErrorLength(&handle_), 61);
+  EXPECT_EQ(VMC_GetError(&handle_, buf, &len), 0);
+  EXPECT_EQ(len, 61);
+  EXPECT_STREQ(buf, "[EC097]Error the ReadPos set larger than max_length :11 > :10");
+  EXPECT_EQ(VMC_ResetHandle(&handle_), 0);
+  EXPECT_EQ(lob()->lob_size, 0);
+  EXPECT_EQ(VMC_GetErrorLength(&handle_), 0);
+  VMC_FreeHandle(&handle_);
+  EXPECT_EQ(handle_, nullptr);
+}
+
 TEST(LobHandles, NullAndForeignHandles) {
   VMC_Handle none = nullptr;
   EXPECT_EQ(VMC_ResetLob(&none), 0);

@@ -243,4 +243,30 @@ TEST_F(ParamBinding, DescribedSetBindsByNameIgnoringCase) {
   release_param_set(static_cast<ParamSet*>(own));
 }
 
+TEST(ParamOwnership, HandleCallsAndClosingReleaseWhatTheyOwn) {
+  VMC_Handle own = nullptr;
+  ASSERT_EQ(VMC_AllocParams(&own), 0);
+  ASSERT_EQ(bind_int(&own, 2), 0);
+  ASSERT_EQ(VMC_ResetHandle(&own), 0);
+  EXPECT_EQ(static_cast<ParamSet*>(own)->count, 0);
+  ASSERT_EQ(bind_int(&own, 1), 0);
+
+  // A connection whose open failed still owns what was bound on it.
+  VMC_Handle conn = nullptr;
+  ASSERT_EQ(VMC_OpenConn("IP=127.0.0.1;PORT=1", &conn), RC_SOCKET_FAILED);
+  ASSERT_EQ(bind_int(&conn, 3), 0);
+  VMC_Handle transient = static_cast<Conn*>(conn)->params;
+  VMC_FreeHandle(&transient);  // not the caller's to free
+  EXPECT_NE(transient, nullptr);
+  ASSERT_EQ(VMC_CloseConn(&conn), 0);
+
+  // Closing a connection leaves an attached caller-owned set to its owner.
+  ASSERT_EQ(VMC_OpenConn("IP=127.0.0.1;PORT=1", &conn), RC_SOCKET_FAILED);
+  ASSERT_EQ(VMC_SetParams(&conn, &own), 0);
+  ASSERT_EQ(VMC_CloseConn(&conn), 0);
+  EXPECT_EQ(static_cast<ParamSet*>(own)->count, 1);
+  VMC_FreeHandle(&own);
+  EXPECT_EQ(own, nullptr);
+}
+
 }  // namespace
