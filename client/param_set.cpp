@@ -284,6 +284,7 @@ int bind_param_by_name(ParamSet* set, const char* name, int direction, int ctype
 
 int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, void* value,
                       int buf_size, int* length) {
+  if (position < 1) return RC_PARAM_SEQUENCE;
   if (set->count == 0 && !lay_out_single_row(set, false)) return RC_NO_MEMORY;
   const bool grows = position > set->count && position > set->capacity;
   if (grows && position > set->capacity + kParamSlotStep) return RC_PARAM_TOO_FAR;

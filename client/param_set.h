@@ -59,7 +59,7 @@ void param_bind_fail(Conn* conn, ParamSet* set, const char* text);
 int bind_param_by_name(ParamSet* set, const char* name, int direction, int ctype, void* value,
                        int buf_size, int* unused, int* length);
 // bind_param_by_pos: -55 when the position lies too far beyond the tables, -8
-// for a direction other than 1, 2, 3 or 6.
+// for a direction other than 1, 2, 3 or 6, -54 for a position below 1.
 int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, void* value,
                       int buf_size, int* length);
 
