@@ -1,0 +1,146 @@
+// Reading one row of an 'A' item from the link into the result's pool.
+#include <cstdlib>
+#include <cstring>
+
+#include "client/conn.h"
+#include "client/mem_pool.h"
+#include "client/result_set.h"
+#include "client/row_store.h"
+#include "client/type_codes.h"
+#include "link/wire_io.h"
+
+namespace {
+
+// Joins a text that came between rows onto the result's error text.
+int join_text(Conn* conn, ResultSet* result) {
+  char* text = nullptr;
+  const int rc = recv_str(conn, &text);
+  if (rc != 0) return rc;
+  if (!result->error_text) {
+    result->error_text = text;
+    return 0;
+  }
+  const size_t old_len = std::strlen(result->error_text);
+  const size_t add_len = std::strlen(text);
+  auto* joined = static_cast<char*>(std::realloc(result->error_text, old_len + add_len + 1));
+  if (!joined) {
+    std::free(text);
+    return -5;
+  }
+  std::memcpy(joined + old_len, text, add_len + 1);
+  result->error_text = joined;
+  std::free(text);
+  return 0;
+}
+
+// The row id of a '*' row into the header, cut to the 20 bytes it holds.
+bool recv_star_row_id(Conn* conn, uint8_t* row) {
+  uint32_t n = 0;
+  if (!recv_int(conn, &n)) return false;
+  const uint32_t keep = n < RowLayout::kRowIdSize ? n : RowLayout::kRowIdSize;
+  if (!recv_bytes(conn, row + RowLayout::kRowIdOffset, keep)) return false;
+  uint8_t scratch[256];
+  for (uint32_t left = n - keep; left > 0;) {
+    const uint32_t step = left < sizeof scratch ? left : static_cast<uint32_t>(sizeof scratch);
+    if (!recv_bytes(conn, scratch, step)) return false;
+    left -= step;
+  }
+  return true;
+}
+
+int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len) {
+  const FieldDesc* fields = result->fields;
+  switch (fields[k].server_type) {
+    case ST_BOOLEAN:
+    case ST_INT8: {
+      uint8_t v;
+      if (!recv_char(conn, &v)) return -4;
+      row_set_i8(row, fields, k, static_cast<int8_t>(v));
+      return 0;
+    }
+    case ST_INT16: {
+      uint16_t v;
+      if (!recv_short(conn, &v)) return -4;
+      row_set_i16(row, fields, k, static_cast<int16_t>(v));
+      return 0;
+    }
+    case ST_INT32:
+    case ST_DATE:
+    case ST_TIME:
+    case ST_IV_YEAR:
+    case ST_IV_YEAR_MONTH:
+    case ST_IV_MONTH:
+    case ST_IV_DAY:
+    case ST_IV_DAY_HOUR:
+    case ST_IV_HOUR:
+    case ST_IV_DAY_MINUTE:
+    case ST_IV_HOUR_MINUTE:
+    case ST_IV_MINUTE: {
+      uint32_t v;
+      if (!recv_int(conn, &v)) return -4;
+      row_set_i32(row, fields, k, static_cast<int32_t>(v));
+      return 0;
+    }
+    case ST_INT64:
+    case ST_DATETIME:
+    case ST_IV_DAY_SECOND:
+    case ST_IV_HOUR_SECOND:
+    case ST_IV_MINUTE_SECOND:
+    case ST_IV_SECOND: {
+      uint64_t v;
+      if (!recv_long(conn, &v)) return -4;
+      row_set_i64(row, fields, k, static_cast<int64_t>(v));
+      return 0;
+    }
+    case ST_FLOAT: {
+      float v;
+      if (!recv_float(conn, &v)) return -4;
+      row_set_f32(row, fields, k, v);
+      return 0;
+    }
+    case ST_DOUBLE: {
+      double v;
+      if (!recv_double(conn, &v)) return -4;
+      row_set_f64(row, fields, k, v);
+      return 0;
+    }
+    default: {
+      auto* bytes = static_cast<uint8_t*>(mem_pool_alloc(result->pool, len));
+      if (!bytes) return -5;
+      if (!recv_bytes(conn, bytes, len)) return -4;
+      row_set_indirect(row, k);
+      row_set_ptr(row, fields, k, bytes, len);
+      return 0;
+    }
+  }
+}
+
+}  // namespace
+
+int recv_row(Conn* conn, ResultSet* result, uint8_t** out) {
+  *out = nullptr;
+  uint8_t letter = 0;
+  for (;;) {
+    if (!recv_char(conn, &letter)) return -4;
+    if (letter == 'R' || letter == '*') break;
+    if (letter == 'E' || letter == 'F' || letter == 'M' || letter == 'W') {
+      const int rc = join_text(conn, result);
+      if (rc != 0) return rc;
+      continue;
+    }
+    conn->pushback_letter = letter;
+    return 101;
+  }
+  uint8_t* row = new_row(result->pool, result->row_size, result->field_count);
+  if (!row) return -5;
+  if (letter == '*' && !recv_star_row_id(conn, row)) return -4;
+  for (int k = 0; k < result->field_count; ++k) {
+    uint32_t len = 0;
+    if (!recv_int(conn, &len)) return -4;
+    if (static_cast<int32_t>(len) < 1) continue;  // NULL: the bit is already set
+    const int rc = recv_value(conn, result, row, k, len);
+    if (rc != 0) return rc;
+  }
+  *out = row;
+  return 0;
+}
