@@ -36,10 +36,19 @@ void days_to_date(int32_t days, DateParts* out) {
 }
 
 void ms_to_datetime(int64_t ms, DateTimeParts* out) {
-  const int64_t s = floor_div(ms, 1000);
-  out->millisecond = static_cast<int32_t>(ms - s * 1000);
-  const int64_t days = floor_div(s, 86400);
-  const int64_t second_of_day = s - days * 86400;
+  // Floor division by remainders, which cannot overflow at the ends of the range.
+  int64_t s = ms / 1000;
+  int64_t milli = ms % 1000;
+  if (milli < 0) {
+    milli += 1000;
+    --s;
+  }
+  int64_t days = s / 86400;
+  int64_t second_of_day = s % 86400;
+  if (second_of_day < 0) {
+    second_of_day += 86400;
+    --days;
+  }
   DateParts date;
   civil_from_days(days, &date);
   out->year = date.year;
@@ -48,6 +57,7 @@ void ms_to_datetime(int64_t ms, DateTimeParts* out) {
   out->hour = static_cast<int32_t>(second_of_day / 3600);
   out->minute = static_cast<int32_t>(second_of_day % 3600 / 60);
   out->second = static_cast<int32_t>(second_of_day % 60);
+  out->millisecond = static_cast<int32_t>(milli);
 }
 
 void ms_to_time(int32_t ms, TimeParts* out) {
