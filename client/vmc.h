@@ -91,6 +91,21 @@ int VMC_SetAttr(VMC_Handle* handle, int id, void* value, int length);
 
 // ---- Statement kinds ----
 
+// Statement kinds by the first word of a SQL text; also the kind of a result.
+enum SqlKind {
+  SQL_KIND_INSERT = 1,  // INSERT, MERGE, REPLACE
+  SQL_KIND_UPDATE = 2,
+  SQL_KIND_DELETE = 3,
+  SQL_KIND_SELECT = 4,
+  SQL_KIND_CREATE = 5,
+  SQL_KIND_ALTER = 6,
+  SQL_KIND_OTHER = 9,
+  SQL_KIND_EXEC = 10
+};
+
+// Classifies a NUL-terminated SQL text without talking to the server.
+int VMC_GetSqlKind(const char* sql);
+
 // ---- Direct execution ----
 
 // ---- Prepared statements and batches ----

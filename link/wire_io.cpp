@@ -1,0 +1,208 @@
+#include "link/wire_io.h"
+
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+
+#include "link/link_cipher.h"
+#include "platform/net.h"
+
+uint8_t host_is_little_endian = std::endian::native == std::endian::little ? 1 : 0;
+
+namespace {
+
+// A write above this size skips the send queue.
+constexpr uint32_t kLargeWrite = 2048;
+// Empty receives in a row before a plain link counts as gone.
+constexpr int kRecvTries = 3;
+
+// Keystream applies to what we read whenever the link is encrypted; what we
+// write passes through it only once the login has keyed the ciphers.
+bool reads_enciphered(const Conn* conn) { return conn->use_ssl != 0; }
+bool writes_enciphered(const Conn* conn) { return conn->use_ssl == 1 && conn->recv_cipher != nullptr; }
+
+template <size_t N>
+void to_wire_order(uint8_t (&bytes)[N]) {
+  if (host_is_little_endian) {
+    for (size_t i = 0; i < N / 2; ++i) {
+      uint8_t t = bytes[i];
+      bytes[i] = bytes[N - 1 - i];
+      bytes[N - 1 - i] = t;
+    }
+  }
+}
+
+template <typename T>
+int recv_value(Conn* conn, T* out) {
+  uint8_t bytes[sizeof(T)];
+  if (!recv_bytes(conn, bytes, sizeof bytes)) return 0;
+  to_wire_order(bytes);  // the reversal is its own inverse
+  std::memcpy(out, bytes, sizeof bytes);
+  return 1;
+}
+
+template <typename T>
+int send_value(Conn* conn, T value) {
+  uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof bytes);
+  to_wire_order(bytes);
+  return send_bytes(conn, bytes, sizeof bytes);
+}
+
+template <typename T>
+uint32_t put_value(uint8_t* buf, uint32_t* pos, T value) {
+  uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof bytes);
+  to_wire_order(bytes);
+  return buf_put_bytes(buf, pos, bytes, sizeof bytes);
+}
+
+// Sends the whole queue in one call and empties it whatever the call gave.
+int send_queue(Conn* conn) {
+  int rc = net_send(conn->sock, conn->send_buf, static_cast<size_t>(conn->send_fill));
+  conn->send_fill = 0;
+  return rc;
+}
+
+// Queues n bytes at the end of the send queue, enciphering them in place.
+void queue_bytes(Conn* conn, const void* data, uint32_t n) {
+  uint8_t* at = conn->send_buf + conn->send_fill;
+  std::memcpy(at, data, n);
+  if (writes_enciphered(conn)) cipher_send_bytes(conn, at, static_cast<int>(n));
+  conn->send_fill += static_cast<int32_t>(n);
+}
+
+}  // namespace
+
+int recv_buffered(Conn* conn, uint8_t* dst, int n) {
+  int left = conn->recv_fill - conn->recv_pos;
+  if (left > n) {
+    std::memcpy(dst, conn->recv_buf + conn->recv_pos, static_cast<size_t>(n));
+    conn->recv_pos += n;
+    return n;
+  }
+  if (conn->recv_fill != 0) {
+    std::memcpy(dst, conn->recv_buf + conn->recv_pos, static_cast<size_t>(left));
+    conn->recv_fill = 0;
+    conn->recv_pos = 0;
+    return left;
+  }
+  int r = -1;
+  for (int attempt = 0; attempt < kRecvTries && r <= 0; ++attempt) {
+    r = net_recv(conn->sock, conn->recv_buf, sizeof conn->recv_buf);
+  }
+  if (r <= 0) return -1;
+  if (r > n) {
+    conn->recv_fill = r;
+    std::memcpy(dst, conn->recv_buf, static_cast<size_t>(n));
+    conn->recv_pos = n;
+    return n;
+  }
+  std::memcpy(dst, conn->recv_buf, static_cast<size_t>(r));
+  conn->recv_fill = 0;
+  conn->recv_pos = 0;
+  return r;
+}
+
+bool recv_bytes(Conn* conn, uint8_t* buf, uint32_t n) {
+  if (n == 0) return true;
+  uint32_t done = 0;
+  if (conn->pushback_letter != 0) {
+    // A given-back letter was deciphered when it first arrived.
+    buf[0] = conn->pushback_letter;
+    conn->pushback_letter = 0;
+    done = 1;
+  }
+  const uint32_t from_link = done;
+  const bool enciphered = reads_enciphered(conn);
+  while (done < n) {
+    uint32_t want = n - done;
+    int got;
+    if (enciphered) {
+      // An encrypted link never reads ahead: the keystream position must
+      // match exactly the bytes handed out.
+      got = net_recv(conn->sock, buf + done, want);
+    } else {
+      got = recv_buffered(conn, buf + done, want > 0x7fffffffu ? 0x7fffffff : static_cast<int>(want));
+    }
+    if (got <= 0) return false;
+    done += static_cast<uint32_t>(got);
+  }
+  if (enciphered) cipher_recv_bytes(conn, buf + from_link, static_cast<int>(n - from_link));
+  return true;
+}
+
+int recv_char(Conn* conn, uint8_t* out) { return recv_value(conn, out); }
+int recv_short(Conn* conn, uint16_t* out) { return recv_value(conn, out); }
+int recv_int(Conn* conn, uint32_t* out) { return recv_value(conn, out); }
+int recv_long(Conn* conn, uint64_t* out) { return recv_value(conn, out); }
+int recv_float(Conn* conn, float* out) { return recv_value(conn, out); }
+int recv_double(Conn* conn, double* out) { return recv_value(conn, out); }
+
+int recv_str(Conn* conn, char** out) {
+  *out = nullptr;
+  uint32_t len;
+  if (!recv_int(conn, &len)) return RC_READ_FAILED;
+  // Sizes are counted in signed 32 bits: a length whose terminator would not
+  // fit is refused as unallocatable.
+  if (len >= 0x7fffffffu) return RC_NO_MEMORY;
+  auto* text = static_cast<char*>(alloc_zeroed(static_cast<size_t>(len) + 1));
+  if (!text) return RC_NO_MEMORY;
+  if (!recv_bytes(conn, reinterpret_cast<uint8_t*>(text), len)) {
+    std::free(text);
+    return RC_READ_FAILED;
+  }
+  text[len] = '\0';
+  *out = text;
+  return 0;
+}
+
+int send_bytes(Conn* conn, const void* data, uint32_t n) {
+  if (n == 0) return 0;
+  if (n > kLargeWrite) {
+    const void* out = data;
+    uint8_t* copy = nullptr;
+    if (writes_enciphered(conn)) {
+      // The queue ahead of it is already enciphered; this copy follows it on
+      // the wire, so it takes the keystream after the queue.
+      copy = static_cast<uint8_t*>(std::malloc(n));
+      if (!copy) return -1;
+      std::memcpy(copy, data, n);
+      cipher_send_bytes(conn, copy, static_cast<int>(n));
+      out = copy;
+    }
+    int rc = send_queue(conn);
+    if (rc != -1) rc = net_send(conn->sock, out, n);
+    std::free(copy);
+    return rc;
+  }
+  if (static_cast<uint32_t>(conn->send_fill) + n < static_cast<uint32_t>(kSendBufSize)) {
+    queue_bytes(conn, data, n);
+    return 0;
+  }
+  // The queue is full: send it, and keep the new bytes queued even when that
+  // send failed (the caller abandons the exchange on -1).
+  int rc = send_queue(conn);
+  queue_bytes(conn, data, n);
+  return rc;
+}
+
+int send_short(Conn* conn, uint16_t value) { return send_value(conn, value); }
+int send_int(Conn* conn, uint32_t value) { return send_value(conn, value); }
+int send_long(Conn* conn, uint64_t value) { return send_value(conn, value); }
+
+int send_flush(Conn* conn) {
+  if (conn->send_fill == 0) return 0;
+  return send_queue(conn) == -1 ? -1 : 0;
+}
+
+uint32_t buf_put_bytes(uint8_t* buf, uint32_t* pos, const void* data, int n) {
+  if (n <= 0) return *pos;
+  std::memmove(buf + *pos, data, static_cast<size_t>(n));
+  *pos += static_cast<uint32_t>(n);
+  return *pos;
+}
+
+uint32_t buf_put_short(uint8_t* buf, uint32_t* pos, uint16_t value) { return put_value(buf, pos, value); }
+uint32_t buf_put_int(uint8_t* buf, uint32_t* pos, uint32_t value) { return put_value(buf, pos, value); }
+uint32_t buf_put_long(uint8_t* buf, uint32_t* pos, uint64_t value) { return put_value(buf, pos, value); }

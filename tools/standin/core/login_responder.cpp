@@ -1,0 +1,169 @@
+#include "tools/standin/core/login_responder.h"
+
+#include <cstring>
+
+#include "link/link_cipher.h"
+#include "link/mp_arith.h"
+#include "link/wire_io.h"
+#include "platform/net.h"
+#include "tools/standin/core/login_key.h"
+
+namespace standin {
+
+namespace {
+
+constexpr size_t kMaxLoginBytes = 4096;
+
+bool read_exact(int64_t sock, uint8_t* dst, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    int got = net_recv(sock, dst + done, n - done);
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool send_all(int64_t sock, const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (n > 0) {
+    int sent = net_send(sock, p, n);
+    if (sent <= 0) return false;
+    p += sent;
+    n -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+void words_to_bytes(uint8_t* out, const uint32_t* words) {
+  for (int i = 0; i < 8; ++i)
+    for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<uint8_t>(words[i] >> (8 * b));
+}
+
+void bytes_to_words(uint32_t* words, const uint8_t* in) {
+  for (int i = 0; i < 8; ++i)
+    words[i] = uint32_t{in[4 * i]} | uint32_t{in[4 * i + 1]} << 8 | uint32_t{in[4 * i + 2]} << 16 |
+               uint32_t{in[4 * i + 3]} << 24;
+}
+
+void decipher_block(uint8_t block[32]) {
+  uint32_t y[8], x[8], d[8], m[8];
+  bytes_to_words(y, block);
+  std::memcpy(d, kLoginPrivate, sizeof d);
+  std::memcpy(m, kLoginModulus, sizeof m);
+  mp_mod_exp(x, y, d, m, 8);
+  words_to_bytes(block, x);
+}
+
+bool ends_with_version_clause(const std::string& text) {
+  size_t at = text.rfind(" version = '");
+  if (at == std::string::npos || text.back() != '\'') return false;
+  return text.size() > at + std::strlen(" version = '");
+}
+
+// A plain login has neither length nor terminator: it ends with its version clause.
+bool read_plain_login(Conn* link, std::string first, LoginRequest* out) {
+  std::string text = std::move(first);
+  while (!ends_with_version_clause(text)) {
+    if (text.size() > kMaxLoginBytes) return false;
+    char chunk[512];
+    int got = net_recv(link->sock, chunk, sizeof chunk);
+    if (got <= 0) return false;
+    text.append(chunk, static_cast<size_t>(got));
+  }
+  out->encrypted = false;
+  out->text = text;
+  return true;
+}
+
+bool read_encrypted_login(Conn* link, LoginRequest* out) {
+  uint8_t numbers[64];
+  words_to_bytes(numbers, kLoginExponent);
+  words_to_bytes(numbers + 32, kLoginModulus);
+  if (!send_all(link->sock, numbers, sizeof numbers)) return false;
+
+  uint8_t block[32];
+  if (!read_exact(link->sock, block, sizeof block)) return false;
+  decipher_block(block);
+  std::memcpy(out->key, block, sizeof out->key);
+  out->packet_bytes = 32;
+
+  // Full text blocks carry 30 text bytes and two pad bytes; the block that
+  // holds the terminator is the last.
+  std::string text;
+  for (;;) {
+    if (out->packet_bytes > kMaxLoginBytes) return false;
+    if (!read_exact(link->sock, block, sizeof block)) return false;
+    out->packet_bytes += 32;
+    decipher_block(block);
+    const void* nul = std::memchr(block, 0, 30);
+    if (nul) {
+      text.append(reinterpret_cast<const char*>(block), static_cast<const uint8_t*>(nul) - block);
+      break;
+    }
+    text.append(reinterpret_cast<const char*>(block), 30);
+  }
+  out->encrypted = true;
+  out->text = text;
+  link->use_ssl = 1;
+  return init_link_ciphers(link, out->key, sizeof out->key);
+}
+
+}  // namespace
+
+Conn* make_server_link(int fd) {
+  auto* link = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
+  if (!link) return nullptr;
+  link->handle_type = static_cast<uint32_t>(HandleType::Conn);
+  link->sock = fd;
+  return link;
+}
+
+void free_server_link(Conn* link) {
+  if (!link) return;
+  free_link_ciphers(link);
+  net_close(link->sock);
+  std::free(link->error_text);
+  std::free(link);
+}
+
+bool read_login(Conn* link, LoginRequest* out) {
+  uint8_t head[5];
+  if (!read_exact(link->sock, head, sizeof head)) return false;
+  if (std::memcmp(head, "~ssl~", 5) == 0) return read_encrypted_login(link, out);
+  return read_plain_login(link, std::string(reinterpret_cast<char*>(head), sizeof head), out);
+}
+
+bool accept_login(Conn* link) {
+  send_bytes(link, "K", 1);
+  return send_flush(link) == 0;
+}
+
+bool accept_login_with_level(Conn* link, const uint8_t info[4]) {
+  send_bytes(link, "N", 1);
+  send_bytes(link, info, 4);
+  send_bytes(link, "K", 1);
+  return send_flush(link) == 0;
+}
+
+bool refuse_login(Conn* link, char letter, const std::string& why) {
+  send_bytes(link, &letter, 1);
+  send_int(link, static_cast<uint32_t>(why.size()));
+  send_bytes(link, why.data(), static_cast<uint32_t>(why.size()));
+  return send_flush(link) == 0;
+}
+
+std::string login_clause(const std::string& text, const std::string& key) {
+  size_t at = text.find(key);
+  if (at == std::string::npos) return {};
+  at += key.size();
+  char end = ' ';
+  if (at < text.size() && text[at] == '\'') {
+    end = '\'';
+    ++at;
+  }
+  size_t stop = text.find(end, at);
+  return text.substr(at, stop == std::string::npos ? std::string::npos : stop - at);
+}
+
+}  // namespace standin
