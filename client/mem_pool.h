@@ -25,6 +25,17 @@ struct MemPool {
 MemPool* mem_pool_create();
 // n + 1 zero-filled bytes (room for a terminating zero behind n), or null.
 void* mem_pool_alloc(MemPool* pool, uint32_t n);
+// The same, with the common case (the current block has room) inline.
+inline void* mem_pool_take(MemPool* pool, uint32_t n) {
+  MemBlock* cur = pool->current;
+  if (cur->free > n) {
+    uint8_t* p = cur->data + cur->used;
+    cur->used += n + 1;
+    cur->free -= n + 1;
+    return p;
+  }
+  return mem_pool_alloc(pool, n);
+}
 void mem_pool_destroy(MemPool* pool);
 // Called with the size of an allocation that failed; does nothing.
 void mem_pool_oom_hook(uint32_t size);

@@ -141,10 +141,14 @@ int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status) {
       return 0;
     }
   }
+  // The wire widths are worked out once per block, not once per row.
+  uint8_t widths[kMaxFields];
+  const bool sized = result->field_count <= kMaxFields;
+  if (sized) row_wire_widths(result, widths);
   int count = 0;
   while (limit == 0 || count < limit) {
     uint8_t* row = nullptr;
-    const int rc = recv_row(conn, result, &row);
+    const int rc = recv_row_sized(conn, result, sized ? widths : nullptr, &row);
     if (rc != 0) {
       if (rc < 0) *status = rc;
       break;

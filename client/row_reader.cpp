@@ -105,7 +105,7 @@ int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len)
       return 0;
     }
     default: {
-      auto* bytes = static_cast<uint8_t*>(mem_pool_alloc(result->pool, len));
+      auto* bytes = static_cast<uint8_t*>(mem_pool_take(result->pool, len));
       if (!bytes) return -5;
       if (!recv_bytes(conn, bytes, len)) return -4;
       row_set_indirect(row, k);
@@ -115,10 +115,105 @@ int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len)
   }
 }
 
+// A big-endian value of n bytes out of the receive buffer, in host order.
+template <int N>
+inline void store_wire(uint8_t* dst, const uint8_t* src) {
+  if (host_is_little_endian) {
+    for (int i = 0; i < N; ++i) dst[i] = src[N - 1 - i];
+  } else {
+    std::memcpy(dst, src, N);
+  }
+}
+
+inline uint32_t wire_u32(const uint8_t* p) {
+  uint32_t v;
+  store_wire<4>(reinterpret_cast<uint8_t*>(&v), p);
+  return v;
+}
+
+// A plain 'R' row that already lies whole in the receive buffer is decoded
+// where it lies, without a framed read per value. Answers false, touching
+// nothing, when the row is not whole there (or is not a plain 'R' row); the
+// framed readers then take it.
+bool recv_buffered_row(Conn* conn, ResultSet* result, const uint8_t* widths, uint8_t** out, int* rc) {
+  if (conn->use_ssl != 0 || conn->pushback_letter != 0 || conn->recv_fill == 0) return false;
+  const uint8_t* const start = conn->recv_buf + conn->recv_pos;
+  const uint8_t* const end = conn->recv_buf + conn->recv_fill;
+  if (*start != 'R') return false;
+  const FieldDesc* fields = result->fields;
+  const int n = result->field_count;
+
+  // Measure first: the row must end inside the buffer.
+  const uint8_t* p = start + 1;
+  for (int k = 0; k < n; ++k) {
+    if (end - p < 4) return false;
+    const auto len = static_cast<int32_t>(wire_u32(p));
+    p += 4;
+    if (len < 1) continue;
+    const int width = widths[k];
+    const int64_t size = width ? width : len;
+    if (end - p < size) return false;
+    p += size;
+  }
+
+  uint8_t* row = new_row(result->pool, result->row_size, n);
+  if (!row) {
+    *rc = -5;
+    return true;
+  }
+  p = start + 1;
+  for (int k = 0; k < n; ++k) {
+    const auto len = static_cast<int32_t>(wire_u32(p));
+    p += 4;
+    if (len < 1) continue;
+    uint8_t* slot = row + RowLayout::kHeaderSize + fields[k].offset;
+    switch (widths[k]) {
+      case 1: *slot = *p; p += 1; break;
+      case 2: store_wire<2>(slot, p); p += 2; break;
+      case 4: store_wire<4>(slot, p); p += 4; break;
+      case 8: store_wire<8>(slot, p); p += 8; break;
+      default: {
+        auto* bytes = static_cast<uint8_t*>(mem_pool_take(result->pool, static_cast<uint32_t>(len)));
+        if (!bytes) {
+          *rc = -5;
+          return true;
+        }
+        std::memcpy(bytes, p, static_cast<size_t>(len));
+        p += len;
+        row_set_indirect(row, k);
+        row_set_ptr(row, fields, k, bytes, static_cast<uint32_t>(len));
+        continue;
+      }
+    }
+    row_clear_null(row, k);
+  }
+  conn->recv_pos = static_cast<int32_t>(p - conn->recv_buf);
+  if (conn->recv_pos == conn->recv_fill) conn->recv_fill = conn->recv_pos = 0;
+  *out = row;
+  *rc = 0;
+  return true;
+}
+
 }  // namespace
 
+void row_wire_widths(const ResultSet* result, uint8_t* widths) {
+  for (int k = 0; k < result->field_count; ++k) {
+    const int slot = row_slot_size(result->fields[k].server_type);
+    widths[k] = static_cast<uint8_t>(slot == RowLayout::kIndirectSlot ? 0 : slot);
+  }
+}
+
 int recv_row(Conn* conn, ResultSet* result, uint8_t** out) {
+  if (result->field_count > kMaxFields) return recv_row_sized(conn, result, nullptr, out);
+  uint8_t widths[kMaxFields];
+  row_wire_widths(result, widths);
+  return recv_row_sized(conn, result, widths, out);
+}
+
+int recv_row_sized(Conn* conn, ResultSet* result, const uint8_t* widths, uint8_t** out) {
   *out = nullptr;
+  int rc = 0;
+  if (widths && recv_buffered_row(conn, result, widths, out, &rc)) return rc;
   uint8_t letter = 0;
   for (;;) {
     if (!recv_char(conn, &letter)) return -4;

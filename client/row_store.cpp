@@ -13,26 +13,14 @@ namespace {
 constexpr int kTableEntries = 1024;
 constexpr int kLastBlock = 256;
 
-// The tiers of the block table: blocks first..last hold per_block rows each,
-// the first of them starting at row start.
-struct Tier {
-  int first;
-  int last;
-  int64_t per_block;
-  int64_t start;
-};
-constexpr Tier kTiers[] = {
-    {1, 16, 1000, 0},
-    {17, 32, 10000, 16000},
-    {33, 64, 100000, 176000},
-    {65, 128, 1000000, 3376000},
-    {129, 256, 10000000, 67376000},
-};
-
+// Rows per block: blocks 1-16 hold 1000 each, 17-32 10000, 33-64 100000,
+// 65-128 1000000 and 129-256 10000000.
 int64_t block_rows(int block) {
-  for (const Tier& t : kTiers)
-    if (block >= t.first && block <= t.last) return t.per_block;
-  return 0;
+  if (block <= 16) return 1000;
+  if (block <= 32) return 10000;
+  if (block <= 64) return 100000;
+  if (block <= 128) return 1000000;
+  return 10000000;
 }
 
 int16_t* block_counter(ResultSet* result) { return static_cast<int16_t*>(result->blocks[0]); }
@@ -79,7 +67,7 @@ int32_t row_layout(FieldDesc* fields, int32_t count) {
 }
 
 uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count) {
-  auto* row = static_cast<uint8_t*>(mem_pool_alloc(pool, static_cast<uint32_t>(row_size)));
+  auto* row = static_cast<uint8_t*>(mem_pool_take(pool, static_cast<uint32_t>(row_size)));
   if (!row) return nullptr;
   std::memset(row, 0, static_cast<size_t>(row_size));
   // Every field starts NULL: the NULL bit of each pair, whole bytes at a time.
@@ -115,15 +103,23 @@ int result_store_row(ResultSet* result, uint8_t* row) {
 }
 
 uint8_t** result_row_slot(ResultSet* result, int64_t index) {
-  for (const Tier& t : kTiers) {
-    const int64_t end = t.start + (t.last - t.first + 1) * t.per_block;
-    if (index < end) {
-      const int64_t rel = index - t.start;
-      auto** block = static_cast<uint8_t**>(result->blocks[t.first + rel / t.per_block]);
-      return &block[rel % t.per_block];
-    }
+  // One branch per tier so that every division is by a constant.
+  auto at = [result](int block, int64_t i) { return static_cast<uint8_t**>(result->blocks[block]) + i; };
+  if (index < 16000) return at(1 + static_cast<int>(index / 1000), index % 1000);
+  if (index < 176000) {
+    index -= 16000;
+    return at(17 + static_cast<int>(index / 10000), index % 10000);
   }
-  return nullptr;
+  if (index < 3376000) {
+    index -= 176000;
+    return at(33 + static_cast<int>(index / 100000), index % 100000);
+  }
+  if (index < 67376000) {
+    index -= 3376000;
+    return at(65 + static_cast<int>(index / 1000000), index % 1000000);
+  }
+  index -= 67376000;
+  return at(129 + static_cast<int>(index / 10000000), index % 10000000);
 }
 
 const uint8_t* row_field_ptr(const uint8_t* row, const FieldDesc* fields, int k, uint32_t* len) {

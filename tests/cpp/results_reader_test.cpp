@@ -350,3 +350,64 @@ TEST(ResultsReader, BlockReadersStopAtTheirLimitAndGiveBackTheLetter) {
   EXPECT_EQ(result_next_row(nullptr), -1);
   free_result(rs);
 }
+
+TEST(ResultsReader, RowsAcrossReceiveBufferBoundaries) {
+  // Rows of every width and of raw values up to 300 bytes, some NULL, some
+  // with row ids, so that rows start and end at every place of the 8192-byte
+  // receive buffer.
+  constexpr int kRowsWritten = 3000;
+  LinkPair link;
+  ReplyBytes r;
+  r.letter('A').u32(6).field("a", 3).field("b", 4).field("c", 30).field("d", 13).field("e", 9).field("f", 45);
+  auto raw_of = [](int i) { return std::string(static_cast<size_t>(i % 300), static_cast<char>('a' + i % 26)); };
+  for (int i = 0; i < kRowsWritten; ++i) {
+    if (i % 7 == 0) {
+      r.letter('*').text("id" + std::to_string(i));
+    } else {
+      r.letter('R');
+    }
+    r.u32(1).u8(static_cast<uint8_t>(i));
+    if (i % 5 == 0) {
+      r.u32(0);
+    } else {
+      r.u32(2).u16(static_cast<uint16_t>(-i));
+    }
+    const std::string raw = raw_of(i);
+    r.u32(static_cast<uint32_t>(raw.size())).raw(raw);
+    r.u32(8).u64(static_cast<uint64_t>(i) << 33);
+    r.u32(8).f64(i / 4.0);
+    r.u32(1).raw("z");
+    if (i % 500 == 0) r.letter('M').text("m");
+  }
+  r.letter('K');
+  Reply reply(link, r);
+  ResultSet* rs = nullptr;
+  ASSERT_EQ(recv_results(link.client, &rs), kRowsWritten);
+  ASSERT_EQ(rs->row_count, kRowsWritten);
+  EXPECT_EQ(std::string(rs->error_text), std::string(kRowsWritten / 500, 'm'));
+  const FieldDesc* f = rs->fields;
+  for (int i = 0; i < kRowsWritten; ++i) {
+    const uint8_t* row = *result_row_slot(rs, i);
+    ASSERT_EQ(load_value<int8_t>(row_field_ptr(row, f, 0, nullptr)), static_cast<int8_t>(i)) << i;
+    if (i % 5 == 0) {
+      ASSERT_TRUE(row_is_null(row, 1)) << i;
+    } else {
+      ASSERT_EQ(load_value<int16_t>(row_field_ptr(row, f, 1, nullptr)), static_cast<int16_t>(-i)) << i;
+    }
+    uint32_t len = 0;
+    const uint8_t* raw = row_field_ptr(row, f, 2, &len);
+    const std::string want = raw_of(i);
+    if (want.empty()) {
+      ASSERT_TRUE(row_is_null(row, 2)) << i;
+    } else {
+      ASSERT_EQ(std::string(reinterpret_cast<const char*>(raw), len), want) << i;
+      ASSERT_EQ(raw[len], 0) << i;
+    }
+    ASSERT_EQ(load_value<int64_t>(row_field_ptr(row, f, 3, nullptr)), int64_t{i} << 33) << i;
+    ASSERT_EQ(load_value<double>(row_field_ptr(row, f, 4, nullptr)), i / 4.0) << i;
+    ASSERT_EQ(*row_field_ptr(row, f, 5, &len), 'z') << i;
+    const std::string id = i % 7 == 0 ? "id" + std::to_string(i) : "";
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(row + 4)), id) << i;
+  }
+  free_result(rs);
+}
