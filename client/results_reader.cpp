@@ -23,20 +23,6 @@ constexpr int kVerboseAll = 1;
 constexpr int kVerboseErrors = 2;
 constexpr int kVerboseWarnings = 4;
 
-// Reads n bytes and keeps at most keep of them in dst; the rest is read and
-// dropped so the stream stays in step.
-bool recv_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep) {
-  const uint32_t kept = n < keep ? n : keep;
-  if (!recv_bytes(conn, dst, kept)) return false;
-  uint8_t scratch[256];
-  for (uint32_t left = n - kept; left > 0;) {
-    const uint32_t step = left < sizeof scratch ? left : static_cast<uint32_t>(sizeof scratch);
-    if (!recv_bytes(conn, scratch, step)) return false;
-    left -= step;
-  }
-  return true;
-}
-
 // An 'E', 'F', 'M' or 'W' text: printed as verbose_mode allows and kept as
 // the connection's error text. Answers the status it sets, or a read failure.
 int take_server_text(Conn* conn, uint8_t letter, int* status) {
@@ -64,7 +50,7 @@ bool recv_row_id(Conn* conn, char (&row_id)[32]) {
   uint32_t n = 0;
   if (!recv_int(conn, &n)) return false;
   std::memset(row_id, 0, sizeof row_id);
-  return recv_cut(conn, reinterpret_cast<uint8_t*>(row_id), n, sizeof row_id - 1);
+  return recv_bytes_cut(conn, reinterpret_cast<uint8_t*>(row_id), n, sizeof row_id - 1);
 }
 
 // Field descriptions and all rows of one 'A' item, 20000 rows at a time when
@@ -86,6 +72,18 @@ bool is_text_letter(uint8_t letter) {
 }
 
 }  // namespace
+
+bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep) {
+  const uint32_t kept = n < keep ? n : keep;
+  if (!recv_bytes(conn, dst, kept)) return false;
+  uint8_t scratch[256];
+  for (uint32_t left = n - kept; left > 0;) {
+    const uint32_t step = left < sizeof scratch ? left : static_cast<uint32_t>(sizeof scratch);
+    if (!recv_bytes(conn, scratch, step)) return false;
+    left -= step;
+  }
+  return true;
+}
 
 int recv_field_desc(Conn* conn, FieldDesc* field) {
   uint32_t n = 0;

@@ -35,4 +35,8 @@ int recv_rows_all(Conn* conn, ResultSet* result);
 // of rows, -4 a read failure, -5 no memory. limit 0 means no limit.
 int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status);
 
+// Reads n bytes and keeps the first keep of them in dst; the rest is read and
+// dropped so the stream stays in step. False when the link failed.
+bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep);
+
 #endif

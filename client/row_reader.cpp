@@ -5,6 +5,7 @@
 #include "client/conn.h"
 #include "client/mem_pool.h"
 #include "client/result_set.h"
+#include "client/results_reader.h"
 #include "client/row_store.h"
 #include "client/type_codes.h"
 #include "link/wire_io.h"
@@ -37,15 +38,7 @@ int join_text(Conn* conn, ResultSet* result) {
 bool recv_star_row_id(Conn* conn, uint8_t* row) {
   uint32_t n = 0;
   if (!recv_int(conn, &n)) return false;
-  const uint32_t keep = n < RowLayout::kRowIdSize ? n : RowLayout::kRowIdSize;
-  if (!recv_bytes(conn, row + RowLayout::kRowIdOffset, keep)) return false;
-  uint8_t scratch[256];
-  for (uint32_t left = n - keep; left > 0;) {
-    const uint32_t step = left < sizeof scratch ? left : static_cast<uint32_t>(sizeof scratch);
-    if (!recv_bytes(conn, scratch, step)) return false;
-    left -= step;
-  }
-  return true;
+  return recv_bytes_cut(conn, row + RowLayout::kRowIdOffset, n, RowLayout::kRowIdSize);
 }
 
 int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len) {
