@@ -132,6 +132,11 @@ int recv_field_descs(Conn* conn, ResultSet* result) {
 
 int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status) {
   *status = 0;
+  // Rows need the layout of their field descriptions.
+  if (result->row_size < RowLayout::kHeaderSize || (result->field_count > 0 && !result->fields)) {
+    *status = -4;
+    return 0;
+  }
   if (!result->pool) {
     result->pool = mem_pool_create();
     if (!result->pool) {

@@ -331,6 +331,7 @@ TEST(ResultsReader, BlockReadersStopAtTheirLimitAndGiveBackTheLetter) {
   r.letter('K');
   Reply reply(link, r);
   ResultSet* rs = new_result(4);
+  EXPECT_EQ(recv_rows_200(link.client, rs), 0) << "no rows without a layout";
   ReplyBytes desc;
   desc.u32(1).field("n", 5);
   link.peer_write(desc.bytes);
