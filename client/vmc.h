@@ -48,7 +48,48 @@ typedef void* VMC_Handle;
 
 // ---- Handles, connections and reconnecting ----
 
+struct IpsList;
+
+// Opens a connection from a connection string into *conn: 2 connected; -1 no
+// string; -8 socket failure; -9 login failure. The record stays in *conn
+// after a failure (with its error text) and is freed with VMC_CloseConn.
+int VMC_OpenConn(const char* conn_str, VMC_Handle* conn);
+// Opens a connection on one address of the string's IPS list, trying the
+// others when a socket cannot be opened. *ips is the caller's walk over the
+// list, made when attempt is 1 or below (freed first when attempt is -1) and
+// reused when it is above 1; freed with VMC_FreeIpsList. 0 connected; -3 no
+// string, no IPS item or no list to restart; -8 no address reached; -9 login
+// failure.
+int VMC_OpenConnIps(const char* conn_str, int attempt, struct IpsList** ips, VMC_Handle* conn);
+// Re-opens the link and logs in again with the record's settings: 1, -8, -9.
+int VMC_Reconnect(VMC_Handle* conn);
+// Closes the link and frees the record; *conn becomes null. -1 when null.
+int VMC_CloseConn(VMC_Handle* conn);
+// Frees a caller's address list; *ips becomes null. -1 when null.
+int VMC_FreeIpsList(struct IpsList** ips);
+
 // ---- Error texts, diagnostics and handle-wide operations ----
+
+// Copies the handle's error text (connection, result set or LOB) into buf
+// without a terminator and stores its length; both stay untouched when there
+// is none. 0.
+int VMC_GetError(VMC_Handle* handle, char* buf, int* len);
+// Length of the handle's error text; 0 when there is none.
+int VMC_GetErrorLength(VMC_Handle* handle);
+// Splits the handle's error text into its code (6 bytes, a 5-character code
+// followed by a zero byte) and its message (at most 255 characters, no
+// terminator). 100 no text; 2 the message was cut; else 0. `reserved` is not
+// read.
+int VMC_GetDiag(VMC_Handle* handle, char* code, char* message, void* reserved);
+// Frees the object by its type and sets *handle to null.
+void VMC_FreeHandle(VMC_Handle* handle);
+// Empties the parameters of a connection or parameter set, or a LOB.
+int VMC_ResetHandle(VMC_Handle* handle);
+// Frees a buffer that the library made; *buf becomes null.
+void VMC_FreeBuffer(void** buf);
+// Copies the connection's last row id with its terminator (at most 32 bytes)
+// into buf: 0; -3 for a null buffer or a handle that is no connection.
+int VMC_GetRowId(VMC_Handle* conn, char* buf);
 
 // ---- Connection attributes ----
 

@@ -1,0 +1,124 @@
+#include "client/conn_attr.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "client/conn_string.h"
+#include "tests/cpp/support/bare_conn.h"
+
+namespace {
+
+struct Attr {
+  int rc;
+  int type;
+  int len;
+  std::string text;  // the bytes written, up to the first marker byte
+};
+
+Attr read_attr(Conn* conn, int id, int size = 0) {
+  char buf[128];
+  std::memset(buf, '#', sizeof buf);
+  Attr a{0, -1, -1, {}};
+  a.rc = get_conn_attr(conn, id, buf, size, &a.type, &a.len);
+  a.text.assign(buf, strcspn(buf, "#"));
+  return a;
+}
+
+int read_int_attr(Conn* conn, int id) {
+  int32_t v = -7;
+  int type = 0;
+  int len = 0;
+  EXPECT_EQ(get_conn_attr(conn, id, &v, 4, &type, &len), 0) << id;
+  EXPECT_EQ(type, 2) << id;
+  EXPECT_EQ(len, 4) << id;
+  return v;
+}
+
+}  // namespace
+
+TEST(ConnAttr, FixedTextsIgnoreTheConnectionString) {
+  BareConn c;
+  ASSERT_TRUE(parse_conn_string("CHAR_SET=GBK;TIME_ZONE=+1;DB=sales", c.conn));
+  Attr a = read_attr(c.conn, 4);
+  EXPECT_EQ(a.rc, 0);
+  EXPECT_EQ(a.type, 1);
+  EXPECT_EQ(a.len, 5);
+  EXPECT_EQ(a.text, "UTF-8");
+  a = read_attr(c.conn, 8);
+  EXPECT_EQ(a.len, 5);
+  EXPECT_EQ(a.text, "GTM+8");
+  EXPECT_EQ(read_attr(c.conn, 5).text, "GBK");
+  EXPECT_EQ(read_attr(c.conn, 2).text, "sales");
+  EXPECT_EQ(read_int_attr(c.conn, 3), 2);
+}
+
+TEST(ConnAttr, AddressListAttribute) {
+  BareConn c;
+  ASSERT_TRUE(parse_conn_string("DB=x;IPS=10.0.0.1,10.0.0.2", c.conn));
+  Attr a = read_attr(c.conn, 7);
+  EXPECT_EQ(a.rc, 0);
+  EXPECT_EQ(a.type, 1);
+  EXPECT_EQ(a.text, "2:10.0.0.1,10.0.0.2");
+  EXPECT_EQ(a.len, 19);
+
+  // A caller's size bounds the copy; the length still tells the whole.
+  a = read_attr(c.conn, 7, 6);
+  EXPECT_EQ(a.text, "2:10.0");
+  EXPECT_EQ(a.len, 19);
+
+  // Addresses longer than the 15 characters of dotted IPv4 are listed whole.
+  BareConn wide;
+  std::string s = "DB=x;IPS=" + std::string(31, 'a') + "," + std::string(31, 'b');
+  ASSERT_TRUE(parse_conn_string(s.c_str(), wide.conn));
+  EXPECT_EQ(read_attr(wide.conn, 7).text, "2:" + std::string(31, 'a') + "," + std::string(31, 'b'));
+
+  BareConn none;
+  conn_set_error(none.conn, "before");
+  a = read_attr(none.conn, 7);
+  EXPECT_EQ(a.rc, -3);
+  EXPECT_EQ(a.text, "");
+  EXPECT_STREQ(none->error_text, "before");
+}
+
+TEST(ConnAttr, UnknownIdsLeaveTheirTexts) {
+  BareConn c;
+  for (int id : {0, 10, 13, -1}) {
+    conn_set_error(c.conn, nullptr);
+    EXPECT_EQ(read_attr(c.conn, id).rc, -3) << id;
+    EXPECT_STREQ(c->error_text, "[EC0103]connection attribute type get error,unknown attribute type\n");
+  }
+  int v = 1;
+  for (int id : {1, 5, 10}) {
+    conn_set_error(c.conn, nullptr);
+    EXPECT_EQ(set_conn_attr(c.conn, id, &v, 4), -3) << id;
+    EXPECT_STREQ(c->error_text, "[EC0104]connection attribute type set error,un-supported attribute type\n");
+  }
+}
+
+TEST(ConnAttr, AutoCommitAndServerCursorCanBeSet) {
+  BareConn c;
+  ASSERT_TRUE(parse_conn_string("USE_SSL=on;LOB_RET=1", c.conn));
+  EXPECT_EQ(read_int_attr(c.conn, 6), 1);
+  EXPECT_EQ(read_int_attr(c.conn, 9), 1);
+
+  EXPECT_EQ(set_conn_attr(c.conn, 11, "on", 0), 0);
+  EXPECT_EQ(read_int_attr(c.conn, 11), 1);
+  EXPECT_EQ(set_conn_attr(c.conn, 11, "off", 0), 0);
+  EXPECT_EQ(c->auto_commit_off, 0);
+  EXPECT_EQ(set_conn_attr(c.conn, 11, "True", 0), 0);
+  EXPECT_EQ(c->auto_commit_off, 1);
+  EXPECT_EQ(set_conn_attr(c.conn, 11, "ONE", 0), 0);
+  EXPECT_EQ(c->auto_commit_off, 0);
+  // A given length bounds the text: no terminator is needed behind it.
+  const char on_unterminated[2] = {'O', 'n'};
+  EXPECT_EQ(set_conn_attr(c.conn, 11, on_unterminated, 2), 0);
+  EXPECT_EQ(c->auto_commit_off, 1);
+
+  int32_t off = 1;
+  EXPECT_EQ(set_conn_attr(c.conn, 12, &off, 4), 0);
+  EXPECT_EQ(read_int_attr(c.conn, 12), 1);
+  EXPECT_EQ(set_conn_attr(c.conn, 12, nullptr, 4), -3);
+  EXPECT_EQ(c->srvcursor_off, 1);
+}
