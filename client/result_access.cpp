@@ -6,7 +6,9 @@
 #include <initializer_list>
 
 #include "client/conn.h"
+#include "client/conn_attr.h"
 #include "client/convert.h"
+#include "client/handle.h"
 #include "client/result_set.h"
 #include "client/vmc.h"
 
@@ -25,19 +27,12 @@ enum ResultAttr {
 constexpr int kAttrInt = 2;
 constexpr int kAttrInt64 = 3;
 
-uint32_t type_of(VMC_Handle* handle) {
-  if (!handle || !*handle) return 0;
-  uint32_t type;
-  std::memcpy(&type, *handle, sizeof type);
-  return type;
-}
-
 constexpr uint32_t kResultSet = static_cast<uint32_t>(HandleType::ResultSet);
 constexpr uint32_t kSmartResult = static_cast<uint32_t>(HandleType::SmartResult);
 
 // The ResultSet an accessor reads, or null when the handle names none.
 ResultSet** result_of(VMC_Handle* handle) {
-  switch (type_of(handle)) {
+  switch (handle_type_of(handle)) {
     case kResultSet:
       return reinterpret_cast<ResultSet**>(handle);
     case kSmartResult:
@@ -167,11 +162,10 @@ int VMC_DescribeCol(VMC_Handle* handle, int col, char* table, char* column, char
   return 0;
 }
 
-int VMC_GetAttr(VMC_Handle* handle, int id, void* value, int /*size*/, int* type, int* length) {
-  switch (type_of(handle)) {
+int VMC_GetAttr(VMC_Handle* handle, int id, void* value, int size, int* type, int* length) {
+  switch (handle_type_of(handle)) {
     case static_cast<uint32_t>(HandleType::Conn):
-      // TODO: connection attributes, once they exist.
-      return -3;
+      return get_conn_attr(static_cast<Conn*>(*handle), id, value, size, type, length);
     case kResultSet:
       if (!value) return -3;
       return get_result_attr(*reinterpret_cast<ResultSet**>(handle), false, id, value, type, length);
@@ -188,11 +182,9 @@ int VMC_GetAttr(VMC_Handle* handle, int id, void* value, int /*size*/, int* type
   }
 }
 
-int VMC_SetAttr(VMC_Handle* handle, int /*id*/, void* /*value*/, int /*length*/) {
-  if (type_of(handle) == static_cast<uint32_t>(HandleType::Conn)) {
-    // TODO: connection attributes, once they exist.
-    return -1;
-  }
+int VMC_SetAttr(VMC_Handle* handle, int id, void* value, int length) {
+  if (handle_type_of(handle) == static_cast<uint32_t>(HandleType::Conn))
+    return set_conn_attr(static_cast<Conn*>(*handle), id, value, length) == 0 ? 0 : -1;
   return 0;
 }
 

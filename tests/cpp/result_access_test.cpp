@@ -8,6 +8,7 @@
 #include "client/result_set.h"
 #include "client/row_store.h"
 #include "client/vmc.h"
+#include "tests/cpp/support/bare_conn.h"
 #include "tests/cpp/support/result_builder.h"
 
 namespace {
@@ -154,4 +155,18 @@ TEST(AccessorHandles, OtherHandleTypes) {
   EXPECT_EQ(VMC_GetColType(&none, 1, &v), -3);
   EXPECT_EQ(VMC_GetAttr(&none, 61, &v, 4, &v, &v), -3);
   EXPECT_EQ(VMC_GetColType(nullptr, 1, &v), -3);
+}
+
+TEST(AccessorHandles, ConnectionAttributesGoToTheConnection) {
+  BareConn c;
+  int32_t v = 0;
+  int type = 0, len = 0;
+  EXPECT_EQ(VMC_GetAttr(&c.handle, 3, &v, 4, &type, &len), 0);
+  EXPECT_EQ(v, 2);
+  EXPECT_EQ(type, 2);
+  v = 1;
+  EXPECT_EQ(VMC_SetAttr(&c.handle, 12, &v, 4), 0);
+  EXPECT_EQ(c->srvcursor_off, 1);
+  EXPECT_EQ(VMC_SetAttr(&c.handle, 61, &v, 4), -1) << "a failed change answers -1";
+  EXPECT_EQ(VMC_GetAttr(&c.handle, 61, &v, 4, &type, &len), -3);
 }
