@@ -9,14 +9,10 @@
 #include "client/result_set.h"
 #include "client/row_store.h"
 #include "client/type_codes.h"
+#include "client/vmc.h"
 #include "link/wire_io.h"
 
 namespace {
-
-constexpr int kKindInsert = 1;
-constexpr int kKindUpdate = 2;
-constexpr int kKindDelete = 3;
-constexpr int kKindRows = 4;
 
 // The verbose_mode bits that let error and warning lines through.
 constexpr int kVerboseAll = 1;
@@ -206,7 +202,7 @@ int recv_results(Conn* conn, ResultSet** out) {
   if (!recv_char(conn, &letter)) return fail(-4);
   for (;;) {
     if (letter == 'A') {
-      ResultSet* result = append(kKindRows);
+      ResultSet* result = append(SQL_KIND_SELECT);
       if (!result) return fail(-5);
       result->conn = conn;
       const int rc = recv_result_item(conn, result, true);
@@ -215,7 +211,7 @@ int recv_results(Conn* conn, ResultSet** out) {
     } else if (letter == 'D' || letter == 'U') {
       uint32_t count = 0;
       if (!recv_int(conn, &count)) return fail(-4);
-      ResultSet* result = append(letter == 'D' ? kKindDelete : kKindUpdate);
+      ResultSet* result = append(letter == 'D' ? SQL_KIND_DELETE : SQL_KIND_UPDATE);
       if (!result) return fail(-5);
       result->affected = static_cast<int32_t>(count);
     } else if (letter == 'I') {
@@ -223,7 +219,7 @@ int recv_results(Conn* conn, ResultSet** out) {
       if (!recv_row_id(conn, row_id)) return fail(-4);
       std::memcpy(conn->row_id, row_id, sizeof row_id);
       conn->row_id_received = 1;
-      ResultSet* result = append(kKindInsert);
+      ResultSet* result = append(SQL_KIND_INSERT);
       if (!result) return fail(-5);
       std::memcpy(result->row_id, row_id, sizeof row_id);
       ++head->affected;
@@ -254,7 +250,7 @@ int recv_result_single(Conn* conn, ResultSet** out) {
     if (letter == 'A') {
       // One record holds one layout: a second result set is read to its end
       // so the link stays in step, then dropped, and the read fails.
-      ResultSet* target = result ? new_result(kKindRows) : (result = new_result(kKindRows));
+      ResultSet* target = result ? new_result(SQL_KIND_SELECT) : (result = new_result(SQL_KIND_SELECT));
       if (!target) return fail(-5);
       target->conn = conn;
       const int rc = recv_result_item(conn, target, false);
