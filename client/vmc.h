@@ -109,6 +109,35 @@ int VMC_ResetLob(VMC_Handle* lob);
 int VMC_FreeLob(VMC_Handle* lob);
 
 // ---- Result accessors and result attributes ----
+// A ResultSet handle is read directly, a SmartResult handle through its
+// current block; other handles answer -3. Columns count from 1.
+
+// Column col of the current row as client type ctype into buf (bufsize bytes);
+// *len receives the bytes written (in, for type 18: the offset to read from).
+int VMC_GetData(VMC_Handle* handle, int col, int ctype, void* buf, int bufsize, int* len);
+// The column's default client type; -15 out of range.
+int VMC_GetColType(VMC_Handle* handle, int col, int* ctype);
+// The column's length as the server describes it; -15 out of range.
+int VMC_GetColLen(VMC_Handle* handle, int col, int* length);
+// The column's alias, or its name, copied without a terminator into a
+// zero-filled buffer of 128 bytes (at most 127 characters); -1 out of range.
+int VMC_GetColName(VMC_Handle* handle, int col, char* name);
+// The number of the first column whose alias (or name) equals name in any
+// letter case; 0 when none does.
+int VMC_GetColIndex(VMC_Handle* handle, const char* name);
+int VMC_GetFieldCount(VMC_Handle* handle, uint32_t* count);
+// The low 32 bits of the row count.
+int VMC_GetRowCount(VMC_Handle* handle, uint32_t* count);
+// Table, column and alias into three 128-byte buffers (zero-filled here, at
+// most 127 characters each) and the client type, length and third attribute.
+int VMC_DescribeCol(VMC_Handle* handle, int col, char* table, char* column, char* alias, int* ctype,
+                    int* length, int* attr);
+// Attribute id of a handle: connection attributes on a connection, result
+// attributes 61 to 66 on a result. *type receives 2 (4-byte int) or 3
+// (8-byte int), *length the bytes written.
+int VMC_GetAttr(VMC_Handle* handle, int id, void* value, int size, int* type, int* length);
+// Changes a connection attribute; other handles are left alone (0).
+int VMC_SetAttr(VMC_Handle* handle, int id, void* value, int length);
 
 // ---- Parameter sets and binding ----
 

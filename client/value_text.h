@@ -1,0 +1,35 @@
+// The text form of a stored value, by its server type.
+#ifndef RIZEZOVA_CLIENT_VALUE_TEXT_H
+#define RIZEZOVA_CLIENT_VALUE_TEXT_H
+
+#include <cstdint>
+#include <cstring>
+
+struct ResultSet;
+
+constexpr int kValueTextSize = 64;  // a text form holds at most 63 characters
+
+// Writes the text form of a value (p and len as row_field_ptr gives them) into
+// out, which holds kValueTextSize zero bytes; answers its length, 0 when the
+// server type has no text form.
+int value_text(uint32_t server_type, const uint8_t* p, uint32_t len, char* out);
+
+// The interval types 15 to 27 only; 0 for any other type.
+int interval_text(uint32_t server_type, const uint8_t* p, char* out);
+
+// Field 1 of the row at the result's cursor as text, for the single-value
+// reader. out holds 64 bytes. A text form is copied there with flag 0; a long
+// text or binary value goes to a new heap buffer and out receives its u32
+// length followed by the buffer's address, flag 1 (the caller frees it).
+// A NULL value writes an empty text and leaves flag alone. Always true.
+bool first_column_text(ResultSet* result, char* out, int* flag);
+
+// A fixed-width value out of an unaligned slot.
+template <typename T>
+inline T load_value(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+#endif
