@@ -6,27 +6,14 @@
 #include <cstring>
 
 #include "client/lob.h"
+#include "client/type_codes.h"
 #include "link/wire_io.h"
 
 namespace {
 
-// Server type codes that parameter records carry.
-// TODO(issue 4): take these from client/type_codes.h once it lands.
-constexpr uint16_t kWireBool = 2;
-constexpr uint16_t kWireInt8 = 3;
-constexpr uint16_t kWireInt16 = 4;
-constexpr uint16_t kWireInt32 = 5;
-constexpr uint16_t kWireInt64 = 6;
-constexpr uint16_t kWireFloat = 8;
-constexpr uint16_t kWireDouble = 9;
-constexpr uint16_t kWireDatetime = 13;
-constexpr uint16_t kWireText = 30;
-constexpr uint16_t kWireCharLob = 32;
-constexpr uint16_t kWireBinary = 33;
-constexpr uint16_t kWireBinaryLob = 34;
-constexpr uint16_t kWireLob47 = 47;
-constexpr uint16_t kWireLob64 = 64;
-constexpr uint16_t kWire1008 = 1008;
+// The wire type of the bind-only client type 58; what the server makes of it
+// is the server's.
+constexpr uint16_t kWireBindOnly = 1008;
 
 // Binary LOBs above this many bytes are joined into one buffer and written in
 // one call rather than chunk by chunk.
@@ -109,7 +96,7 @@ int send_lob_value(Conn* conn, uint32_t ctype, const SlotValue& v) {
     return 0;
   }
   send_int(conn, static_cast<uint32_t>(lob->lob_size));
-  const bool binary = ctype == 40 || ctype == 42;
+  const bool binary = ctype == CT_LOB || ctype == CT_BLOB;
   const int rc = send_lob_bytes(conn, lob, binary);
   return binary ? rc : 0;
 }
@@ -117,38 +104,38 @@ int send_lob_value(Conn* conn, uint32_t ctype, const SlotValue& v) {
 // Wire type, length field and value of one bound slot by its client type.
 int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
   switch (ctype) {
-    case 0:  // a null: the value is not read
-      send_short(conn, kWireText);
+    case 0:  // no value, a null: the value is not read
+      send_short(conn, ST_CHAR);
       send_int(conn, 0);
       return 0;
-    case 58:  // bind-only type: the value is not read
-      send_short(conn, kWire1008);
+    case CT_BIND_58:  // bind-only type: the value is not read
+      send_short(conn, kWireBindOnly);
       send_int(conn, 0);
       return 0;
-    case 4:
-      return send_fixed<uint16_t>(conn, kWireInt16, v);
-    case 5: {  // the only fixed type whose length field is its width
+    case CT_INT16:
+      return send_fixed<uint16_t>(conn, ST_INT16, v);
+    case CT_INT32: {  // the only fixed type whose length field is its width
       SlotValue as_bound = v;
       as_bound.length = v.length > 0 ? 4 : 0;
-      return send_fixed<uint32_t>(conn, kWireInt32, as_bound);
+      return send_fixed<uint32_t>(conn, ST_INT32, as_bound);
     }
-    case 6:
-      return send_fixed<uint64_t>(conn, kWireInt64, v);
-    case 7:
-      return send_fixed<uint32_t>(conn, kWireFloat, v);
-    case 8:
-      return send_fixed<uint64_t>(conn, kWireDouble, v);
-    case 23:  // datetime as milliseconds
-      return send_fixed<uint64_t>(conn, kWireDatetime, v);
-    case 40:
-    case 41:
-    case 42:
-    case 43:
-    case 44: {
-      const uint16_t wire = ctype == 41   ? kWireCharLob
-                            : ctype == 43 ? kWireLob47
-                            : ctype == 44 ? kWireLob64
-                                          : kWireBinaryLob;
+    case CT_INT64:
+      return send_fixed<uint64_t>(conn, ST_INT64, v);
+    case CT_FLOAT:
+      return send_fixed<uint32_t>(conn, ST_FLOAT, v);
+    case CT_DOUBLE:
+      return send_fixed<uint64_t>(conn, ST_DOUBLE, v);
+    case CT_DATETIME_MS:  // datetime as milliseconds
+      return send_fixed<uint64_t>(conn, ST_DATETIME, v);
+    case CT_LOB:
+    case CT_CLOB:
+    case CT_BLOB:
+    case CT_CLOB_43:
+    case CT_CLOB_44: {
+      const uint16_t wire = ctype == CT_CLOB      ? ST_CLOB
+                            : ctype == CT_CLOB_43 ? ST_LOB
+                            : ctype == CT_CLOB_44 ? ST_LOB_64
+                                                  : ST_BLOB;
       send_short(conn, wire);
       return send_lob_value(conn, ctype, v);
     }
@@ -156,10 +143,10 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
       break;
   }
   // Everything else travels as the bytes it was bound with.
-  uint16_t wire = kWireText;
-  if (ctype == 1) wire = kWireBool;
-  if (ctype == 3) wire = kWireInt8;
-  if (ctype == 15) wire = kWireBinary;
+  uint16_t wire = ST_CHAR;
+  if (ctype == CT_INT) wire = ST_BOOLEAN;
+  if (ctype == CT_INT8) wire = ST_INT8;
+  if (ctype == CT_BINARY) wire = ST_BINARY;
   // Never more bytes than the slot's memory holds.
   const int32_t length = v.length > v.readable ? static_cast<int32_t>(v.readable) : v.length;
   send_short(conn, wire);
@@ -232,24 +219,24 @@ int send_params(Conn* conn, ParamSet* set) {
 
 int ctype_to_wire_type(uint32_t ctype) {
   switch (ctype) {
-    case 1:
-    case 3:
-      return kWireInt8;
-    case 4:
-      return kWireInt16;
-    case 5:
-      return kWireInt32;
-    case 6:
-      return kWireInt64;
-    case 7:
-      return kWireFloat;
-    case 8:
-      return kWireDouble;
-    case 15:
-      return kWireBinary;
-    case 23:
-      return kWireDatetime;
+    case CT_INT:
+    case CT_INT8:
+      return ST_INT8;
+    case CT_INT16:
+      return ST_INT16;
+    case CT_INT32:
+      return ST_INT32;
+    case CT_INT64:
+      return ST_INT64;
+    case CT_FLOAT:
+      return ST_FLOAT;
+    case CT_DOUBLE:
+      return ST_DOUBLE;
+    case CT_BINARY:
+      return ST_BINARY;
+    case CT_DATETIME_MS:
+      return ST_DATETIME;
     default:
-      return kWireText;
+      return ST_CHAR;
   }
 }

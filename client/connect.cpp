@@ -8,6 +8,7 @@
 #include "client/conn_string.h"
 #include "client/handle.h"
 #include "client/param_set.h"
+#include "client/result_set.h"
 #include "client/vmc.h"
 #include "link/link_cipher.h"
 #include "link/login.h"
@@ -192,6 +193,8 @@ extern "C" int VMC_CloseConn(VMC_Handle* conn_var) {
     release_param_set(conn->params);
   }
   conn->params = nullptr;
+  free_result(conn->prepare_desc);
+  conn->prepare_desc = nullptr;
 
   std::free(conn);
   *conn_var = nullptr;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/lob.h"
 #include "client/result_set.h"
 #include "client/row_store.h"
 #include "client/type_codes.h"
@@ -215,12 +216,6 @@ int convert(const Value& v, int ctype, void* buf, int bufsize, int* len) {
       if (v.type == ST_INT32) return put(buf, len, int64_t{load_value<int32_t>(v.p)});
       if (v.type == ST_INT64 || v.type == ST_IV_DAY_SECOND) return put(buf, len, load_value<int64_t>(v.p));
       return no_conversion(len);
-    case CT_CLOB:
-    case CT_BLOB:
-    case CT_CLOB_43:
-    case CT_CLOB_44:
-      // TODO: LOB columns fill the caller's LobObject once LOB objects exist.
-      return no_conversion(len);
     default:
       return no_conversion(len);
   }
@@ -241,5 +236,11 @@ int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsi
   v.type = rs->fields[k].server_type;
   v.p = row_field_ptr(rs->current_row, rs->fields, k, &v.len);
   if (ctype < 1 || ctype > CT_MAX) return no_conversion(len);
+  if (ctype >= CT_CLOB && ctype <= CT_CLOB_44) {
+    // buf is the caller's LOB variable; the LOB may have to be fetched over
+    // the result's connection.
+    LobObject* lob = *static_cast<LobObject**>(buf);
+    return lob_from_column_value(rs->conn, lob, ctype, is_binary_type(v.type), v.p, v.len, len);
+  }
   return convert(v, ctype, buf, bufsize, len);
 }

@@ -59,11 +59,13 @@ int fetch_lob(Conn* conn, LobObject* lob);
 
 // Fills a LOB object from a stored column value for the LOB client types
 // 41, 43, 44 (character) and 42 (binary). With descriptors on (`lob_ret` 1), a
-// value starting 'C'/'B' is a descriptor and is fetched, one starting 'c'/'b'
-// carries the content inline, anything else leaves the object alone. Otherwise
-// only text, binary and LOB server types are copied. On success *out_len (when
-// given) is the LOB's size. 0; -13 no conversion.
-int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, uint32_t server_type, const uint8_t* value,
-                          uint32_t value_len, int32_t* out_len);
+// value starting 'C'/'B' is a descriptor whose content is fetched, one starting
+// 'c'/'b' carries up to one chunk of content inline, anything else leaves the
+// object alone. Otherwise only columns whose server type keeps raw text,
+// binary or LOB bytes (`raw_value`) are copied whole. The object ends
+// complete, with *out_len (when given) its size. 0; -3 no LOB object; -13 no
+// conversion (*out_len 0).
+int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value, const uint8_t* value,
+                          uint32_t value_len, int* out_len);
 
 #endif

@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/result_set.h"
+#include "client/type_codes.h"
+
 
 namespace {
 
@@ -116,21 +119,19 @@ bool add_described_tables(ParamSet* set) {
   return set->lengths && set->directions;
 }
 
-bool is_lob_ctype(int ctype) { return ctype >= 40 && ctype <= 44; }
+bool is_lob_ctype(int ctype) { return ctype >= CT_LOB && ctype <= CT_CLOB_44; }
 
 // The width at which a client type's value always goes out, whatever length
 // it was bound with; 0 for the types sent as their bound bytes.
 size_t full_width(int ctype) {
   switch (ctype) {
-    case 4:
-      return 2;
-    case 5:
-    case 7:
-      return 4;
-    case 6:
-    case 8:
-    case 23:
-      return 8;
+    case CT_INT16:
+    case CT_INT32:
+    case CT_INT64:
+    case CT_FLOAT:
+    case CT_DOUBLE:
+    case CT_DATETIME_MS:
+      return static_cast<size_t>(fixed_type_size(static_cast<uint32_t>(ctype)));
     default:
       return 0;
   }
@@ -388,7 +389,8 @@ int VMC_ClearParams(VMC_Handle* handle) {
     release_param_set(conn->params);
   }
   conn->params = nullptr;
-  // TODO(issue 4): release conn->prepare_desc with free_result once the results reader lands.
+  free_result(conn->prepare_desc);
+  conn->prepare_desc = nullptr;
   return RC_SUCCESS;
 }
 

@@ -10,34 +10,21 @@
 
 #include "client/lob.h"
 #include "link/wire_io.h"
+#include "tests/cpp/support/reply_bytes.h"
 #include "tests/cpp/support/scripted_peer.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Expected wire bytes, written big-endian as the link writes them.
-struct Wire {
-  Bytes b;
-  Wire& u8(uint8_t v) { b.push_back(v); return *this; }
-  Wire& be16(uint16_t v) { return u8(v >> 8).u8(v & 0xFF); }
-  Wire& be32(uint32_t v) { return be16(v >> 16).be16(v & 0xFFFF); }
-  Wire& be64(uint64_t v) { return be32(static_cast<uint32_t>(v >> 32)).be32(static_cast<uint32_t>(v)); }
-  Wire& raw(const void* p, size_t n) {
-    b.insert(b.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
-    return *this;
-  }
-  Wire& text(const char* s) { return raw(s, std::strlen(s)); }
-  // The '?' frame of a text and its count word.
-  Wire& frame(const char* sql, uint32_t count) {
-    return u8('?').be32(static_cast<uint32_t>(std::strlen(sql))).raw(sql, std::strlen(sql) + 1).be32(count);
-  }
-  // A record's head: name length and name, direction.
-  Wire& head(const char* name, uint16_t direction) {
-    be16(static_cast<uint16_t>(std::strlen(name))).text(name);
-    return be16(direction);
-  }
-};
+// The '?' frame of a text and its count word.
+ReplyBytes& frame(ReplyBytes& w, const char* sql, uint32_t count) {
+  return w.letter('?').text(sql).u8(0).u32(count);
+}
+// A record's head: name length and name, direction.
+ReplyBytes& head(ReplyBytes& w, const char* name, uint16_t direction) {
+  return w.u16(static_cast<uint16_t>(std::strlen(name))).raw(name).u16(direction);
+}
 
 // The client's end of a socket pair, read by a thread on the peer's end.
 class FrameWire : public ::testing::Test {
@@ -90,16 +77,16 @@ TEST_F(FrameWire, PositionalRecordsOfTheFixedWidthTypes) {
   ASSERT_EQ(VMC_BindParam(&handle_, 7, 1, 58, &d, 8, &len8), 0);      // wire type 1008, no value
   uint64_t dbits;
   std::memcpy(&dbits, &d, 8);
-  Wire w;
-  w.frame("x", 7);
-  w.head("", 1).be16(30).be32(0);
-  w.head("", 1).be16(5).be32(0);
-  w.head("", 1).be16(5).be32(4).be32(0x01020304);
-  w.head("", 1).be16(6).be32(4).be64(0x0102030405060708ULL);
-  w.head("", 1).be16(4).be32(2).be16(0x0A0B);
-  w.head("", 1).be16(9).be32(8).be64(dbits);
-  w.head("", 1).be16(1008).be32(0);
-  EXPECT_EQ(execute("x", w.b.size()), w.b);
+  ReplyBytes w;
+  frame(w, "x", 7);
+  head(w, "", 1).u16(30).u32(0);
+  head(w, "", 1).u16(5).u32(0);
+  head(w, "", 1).u16(5).u32(4).u32(0x01020304);
+  head(w, "", 1).u16(6).u32(4).u64(0x0102030405060708ULL);
+  head(w, "", 1).u16(4).u32(2).u16(0x0A0B);
+  head(w, "", 1).u16(9).u32(8).u64(dbits);
+  head(w, "", 1).u16(1008).u32(0);
+  EXPECT_EQ(execute("x", w.bytes.size()), w.bytes);
   EXPECT_EQ(conn()->params->count, 0) << "a transient set has no copies left after sending";
 }
 
@@ -109,22 +96,22 @@ TEST_F(FrameWire, NamedRecordsWithTextsAGapAndAReturnValue) {
   ASSERT_EQ(VMC_BindParamByName(&handle_, "empty", 1, 2, const_cast<char*>(""), 0, nullptr, &len0), 0);
   int out = 0, out_len = 4;
   ASSERT_EQ(VMC_BindParamByName(&handle_, "ret", 6, 5, &out, 4, nullptr, &out_len), 0);
-  Wire w;
-  w.frame("call p", 3);  // the return value counts in the count word
-  w.head("name", 1).be16(30).be32(5).text("hello");
-  w.head("empty", 1).be16(30).be32(0);
-  EXPECT_EQ(execute("call p", w.b.size()), w.b);
+  ReplyBytes w;
+  frame(w, "call p", 3);  // the return value counts in the count word
+  head(w, "name", 1).u16(30).u32(5).raw("hello");
+  head(w, "empty", 1).u16(30).u32(0);
+  EXPECT_EQ(execute("call p", w.bytes.size()), w.bytes);
 }
 
 TEST_F(FrameWire, UnboundPositionsGoOutAsNulls) {
   int len = 1;
   ASSERT_EQ(VMC_BindParam(&handle_, 3, 1, 1, const_cast<char*>("\x01"), 1, &len), 0);
-  Wire w;
-  w.frame("q", 3);
-  w.head("", 1).be16(30).be32(0);
-  w.head("", 1).be16(30).be32(0);
-  w.head("", 1).be16(2).be32(1).u8(1);  // CType 1 travels as wire type 2
-  EXPECT_EQ(execute("q", w.b.size()), w.b);
+  ReplyBytes w;
+  frame(w, "q", 3);
+  head(w, "", 1).u16(30).u32(0);
+  head(w, "", 1).u16(30).u32(0);
+  head(w, "", 1).u16(2).u32(1).u8(1);  // CType 1 travels as wire type 2
+  EXPECT_EQ(execute("q", w.bytes.size()), w.bytes);
 }
 
 TEST_F(FrameWire, OutputSlotsAreReadNoFurtherThanTheirBuffers) {
@@ -134,11 +121,11 @@ TEST_F(FrameWire, OutputSlotsAreReadNoFurtherThanTheirBuffers) {
   int16_t small = 0x0102;
   int len8 = 8;
   ASSERT_EQ(VMC_BindParam(&handle_, 2, 3, 6, &small, 2, &len8), 0);  // 64-bit type, 2-byte buffer
-  Wire w;
-  w.frame("q", 2);
-  w.head("", 3).be16(30).be32(4).text("abcd");
-  w.head("", 3).be16(6).be32(8).be64(0x0102);
-  EXPECT_EQ(execute("q", w.b.size()), w.b);
+  ReplyBytes w;
+  frame(w, "q", 2);
+  head(w, "", 3).u16(30).u32(4).raw("abcd");
+  head(w, "", 3).u16(6).u32(8).u64(0x0102);
+  EXPECT_EQ(execute("q", w.bytes.size()), w.bytes);
 }
 
 TEST_F(FrameWire, LobsGoOutWholeOnlyWhenComplete) {
@@ -161,13 +148,15 @@ TEST_F(FrameWire, LobsGoOutWholeOnlyWhenComplete) {
   uint32_t not_a_lob = 4;
   void* wrong = &not_a_lob;
   ASSERT_EQ(VMC_BindParam(&handle_, 4, 1, 44, &wrong, 8, &len), 0);
-  Wire w;
-  w.frame("lobs", 4);
-  w.head("", 1).be16(34).be32(0);
-  w.head("", 1).be16(32).be32(kLobChunkSize).raw(data.data(), kLobChunkSize);
-  w.head("", 1).be16(34).be32(kLobChunkSize + 1).raw(data.data(), kLobChunkSize + 1);
-  w.head("", 1).be16(64).be32(0);
-  EXPECT_EQ(execute("lobs", w.b.size()), w.b);
+  ReplyBytes w;
+  frame(w, "lobs", 4);
+  head(w, "", 1).u16(34).u32(0);
+  head(w, "", 1).u16(32).u32(kLobChunkSize);
+  w.bytes.insert(w.bytes.end(), data.begin(), data.begin() + kLobChunkSize);
+  head(w, "", 1).u16(34).u32(kLobChunkSize + 1);
+  w.bytes.insert(w.bytes.end(), data.begin(), data.end());
+  head(w, "", 1).u16(64).u32(0);
+  EXPECT_EQ(execute("lobs", w.bytes.size()), w.bytes);
   // Sending leaves the objects as they were.
   EXPECT_EQ(static_cast<LobObject*>(two)->lob_size, kLobChunkSize + 1);
   VMC_FreeLob(&partial);
@@ -200,18 +189,18 @@ TEST_F(FrameWire, CallerOwnedSetCanBeSentAgain) {
   int v = 9, len = 4;
   ASSERT_EQ(VMC_BindParam(&own, 1, 1, 5, &v, 4, &len), 0);
   ParamSet* set = static_cast<ParamSet*>(own);
-  Wire once;
-  once.frame("a", 1).head("", 1).be16(5).be32(4).be32(9);
-  Wire w;
-  w.raw(once.b.data(), once.b.size()).raw(once.b.data(), once.b.size());
-  EXPECT_EQ(exchange(w.b.size(), [&] {
+  ReplyBytes once;
+  head(frame(once, "a", 1), "", 1).u16(5).u32(4).u32(9);
+  ReplyBytes w;
+  for (int i = 0; i < 2; ++i) w.bytes.insert(w.bytes.end(), once.bytes.begin(), once.bytes.end());
+  EXPECT_EQ(exchange(w.bytes.size(), [&] {
               for (int i = 0; i < 2; ++i) {
                 send_query(conn(), "a", 1);
                 send_params(conn(), set);
               }
               send_flush(conn());
             }),
-            w.b);
+            w.bytes);
   release_param_set(set);
 }
 
