@@ -6,8 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/command_frame.h"
 #include "client/conn_string.h"
+#include "client/reply_readers.h"
 #include "client/vmc.h"
+#include "link/wire_io.h"
+#include "platform/lock.h"
 
 namespace {
 
@@ -59,6 +63,34 @@ int put_addresses(const IpsList* list, void* value, int size, int* type, int* le
   return RC_SUCCESS;
 }
 
+// The server's version text, asked for in one exchange under the lock.
+int put_server_version(Conn* conn, void* value, int size, int* type, int* len) {
+  if (!conn->lock) return RC_INVALID_HANDLE;
+  char text[kQueryValueSize] = {};
+  int value_type = 0;
+  lock_take(conn->lock);
+  send_query(conn, "show version", 0);
+  send_flush(conn);
+  const int rc = recv_query_value(conn, text, &value_type);
+  lock_release(conn->lock);
+
+  // A text too long for the value buffer arrives as a heap copy; the caller
+  // gets as much of it as the buffer holds.
+  size_t n = strnlen(text, sizeof text);
+  char* heap = nullptr;
+  if (value_type >= kQueryValueOnHeap && value_type < 2 * kQueryValueOnHeap) {
+    uint32_t heap_len = 0;
+    std::memcpy(&heap_len, text, sizeof heap_len);
+    std::memcpy(&heap, text + sizeof heap_len, sizeof heap);
+    n = heap_len < sizeof text ? heap_len : sizeof text;
+  }
+  put_bytes(value, size > 0 ? size : kQueryValueSize, heap ? heap : text, n);
+  std::free(heap);
+  if (type) *type = static_cast<int>(AttrValueType::Text);
+  if (len) *len = static_cast<int>(n);
+  return rc;
+}
+
 // Whether the text (read within len when len is above 0) says "ON" or "TRUE".
 bool says_on(const char* text, int len) {
   size_t n = len > 0 ? strnlen(text, static_cast<size_t>(len)) : std::strlen(text);
@@ -70,6 +102,8 @@ bool says_on(const char* text, int len) {
 int get_conn_attr(Conn* conn, int id, void* value, int size, int* type, int* len) {
   if (!conn) return RC_INVALID_HANDLE;
   switch (static_cast<ConnAttr>(id)) {
+    case ConnAttr::ServerVersion:
+      return put_server_version(conn, value, size, type, len);
     case ConnAttr::Database:
       return put_text(value, size, type, len, conn->database);
     case ConnAttr::FixedTwo:

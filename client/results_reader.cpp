@@ -41,14 +41,6 @@ int take_server_text(Conn* conn, uint8_t letter, int* status) {
   return 0;
 }
 
-// The row id of an 'I' item, cut to what a row id field holds.
-bool recv_row_id(Conn* conn, char (&row_id)[32]) {
-  uint32_t n = 0;
-  if (!recv_int(conn, &n)) return false;
-  std::memset(row_id, 0, sizeof row_id);
-  return recv_bytes_cut(conn, reinterpret_cast<uint8_t*>(row_id), n, sizeof row_id - 1);
-}
-
 // Field descriptions and all rows of one 'A' item, 20000 rows at a time when
 // block is set, else in one go. Answers the rows of the last block read, or a
 // failure code.
@@ -68,6 +60,13 @@ bool is_text_letter(uint8_t letter) {
 }
 
 }  // namespace
+
+bool recv_row_id(Conn* conn, char (&row_id)[32]) {
+  uint32_t n = 0;
+  if (!recv_int(conn, &n)) return false;
+  std::memset(row_id, 0, sizeof row_id);
+  return recv_bytes_cut(conn, reinterpret_cast<uint8_t*>(row_id), n, sizeof row_id - 1);
+}
 
 bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep) {
   const uint32_t kept = n < keep ? n : keep;

@@ -38,5 +38,8 @@ int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status);
 // Reads n bytes and keeps the first keep of them in dst; the rest is read and
 // dropped so the stream stays in step. False when the link failed.
 bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep);
+// The row id of an 'I' item (u32 length and bytes) into a zeroed row_id,
+// read whole and kept cut to 31 bytes and its terminator. False when the link failed.
+bool recv_row_id(Conn* conn, char (&row_id)[32]);
 
 #endif

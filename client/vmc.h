@@ -179,6 +179,30 @@ enum SqlKind {
 int VMC_GetSqlKind(const char* sql);
 
 // ---- Direct execution ----
+// One statement as one exchange with the server, sent with the connection's
+// current parameters. A set made by binding on the connection lives for one
+// execution; a caller's own set is detached and can be attached again. -3
+// when the handle names no open connection.
+
+// A statement without rows: the affected-row count of the reply, the number
+// of row ids it carried, 0, 1 (a message or warning came), -1 (server error,
+// text in VMC_GetError), -56 (the server sent output values nothing was bound
+// for), -4 (link failure), -5.
+int VMC_ExecuteNoQuery(VMC_Handle* conn, const char* sql);
+// A statement whose first value is wanted; out holds 64 bytes, zero-filled by
+// the caller. 0: the first column of the first row as text, its server type
+// in *out_type (plus 100 when out holds instead a u32 length and the address
+// of a heap copy that the caller frees with VMC_FreeBuffer). 1: a row id text
+// (or a message or warning came); 2 / 3: the updated / deleted row count as a
+// 32-bit int in the first 4 bytes. -1, -4, -5 as above.
+int VMC_ExecuteValue(VMC_Handle* conn, const char* sql, void* out, int* out_type);
+// A statement with output parameters or a return value (the last slot, with
+// direction 6): the values land in the bound buffers, cut to their buffer
+// sizes (-12) with the full length in the length variables. A result set that
+// ends the reply goes to *result (freed by the caller); it is left alone
+// otherwise. -59 when values came for slots not bound, -56 when nothing at all
+// was bound; else as above.
+int VMC_ExecuteWithOutput(VMC_Handle* conn, const char* sql, VMC_Handle* result);
 
 // ---- Prepared statements and batches ----
 
