@@ -4,9 +4,15 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "client/conn_string.h"
+#include "client/type_codes.h"
+#include "platform/lock.h"
 #include "tests/cpp/support/bare_conn.h"
+#include "tests/cpp/support/reply_bytes.h"
+#include "tests/cpp/support/scripted_peer.h"
 
 namespace {
 
@@ -121,4 +127,58 @@ TEST(ConnAttr, AutoCommitAndServerCursorCanBeSet) {
   EXPECT_EQ(read_int_attr(c.conn, 12), 1);
   EXPECT_EQ(set_conn_attr(c.conn, 12, nullptr, 4), -3);
   EXPECT_EQ(c->srvcursor_off, 1);
+}
+
+TEST(ConnAttr, ServerVersionIsAskedOfTheServer) {
+  testpeer::LinkPair link;
+  link.client->lock = lock_create(0, 2000000000);
+  lock_release(link.client->lock);
+  const std::vector<uint8_t> command = ReplyBytes().letter('?').text("show version").u8(0).u32(0).bytes;
+  // The peer answers once it has read the whole command.
+  auto answer = [&](const std::string& version) {
+    return std::thread([&link, &command, version] {
+      if (link.peer_read(command.size()) != command) return;
+      link.peer_write(ReplyBytes()
+                          .letter('A')
+                          .u32(1)
+                          .field("version", ST_CHAR, 64)
+                          .letter('R')
+                          .text(version)
+                          .letter('K')
+                          .bytes);
+    });
+  };
+
+  std::thread peer = answer("V3.1.4");
+  Attr a = read_attr(link.client, 1);
+  peer.join();
+  EXPECT_EQ(a.rc, 0);
+  EXPECT_EQ(a.type, 1);
+  EXPECT_EQ(a.len, 6);
+  EXPECT_EQ(a.text, "V3.1.4");
+
+  // A caller's size bounds the copy, as for every text attribute.
+  peer = answer("V3.1.4");
+  a = read_attr(link.client, 1, 2);
+  peer.join();
+  EXPECT_EQ(a.text, "V3");
+  EXPECT_EQ(a.len, 6);
+
+  // A version too long for the value's 64 bytes is cut there, not leaked.
+  peer = answer(std::string(100, 'v'));
+  char buf[80];
+  std::memset(buf, '#', sizeof buf);
+  int type = 0;
+  int len = 0;
+  EXPECT_EQ(get_conn_attr(link.client, 1, buf, 0, &type, &len), 0);
+  peer.join();
+  EXPECT_EQ(len, 64);
+  EXPECT_EQ(std::string(buf, 65), std::string(64, 'v') + "#");
+
+  // A failed exchange answers the reader's code and gives the lock back.
+  link.peer_close();
+  EXPECT_EQ(read_attr(link.client, 1).rc, -4);
+  lock_take(link.client->lock);
+  lock_release(link.client->lock);
+  lock_close(link.client->lock);
 }
