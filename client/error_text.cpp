@@ -8,6 +8,8 @@
 #include "client/conn.h"
 #include "client/handle.h"
 #include "client/lob.h"
+#include "client/result_set.h"
+#include "client/smart_result.h"
 
 namespace {
 
@@ -77,10 +79,13 @@ void free_error_record(ErrorRecord* record) {
 }
 
 const char* handle_error_text(VMC_Handle* handle, bool with_smart_result) {
-  (void)with_smart_result;
   switch (static_cast<HandleType>(handle_type_of(handle))) {
     case HandleType::Conn:
       return static_cast<Conn*>(*handle)->error_text;
+    case HandleType::ResultSet:
+      return static_cast<ResultSet*>(*handle)->error_text;
+    case HandleType::SmartResult:
+      return with_smart_result ? static_cast<SmartResult*>(*handle)->error_text : nullptr;
     case HandleType::LobObject:
       return static_cast<LobObject*>(*handle)->error_text;
     default:
@@ -91,6 +96,13 @@ const char* handle_error_text(VMC_Handle* handle, bool with_smart_result) {
 int get_conn_error(VMC_Handle* handle, char* buf, int* len) {
   Conn* conn = conn_of_handle(handle);
   if (conn) copy_error_out(conn->error_text, buf, len);
+  return RC_SUCCESS;
+}
+
+int get_result_error(VMC_Handle* handle, char* buf, int* len) {
+  if (handle_type_of(handle) == static_cast<uint32_t>(HandleType::ResultSet)) {
+    copy_error_out(static_cast<ResultSet*>(*handle)->error_text, buf, len);
+  }
   return RC_SUCCESS;
 }
 
@@ -105,6 +117,8 @@ extern "C" int VMC_GetError(VMC_Handle* handle, char* buf, int* len) {
   switch (static_cast<HandleType>(handle_type_of(handle))) {
     case HandleType::Conn:
       return get_conn_error(handle, buf, len);
+    case HandleType::ResultSet:
+      return get_result_error(handle, buf, len);
     case HandleType::LobObject:
       return get_lob_error(handle, buf, len);
     default:

@@ -40,6 +40,7 @@ const char* handle_error_text(VMC_Handle* handle, bool with_smart_result);
 // The per-type halves of VMC_GetError: the text's characters into buf and its
 // length into *len, both untouched when there is no text; 0.
 int get_conn_error(VMC_Handle* handle, char* buf, int* len);
+int get_result_error(VMC_Handle* handle, char* buf, int* len);
 int get_lob_error(VMC_Handle* handle, char* buf, int* len);
 
 #endif

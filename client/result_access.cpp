@@ -10,6 +10,7 @@
 #include "client/convert.h"
 #include "client/handle.h"
 #include "client/result_set.h"
+#include "client/smart_result.h"
 #include "client/vmc.h"
 
 namespace {
@@ -35,9 +36,11 @@ ResultSet** result_of(VMC_Handle* handle) {
   switch (handle_type_of(handle)) {
     case kResultSet:
       return reinterpret_cast<ResultSet**>(handle);
-    case kSmartResult:
-      // TODO: a SmartResult stands for its current block once it exists.
-      return nullptr;
+    case kSmartResult: {
+      // A server-cursor result stands for its current block.
+      auto* smart = static_cast<SmartResult*>(*handle);
+      return smart->block ? &smart->block : nullptr;
+    }
     default:
       return nullptr;
   }

@@ -90,6 +90,14 @@ void VMC_FreeBuffer(void** buf);
 // Copies the connection's last row id with its terminator (at most 32 bytes)
 // into buf: 0; -3 for a null buffer or a handle that is no connection.
 int VMC_GetRowId(VMC_Handle* conn, char* buf);
+// What a result holds: its statement kind, then by kind the row id (kind 1,
+// into a 25-byte buffer) and affected count (kinds 1 to 3), or the field and
+// row counts (kind 4). -3 when the handle is no result.
+int VMC_GetExecInfo(VMC_Handle* result, int* kind, int* fields, int* rows, int* affected, char* row_id);
+// The client type of the connection's server type code: -1 while it has none.
+int VMC_GetTypeCode(VMC_Handle* conn, int* ctype);
+// "YYYY-MM-DD hh:mm:ss" of milliseconds since 1970-01-01 into 20 bytes. 0.
+int VMC_FormatDatetime(int64_t ms, char* out);
 
 // ---- Connection attributes ----
 
@@ -207,6 +215,42 @@ int VMC_ExecuteWithOutput(VMC_Handle* conn, const char* sql, VMC_Handle* result)
 // ---- Prepared statements and batches ----
 
 // ---- Server cursors and stepping through results ----
+
+struct ResultSet;
+
+// Runs any statement with the connection's bound values. A SELECT goes
+// through a server cursor (unless the connection string turned them off) and
+// *out receives a server-cursor result holding the first block of up to
+// 20000 rows; any other statement is read whole and *out receives the first
+// result of the reply (or null). fields, rows and affected receive the counts
+// of that block or result. Answers the last reply's status (0 or above on
+// success), -1 or -4.
+int VMC_ExecuteQuery(VMC_Handle* conn, const char* sql, VMC_Handle* out, int* fields, int64_t* rows,
+                     int* affected);
+// Makes the next row current, fetching the next block from the server when a
+// full block is used up: 0 a row, 100 no more rows, -1 the cursor could not
+// be closed, -3 not a result.
+int VMC_Fetch(VMC_Handle* result);
+// Moves the handle on to the next result of the reply and releases the
+// current one: 0, or 100 when there is none.
+int VMC_NextResult(VMC_Handle* result);
+// Releases a result (closing its server cursor first); *result becomes null.
+// -1, with the handle kept, when the cursor could not be closed.
+int VMC_FreeResult(VMC_Handle* result);
+// Closes a server cursor by name: 0, -1 refused (EC027), -4 link failure.
+int VMC_CloseCursor(VMC_Handle* conn, const char* cursor);
+// Declares and opens a cursor of the caller's naming for sql with the bound
+// values; *out receives the declaration's result and *fields its field count.
+int VMC_DeclareCursor(VMC_Handle* conn, const char* sql, const char* cursor, struct ResultSet** out,
+                      int* fields);
+// Fetches *count rows of a named cursor into *out. 0.
+int VMC_FetchCursor(VMC_Handle* conn, const char* cursor, struct ResultSet** out, int* fields, int64_t* rows,
+                    const int* count);
+// Fetches 20000 rows of a named cursor into one result; a short answer marks
+// the connection's cursor exhausted (-1 from then on).
+int VMC_FetchCursorInto(VMC_Handle* conn, const char* cursor, struct ResultSet** res);
+// Runs a command text, reading its reply into one result that replaces *res.
+int VMC_ExecuteToResult(VMC_Handle* conn, const char* cmd, struct ResultSet** res);
 
 
 #ifdef __cplusplus

@@ -21,12 +21,14 @@ PlatformLock* lock_create(int32_t initial, int32_t maximum) {
 }
 
 void lock_take(PlatformLock* lock) {
+  if (!lock) return;
   std::unique_lock<std::mutex> guard(lock->mutex);
   lock->freed.wait(guard, [lock] { return lock->count > 0; });
   --lock->count;
 }
 
 bool lock_release(PlatformLock* lock) {
+  if (!lock) return false;
   {
     std::lock_guard<std::mutex> guard(lock->mutex);
     if (lock->count >= lock->maximum) return false;

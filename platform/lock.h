@@ -10,7 +10,8 @@ struct PlatformLock;
 // A new semaphore holding `initial` permits, never more than `maximum`;
 // null when it cannot be made.
 PlatformLock* lock_create(int32_t initial, int32_t maximum);
-// Waits until a permit is free and takes it.
+// Waits until a permit is free and takes it. A null lock (a record whose
+// open failed before it had one) is never waited on.
 void lock_take(PlatformLock* lock);
 // Gives one permit back; false when that would pass the maximum.
 bool lock_release(PlatformLock* lock);

@@ -1,0 +1,411 @@
+// Statements that return rows: SELECTs walked through server cursors in
+// blocks of 20000 rows, other statements read whole, stepping through rows and
+// results, and the cursors that callers name themselves.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "client/command_frame.h"
+#include "client/conn.h"
+#include "client/handle.h"
+#include "client/param_set.h"
+#include "client/result_set.h"
+#include "client/results_reader.h"
+#include "client/smart_result.h"
+#include "client/vmc.h"
+#include "link/wire_io.h"
+#include "platform/lock.h"
+
+namespace {
+
+constexpr char kCursorSuffix[] = "SMARTCUR";
+constexpr size_t kCloseErrorSize = 200;
+
+// A command text in a heap buffer of exactly its size; null when memory ran out.
+char* format_command(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+char* format_command(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  char* text = n < 0 ? nullptr : static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
+  if (text) std::vsnprintf(text, static_cast<size_t>(n) + 1, fmt, again);
+  va_end(again);
+  return text;
+}
+
+// Holds the connection's lock for one exchange.
+class ExchangeLock {
+ public:
+  explicit ExchangeLock(Conn* conn) : conn_(conn) { lock_take(conn_->lock); }
+  ~ExchangeLock() { release(); }
+  ExchangeLock(const ExchangeLock&) = delete;
+  ExchangeLock& operator=(const ExchangeLock&) = delete;
+  void release() {
+    if (conn_) lock_release(conn_->lock);
+    conn_ = nullptr;
+  }
+
+ private:
+  Conn* conn_;
+};
+
+// Sends a statement text with the connection's bound values (or none) and flushes.
+void send_with_params(Conn* conn, const char* text, ParamSet* params) {
+  send_query(conn, text, params ? static_cast<uint32_t>(params->count) : 0);
+  if (params) send_params(conn, params);
+  send_flush(conn);
+}
+
+// The bound values go with one execution: a set the connection made is
+// released, a caller's own set is only detached.
+void consume_params(Conn* conn, ParamSet* params) {
+  if (!params) return;
+  if (params->mode != static_cast<uint32_t>(ParamSetMode::CallerOwned)) release_param_set(params);
+  conn->params = nullptr;
+}
+
+// The reply of OPEN or CLOSE: 'K', or a letter, the server's text and one
+// more letter. 0 / -4 / -1 with the text in *text (caller frees).
+int recv_short_reply(Conn* conn, char** text) {
+  *text = nullptr;
+  uint8_t letter = 0;
+  if (!recv_char(conn, &letter)) return RC_READ_FAILED;
+  if (letter == 'K') return RC_SUCCESS;
+  recv_str(conn, text);
+  uint8_t end = 0;
+  recv_char(conn, &end);
+  return RC_ERROR;
+}
+
+// Sends a text without values and reads an OPEN-style reply; a refusal's text
+// replaces the connection's error text.
+int open_cursor(Conn* conn, const char* cursor) {
+  char* open = format_command("OPEN %s ;", cursor);
+  if (!open) return RC_NO_MEMORY;
+  send_query_flush(conn, open);
+  std::free(open);
+  char* text = nullptr;
+  int rc = recv_short_reply(conn, &text);
+  if (rc == RC_ERROR) conn_set_error(conn, text);
+  std::free(text);
+  return rc;
+}
+
+// One FETCH of a block; the caller holds the lock. The reply's status, with
+// the block (or null) in *block.
+int fetch_block(Conn* conn, const char* cursor, ResultSet** block) {
+  *block = nullptr;
+  char* fetch = format_command("FETCH %d FROM %s ;", kFetchBlockRows, cursor);
+  if (!fetch) return RC_NO_MEMORY;
+  send_query_flush(conn, fetch);
+  std::free(fetch);
+  return recv_results(conn, block);
+}
+
+// Closes a cursor whose FETCH came back without rows to show, keeping the
+// server's explanation (not the close's) in the connection's error text.
+void close_after_failed_fetch(Conn* conn, const char* cursor) {
+  char* reason = conn->error_text;
+  conn->error_text = nullptr;
+  VMC_Handle handle = conn;
+  VMC_CloseCursor(&handle, cursor);
+  std::free(conn->error_text);
+  conn->error_text = reason;
+}
+
+void mark_closed(SmartResult* smart) {
+  smart->cursor_open = 0;
+  smart->more_rows = 0;
+  std::memset(smart->cursor_name, 0, sizeof smart->cursor_name);
+  smart->conn = nullptr;
+}
+
+// Closes the cursor of a SmartResult; on failure the connection's text moves
+// into the SmartResult.
+int close_smart_cursor(SmartResult* smart) {
+  VMC_Handle handle = smart->conn;
+  if (VMC_CloseCursor(&handle, smart->cursor_name) != RC_SUCCESS) {
+    std::free(smart->error_text);
+    smart->error_text = smart->conn->error_text;
+    smart->conn->error_text = nullptr;
+    return RC_ERROR;
+  }
+  mark_closed(smart);
+  return RC_SUCCESS;
+}
+
+void free_smart_result(SmartResult* smart) {
+  free_result_chain(smart->block);
+  std::free(smart->error_text);
+  std::free(smart);
+}
+
+void report_counts(const ResultSet* r, int* fields, int64_t* rows, int* affected) {
+  if (fields) *fields = r ? r->field_count : 0;
+  if (rows) *rows = r ? r->row_count : 0;
+  if (affected) *affected = r ? r->affected : 0;
+}
+
+int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Handle* out, int* fields,
+                           int64_t* rows, int* affected) {
+  auto* smart = static_cast<SmartResult*>(alloc_zeroed(sizeof(SmartResult)));
+  if (!smart) return RC_NO_MEMORY;
+  smart->handle_type = static_cast<uint32_t>(HandleType::SmartResult);
+  std::snprintf(smart->cursor_name, sizeof smart->cursor_name, "STC%u_%s", conn->stc_counter++, kCursorSuffix);
+  char* declare = format_command("DECLARE %s CURSOR FOR %s;", smart->cursor_name, sql);
+  if (!declare) {
+    free_smart_result(smart);
+    return RC_NO_MEMORY;
+  }
+
+  ExchangeLock lock(conn);
+  send_with_params(conn, declare, params);
+  std::free(declare);
+  ResultSet* reply = nullptr;
+  if (recv_results(conn, &reply) < 0) {
+    free_result_chain(reply);
+    free_smart_result(smart);
+    return RC_ERROR;
+  }
+  free_result_chain(reply);
+
+  int rc = open_cursor(conn, smart->cursor_name);
+  if (rc != RC_SUCCESS) {
+    free_smart_result(smart);
+    return rc;
+  }
+  rc = fetch_block(conn, smart->cursor_name, &smart->block);
+  lock.release();
+
+  if (!smart->block) {
+    // No block to walk: close the cursor and hand nothing out.
+    close_after_failed_fetch(conn, smart->cursor_name);
+    free_smart_result(smart);
+    return rc == RC_READ_FAILED || rc == RC_NO_MEMORY ? rc : RC_ERROR;
+  }
+  if (smart->block->row_count == kFetchBlockRows) {
+    smart->more_rows = 1;
+    smart->conn = conn;
+    smart->cursor_open = 1;
+  } else {
+    // A short block is the whole rest of the result: the cursor can go now.
+    VMC_Handle handle = conn;
+    VMC_CloseCursor(&handle, smart->cursor_name);
+    mark_closed(smart);
+  }
+  report_counts(smart->block, fields, rows, affected);
+  *out = smart;
+  return rc;
+}
+
+int execute_direct(Conn* conn, const char* sql, ParamSet* params, VMC_Handle* out, int* fields, int64_t* rows,
+                   int* affected) {
+  ExchangeLock lock(conn);
+  send_with_params(conn, sql, params);
+  ResultSet* head = nullptr;
+  const int rc = recv_results(conn, &head);
+  lock.release();
+  *out = head;
+  if (head) report_counts(head, fields, rows, affected);
+  return rc;
+}
+
+}  // namespace
+
+extern "C" int VMC_ExecuteQuery(VMC_Handle* conn_var, const char* sql, VMC_Handle* out, int* fields, int64_t* rows,
+                                int* affected) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !sql || !out) return RC_INVALID_HANDLE;
+  *out = nullptr;
+  char* copy = strdup(sql);
+  if (!copy) return RC_NO_MEMORY;
+  ParamSet* params = conn->params;
+  int rc;
+  if (VMC_GetSqlKind(copy) == SQL_KIND_SELECT && conn->srvcursor_off == 0) {
+    rc = execute_through_cursor(conn, copy, params, out, fields, rows, affected);
+  } else {
+    rc = execute_direct(conn, copy, params, out, fields, rows, affected);
+  }
+  std::free(copy);
+  consume_params(conn, params);
+  return rc;
+}
+
+extern "C" int VMC_Fetch(VMC_Handle* handle) {
+  switch (static_cast<HandleType>(handle_type_of(handle))) {
+    case HandleType::ResultSet:
+      return result_next_row(static_cast<ResultSet*>(*handle));
+    case HandleType::SmartResult:
+      break;
+    default:
+      return RC_INVALID_HANDLE;
+  }
+  auto* smart = static_cast<SmartResult*>(*handle);
+  if (!smart->block) return RC_ERROR;
+  int rc = result_next_row(smart->block);
+  if (rc != RC_NO_DATA || !smart->more_rows) return rc;
+
+  // The block is used up and the server may hold more: only one block at a
+  // time stays in memory.
+  free_result_chain(smart->block);
+  smart->block = nullptr;
+  Conn* conn = smart->conn;
+  {
+    ExchangeLock lock(conn);
+    fetch_block(conn, smart->cursor_name, &smart->block);
+  }
+  if (!smart->block) {
+    close_after_failed_fetch(conn, smart->cursor_name);
+    mark_closed(smart);
+    return RC_ERROR;
+  }
+  if (smart->block->row_count != kFetchBlockRows && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
+  return result_next_row(smart->block);
+}
+
+extern "C" int VMC_NextResult(VMC_Handle* handle) {
+  switch (static_cast<HandleType>(handle_type_of(handle))) {
+    case HandleType::ResultSet: {
+      auto* result = static_cast<ResultSet*>(*handle);
+      if (!result->next) return RC_NO_DATA;
+      *handle = result->next;
+      result->next = nullptr;
+      free_result(result);
+      return RC_SUCCESS;
+    }
+    case HandleType::SmartResult: {
+      auto* smart = static_cast<SmartResult*>(*handle);
+      if (!smart->block || !smart->block->next) return RC_NO_DATA;
+      // The handle moves on to a plain result; the cursor and its record go.
+      *handle = smart->block->next;
+      smart->block->next = nullptr;
+      if (smart->cursor_open) close_smart_cursor(smart);
+      free_smart_result(smart);
+      return RC_SUCCESS;
+    }
+    default:
+      return RC_SUCCESS;
+  }
+}
+
+extern "C" int VMC_FreeResult(VMC_Handle* handle) {
+  if (!handle || !*handle) return RC_SUCCESS;
+  switch (static_cast<HandleType>(handle_type_of(handle))) {
+    case HandleType::ResultSet:
+      free_result(static_cast<ResultSet*>(*handle));
+      break;
+    case HandleType::SmartResult: {
+      auto* smart = static_cast<SmartResult*>(*handle);
+      if (smart->cursor_open && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
+      mark_closed(smart);
+      free_smart_result(smart);
+      break;
+    }
+    default:
+      break;
+  }
+  *handle = nullptr;
+  return RC_SUCCESS;
+}
+
+extern "C" int VMC_CloseCursor(VMC_Handle* conn_var, const char* cursor) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !cursor) return RC_INVALID_HANDLE;
+  if (conn->cursor_exhausted) return RC_SUCCESS;
+  char* close = format_command("CLOSE %s ", cursor);
+  if (!close) return RC_NO_MEMORY;
+  ExchangeLock lock(conn);
+  send_query_flush(conn, close);
+  std::free(close);
+  char* text = nullptr;
+  const int rc = recv_short_reply(conn, &text);
+  if (rc == RC_ERROR) {
+    char message[kCloseErrorSize];
+    std::snprintf(message, sizeof message, "[EC027]Error :%s Close Cursor %s  \n", text ? text : "", cursor);
+    conn_set_error(conn, message);
+  }
+  std::free(text);
+  return rc;
+}
+
+extern "C" int VMC_DeclareCursor(VMC_Handle* conn_var, const char* sql, const char* cursor, ResultSet** out,
+                                 int* fields) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !sql || !cursor || !out) return RC_INVALID_HANDLE;
+  char* declare = format_command("DECLARE %s CURSOR FOR %s ", cursor, sql);
+  if (!declare) return RC_NO_MEMORY;
+  ParamSet* params = conn->params;
+  ExchangeLock lock(conn);
+  send_with_params(conn, declare, params);
+  std::free(declare);
+  consume_params(conn, params);
+  ResultSet* reply = nullptr;
+  recv_results(conn, &reply);
+  const int rc = open_cursor(conn, cursor);
+  lock.release();
+  if (rc != RC_SUCCESS) {
+    free_result_chain(reply);
+    return rc;
+  }
+  if (fields) *fields = reply ? reply->field_count : 0;
+  if (reply) reply->conn = conn;
+  *out = reply;
+  return RC_SUCCESS;
+}
+
+extern "C" int VMC_FetchCursor(VMC_Handle* conn_var, const char* cursor, ResultSet** out, int* fields,
+                               int64_t* rows, const int* count) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !cursor || !out || !count) return RC_INVALID_HANDLE;
+  char* fetch = format_command("FETCH %d  FROM %s ", *count, cursor);
+  if (!fetch) return RC_NO_MEMORY;
+  ResultSet* reply = nullptr;
+  {
+    ExchangeLock lock(conn);
+    send_query_flush(conn, fetch);
+    recv_results(conn, &reply);
+  }
+  std::free(fetch);
+  if (fields) *fields = reply ? reply->field_count : 0;
+  if (rows) *rows = reply ? reply->row_count : 0;
+  *out = reply;
+  return RC_SUCCESS;
+}
+
+extern "C" int VMC_FetchCursorInto(VMC_Handle* conn_var, const char* cursor, ResultSet** res) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !cursor || !res) return RC_INVALID_HANDLE;
+  if (conn->cursor_exhausted) return RC_ERROR;
+  char* fetch = format_command("FETCH  %d  FROM  %s ", kFetchBlockRows, cursor);
+  if (!fetch) return RC_NO_MEMORY;
+  int rc;
+  {
+    ExchangeLock lock(conn);
+    send_query_flush(conn, fetch);
+    rc = recv_result_single(conn, res);
+  }
+  std::free(fetch);
+  if (rc < kFetchBlockRows) conn->cursor_exhausted = 1;
+  return rc;
+}
+
+extern "C" int VMC_ExecuteToResult(VMC_Handle* conn_var, const char* cmd, ResultSet** res) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !cmd || !res) return RC_INVALID_HANDLE;
+  if (*res) {
+    free_result(*res);
+    *res = nullptr;
+  }
+  int rc;
+  {
+    ExchangeLock lock(conn);
+    send_query_flush(conn, cmd);
+    rc = recv_result_single(conn, res);
+  }
+  if (*res) (*res)->cursor = 0;
+  return rc;
+}

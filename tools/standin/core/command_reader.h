@@ -1,0 +1,37 @@
+// Reading the client's '?' command frames on the server's side of a link.
+#ifndef RIZEZOVA_STANDIN_COMMAND_READER_H
+#define RIZEZOVA_STANDIN_COMMAND_READER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "client/conn.h"
+
+namespace standin {
+
+struct Command {
+  char letter = 0;           // '?' for a statement; '.' for the row-batch go-on
+  std::string text;          // the statement text without its terminator
+  uint32_t param_count = 0;  // the parameter-count word
+};
+
+// One parameter record of a single row of values.
+struct ParamRecord {
+  std::string name;            // empty when bound by position
+  uint16_t direction = 0;      // 1 in, 2 out, 3 in-out
+  uint16_t wire_type = 0;      // the value's server type code
+  int32_t length = 0;          // the length word; below 1 means no value
+  std::vector<uint8_t> value;  // fixed-width values in host order
+};
+
+// Reads the next command: a '?' frame up to its parameter-count word (the
+// parameter records, if any, stay unread), or a one-letter command. False
+// when the link failed or the frame is malformed.
+bool read_command(Conn* link, Command* out);
+// Reads the `count` parameter records that follow a frame of one value row.
+bool read_param_records(Conn* link, uint32_t count, std::vector<ParamRecord>* out);
+
+}  // namespace standin
+
+#endif
