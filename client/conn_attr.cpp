@@ -6,12 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/command_frame.h"
 #include "client/conn_string.h"
+#include "client/exchange.h"
 #include "client/reply_readers.h"
 #include "client/vmc.h"
-#include "link/wire_io.h"
-#include "platform/lock.h"
 
 namespace {
 
@@ -65,14 +63,12 @@ int put_addresses(const IpsList* list, void* value, int size, int* type, int* le
 
 // The server's version text, asked for in one exchange under the lock.
 int put_server_version(Conn* conn, void* value, int size, int* type, int* len) {
-  if (!conn->lock) return RC_INVALID_HANDLE;
   char text[kQueryValueSize] = {};
   int value_type = 0;
-  lock_take(conn->lock);
-  send_query(conn, "show version", 0);
-  send_flush(conn);
+  ExchangeLock lock(conn);
+  send_with_params(conn, "show version", nullptr);
   const int rc = recv_query_value(conn, text, &value_type);
-  lock_release(conn->lock);
+  lock.release();
 
   // A text too long for the value buffer arrives as a heap copy; the caller
   // gets as much of it as the buffer holds.

@@ -8,6 +8,7 @@
 
 #include "client/command_frame.h"
 #include "client/conn.h"
+#include "client/exchange.h"
 #include "client/handle.h"
 #include "client/param_set.h"
 #include "client/result_set.h"
@@ -15,7 +16,6 @@
 #include "client/smart_result.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
-#include "platform/lock.h"
 
 namespace {
 
@@ -35,37 +35,6 @@ char* format_command(const char* fmt, ...) {
   if (text) std::vsnprintf(text, static_cast<size_t>(n) + 1, fmt, again);
   va_end(again);
   return text;
-}
-
-// Holds the connection's lock for one exchange.
-class ExchangeLock {
- public:
-  explicit ExchangeLock(Conn* conn) : conn_(conn) { lock_take(conn_->lock); }
-  ~ExchangeLock() { release(); }
-  ExchangeLock(const ExchangeLock&) = delete;
-  ExchangeLock& operator=(const ExchangeLock&) = delete;
-  void release() {
-    if (conn_) lock_release(conn_->lock);
-    conn_ = nullptr;
-  }
-
- private:
-  Conn* conn_;
-};
-
-// Sends a statement text with the connection's bound values (or none) and flushes.
-void send_with_params(Conn* conn, const char* text, ParamSet* params) {
-  send_query(conn, text, params ? static_cast<uint32_t>(params->count) : 0);
-  if (params) send_params(conn, params);
-  send_flush(conn);
-}
-
-// The bound values go with one execution: a set the connection made is
-// released, a caller's own set is only detached.
-void consume_params(Conn* conn, ParamSet* params) {
-  if (!params) return;
-  if (params->mode != static_cast<uint32_t>(ParamSetMode::CallerOwned)) release_param_set(params);
-  conn->params = nullptr;
 }
 
 // The reply of OPEN or CLOSE: 'K', or a letter, the server's text and one

@@ -86,6 +86,19 @@ bool is_text_letter(uint8_t letter) { return letter == 'E' || letter == 'F' || l
 // Reads n bytes and drops them.
 bool skip_bytes(Conn* conn, uint32_t n) { return recv_bytes_cut(conn, nullptr, n, 0); }
 
+// The integers before the value of an 'O' item (type, length) or a 'P' item
+// (slot index, type, length).
+struct OutHead {
+  uint32_t index = 0;
+  uint32_t type = 0;
+  uint32_t length = 0;
+};
+
+bool recv_out_head(Conn* conn, uint8_t letter, OutHead* head) {
+  return (letter != 'P' || recv_int(conn, &head->index)) && recv_int(conn, &head->type) &&
+         recv_int(conn, &head->length);
+}
+
 // The value bytes of an 'O' or 'P' item in a new buffer of at least 8 bytes,
 // zero past the value, so that a fixed-width reading never passes its end.
 int recv_out_bytes(Conn* conn, uint32_t length, uint8_t** out) {
@@ -207,13 +220,8 @@ int recv_noQuery(Conn* conn) {
       case 'O':
       case 'P': {
         // Output values with nothing bound to take them: read and dropped.
-        uint32_t index = 0;
-        uint32_t type = 0;
-        uint32_t length = 0;
-        if ((letter == 'P' && !recv_int(conn, &index)) || !recv_int(conn, &type) || !recv_int(conn, &length) ||
-            !skip_bytes(conn, length)) {
-          return RC_READ_FAILED;
-        }
+        OutHead head;
+        if (!recv_out_head(conn, letter, &head) || !skip_bytes(conn, head.length)) return RC_READ_FAILED;
         conn_set_error(conn, kOutputUnbound);
         status = RC_OUTPUT_UNBOUND;
         break;
@@ -336,12 +344,11 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out) {
       }
       case 'O':
       case 'P': {
-        uint32_t index = 0;
-        uint32_t type = 0;
-        uint32_t length = 0;
-        if ((letter == 'P' && !recv_int(conn, &index)) || !recv_int(conn, &type) || !recv_int(conn, &length)) {
-          return RC_READ_FAILED;
-        }
+        OutHead head;
+        if (!recv_out_head(conn, letter, &head)) return RC_READ_FAILED;
+        const uint32_t index = head.index;
+        const uint32_t type = head.type;
+        const uint32_t length = head.length;
         // The return value goes to the last slot; an output parameter to the
         // slot it names, which must lie within the set.
         int slot = -1;

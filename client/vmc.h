@@ -190,7 +190,7 @@ int VMC_GetSqlKind(const char* sql);
 // One statement as one exchange with the server, sent with the connection's
 // current parameters. A set made by binding on the connection lives for one
 // execution; a caller's own set is detached and can be attached again. -3
-// when the handle names no open connection.
+// when the handle names no connection or the text is null.
 
 // A statement without rows: the affected-row count of the reply, the number
 // of row ids it carried, 0, 1 (a message or warning came), -1 (server error,
