@@ -9,8 +9,10 @@ void* alloc_zeroed(size_t n) {
   return std::calloc(n == 0 ? 1 : n, 1);
 }
 
-void conn_set_error(Conn* conn, const char* text) {
+void replace_text(char** slot, const char* text) {
   char* copy = text ? strdup(text) : nullptr;
-  std::free(conn->error_text);
-  conn->error_text = copy;
+  std::free(*slot);
+  *slot = copy;
 }
+
+void conn_set_error(Conn* conn, const char* text) { replace_text(&conn->error_text, text); }

@@ -81,6 +81,9 @@ struct Conn {
 // n zero-filled bytes, or null when they cannot be had.
 void* alloc_zeroed(size_t n);
 
+// Replaces the heap text in *slot with a copy of text (null clears it). When
+// the copy cannot be made the slot is cleared rather than left stale.
+void replace_text(char** slot, const char* text);
 // Replaces the connection's error text with a heap copy of text (null clears it).
 void conn_set_error(Conn* conn, const char* text);
 

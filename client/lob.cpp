@@ -33,11 +33,7 @@ LobChunk* add_chunk(LobObject* lob) {
   return chunk;
 }
 
-void set_lob_error(LobObject* lob, const char* text) {
-  char* copy = strdup(text);
-  std::free(lob->error_text);
-  lob->error_text = copy;
-}
+void set_lob_error(LobObject* lob, const char* text) { replace_text(&lob->error_text, text); }
 
 }  // namespace
 

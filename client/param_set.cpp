@@ -205,11 +205,7 @@ int find_described_name(const ParamSet* set, const char* name) {
   return -1;
 }
 
-void set_param_error(ParamSet* set, const char* text) {
-  char* copy = strdup(text);
-  std::free(set->error_text);
-  set->error_text = copy;
-}
+void set_param_error(ParamSet* set, const char* text) { replace_text(&set->error_text, text); }
 
 }  // namespace
 

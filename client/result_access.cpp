@@ -55,11 +55,7 @@ void put_name(char* dst, const char* name) {
   std::memcpy(dst, name, strnlen(name, kNameBufSize - 1));
 }
 
-void set_result_error(ResultSet* result, const char* text) {
-  char* copy = strdup(text);
-  std::free(result->error_text);
-  result->error_text = copy;
-}
+void set_result_error(ResultSet* result, const char* text) { replace_text(&result->error_text, text); }
 
 template <typename T>
 void put_attr(void* value, int* type, int* length, T v) {

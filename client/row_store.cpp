@@ -31,9 +31,7 @@ constexpr char kTooLargeText[] = "[EC080]select result-set is too large please c
 
 int refuse_too_large(ResultSet* result) {
   std::fputs(kTooLargeLine, stdout);
-  char* text = strdup(kTooLargeText);
-  std::free(result->error_text);
-  result->error_text = text;
+  replace_text(&result->error_text, kTooLargeText);
   return -1;
 }
 

@@ -64,19 +64,6 @@ void add_quoted_clause(TextBuilder& b, const char* head, const char (&field)[N])
   b.add("'");
 }
 
-void load_digits(uint32_t (&digits)[kBlockDigits], const uint8_t* bytes) {
-  for (uint32_t i = 0; i < kBlockDigits; ++i) {
-    const uint8_t* p = bytes + 4 * i;
-    digits[i] = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-  }
-}
-
-void store_digits(uint8_t* bytes, const uint32_t (&digits)[kBlockDigits]) {
-  for (uint32_t i = 0; i < kBlockDigits; ++i) {
-    for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<uint8_t>(digits[i] >> (8 * b));
-  }
-}
-
 // Reads up to n bytes straight from the socket; a closed or failed link ends
 // the read early and leaves the rest of dst as it was.
 void recv_raw(Conn* conn, uint8_t* dst, uint32_t n) {
@@ -151,7 +138,7 @@ bool login_encrypted(Conn* conn) {
   recv_raw(conn, conn->login_modulus, sizeof conn->login_modulus);
 
   uint32_t exponent[kBlockDigits];
-  load_digits(exponent, conn->login_exponent);
+  mp_from_le_bytes(exponent, conn->login_exponent, kBlockDigits);
   if (mp_digits_used(exponent, kBlockDigits) == 0) return fail_login(conn, kBadServerNumbers);
 
   uint8_t buf[kLoginBufSize] = {};
@@ -231,14 +218,14 @@ void pad_login_chunks(char* text) {
 
 void encrypt_login_block(Conn* conn, uint8_t* buf, uint32_t len) {
   uint32_t e[kBlockDigits], m[kBlockDigits], x[kBlockDigits], y[kBlockDigits];
-  load_digits(e, conn->login_exponent);
-  load_digits(m, conn->login_modulus);
+  mp_from_le_bytes(e, conn->login_exponent, kBlockDigits);
+  mp_from_le_bytes(m, conn->login_modulus, kBlockDigits);
   for (uint32_t pos = 0; pos < len; pos += kBlockBytes) {
     uint8_t block[kBlockBytes] = {};
     std::memcpy(block, buf + pos, len - pos < kBlockBytes ? len - pos : kBlockBytes);
-    load_digits(x, block);
+    mp_from_le_bytes(x, block, kBlockDigits);
     mp_mod_exp(y, x, e, m, kBlockDigits);
-    store_digits(buf + pos, y);
+    mp_to_le_bytes(buf + pos, y, kBlockDigits);
   }
   explicit_bzero(x, sizeof x);
   explicit_bzero(y, sizeof y);

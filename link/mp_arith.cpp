@@ -341,3 +341,15 @@ int sp_mult_sub(uint32_t u[2], uint32_t qhat, uint32_t vhigh, uint32_t vlow) {
   u[1] -= sub_high;
   return static_cast<int>(wrapped);
 }
+
+void mp_from_le_bytes(uint32_t* a, const uint8_t* bytes, uint32_t nd) {
+  for (uint32_t i = 0; i < nd; ++i) {
+    const uint8_t* p = bytes + 4 * i;
+    a[i] = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+  }
+}
+
+void mp_to_le_bytes(uint8_t* bytes, const uint32_t* a, uint32_t nd) {
+  for (uint32_t i = 0; i < nd; ++i)
+    for (uint32_t b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<uint8_t>(a[i] >> (8 * b));
+}

@@ -9,6 +9,11 @@
 constexpr uint32_t kMpMaxDigits = 51;        // for mp_mod_exp and mp_mod_mult
 constexpr uint32_t kMpWorkDigits = 2 * kMpMaxDigits;
 
+// Numbers as the link carries them: nd digits of 4 little-endian bytes each,
+// least significant first.
+void mp_from_le_bytes(uint32_t* a, const uint8_t* bytes, uint32_t nd);
+void mp_to_le_bytes(uint8_t* bytes, const uint32_t* a, uint32_t nd);
+
 // y = x^e mod m over nd digits; 0 on success. With e = 1, y is x unreduced.
 // Refused with -1 and y untouched: nd of 0 or above kMpMaxDigits, e of zero.
 // y must not share storage with x, e or m. m is normalised in place while the

@@ -35,24 +35,13 @@ bool send_all(int64_t sock, const void* data, size_t n) {
   return true;
 }
 
-void words_to_bytes(uint8_t* out, const uint32_t* words) {
-  for (int i = 0; i < 8; ++i)
-    for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<uint8_t>(words[i] >> (8 * b));
-}
-
-void bytes_to_words(uint32_t* words, const uint8_t* in) {
-  for (int i = 0; i < 8; ++i)
-    words[i] = uint32_t{in[4 * i]} | uint32_t{in[4 * i + 1]} << 8 | uint32_t{in[4 * i + 2]} << 16 |
-               uint32_t{in[4 * i + 3]} << 24;
-}
-
 void decipher_block(uint8_t block[32]) {
   uint32_t y[8], x[8], d[8], m[8];
-  bytes_to_words(y, block);
+  mp_from_le_bytes(y, block, 8);
   std::memcpy(d, kLoginPrivate, sizeof d);
   std::memcpy(m, kLoginModulus, sizeof m);
   mp_mod_exp(x, y, d, m, 8);
-  words_to_bytes(block, x);
+  mp_to_le_bytes(block, x, 8);
 }
 
 bool ends_with_version_clause(const std::string& text) {
@@ -78,8 +67,8 @@ bool read_plain_login(Conn* link, std::string first, LoginRequest* out) {
 
 bool read_encrypted_login(Conn* link, LoginRequest* out) {
   uint8_t numbers[64];
-  words_to_bytes(numbers, kLoginExponent);
-  words_to_bytes(numbers + 32, kLoginModulus);
+  mp_to_le_bytes(numbers, kLoginExponent, 8);
+  mp_to_le_bytes(numbers + 32, kLoginModulus, 8);
   if (!send_all(link->sock, numbers, sizeof numbers)) return false;
 
   uint8_t block[32];
