@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -200,4 +201,33 @@ TEST(PreparedClose, ClosingDeallocatesThePendingStatement) {
   EXPECT_EQ(VMC_CloseConn(&h), 0);
   peer.join();
   EXPECT_EQ(texts, (std::vector<std::string>{"PREPARE STC0 AS DELETE FROM t", "DEALLOCATE STC0 "}));
+}
+
+// Arrays bound by name fill the slots that PREPARE described, in the
+// described order, whatever order they are bound in.
+TEST_F(Prepared, ArraysBindByNameIntoTheDescription) {
+  std::snprintf(conn()->version, sizeof conn()->version, "201");
+  reply(ReplyBytes()
+            .letter('$').u32(3).text("a").u32(1).u32(ST_INT32).u32(4).text("b").u32(2).u32(ST_INT32).u32(4)
+            .text("c").u32(3).u32(ST_INT32).u32(4)
+            .letter('K'));
+  ASSERT_EQ(VMC_Prepare(&h_, "INSERT INTO t VALUES (:a, :b, :c)"), 0);
+  sent();
+  int32_t as[2] = {1, 2}, bs[2] = {3, 4};
+  int lengths[2] = {4, 4};
+  EXPECT_EQ(VMC_BindParamArrayByName(&h_, "x", 2, 1, CT_INT32, 2, as, 8, lengths), -53);
+  EXPECT_EQ(VMC_BindParamArrayByName(&h_, "B", 2, 1, CT_INT32, 2, bs, 8, lengths), 0);
+  EXPECT_EQ(VMC_BindParamArrayByName(&h_, "a", 2, 1, CT_INT32, 2, as, 8, lengths), 0);
+  // Beyond the declared count of 2.
+  EXPECT_EQ(VMC_BindParamArrayByName(&h_, "c", 2, 1, CT_INT32, 2, as, 8, lengths), -51);
+
+  reply(ReplyBytes().letter('K'));
+  EXPECT_EQ(VMC_ExecuteBatch(&h_, "INSERT INTO t VALUES (:a, :b, :c)", 2), 0);
+  ReplyBytes expected;
+  frame(expected, "INSERT INTO t VALUES (:a, :b, :c)", 3 | (2u << 16));
+  expected.u16(1).raw("a").u16(1).u16(ST_INT32).u32(4).u32(1);
+  expected.u16(1).raw("b").u16(1).u16(ST_INT32).u32(4).u32(3);
+  expected.u16(1).raw("c").u16(1).u16(ST_CHAR).u32(0);  // never bound: a null
+  expected.u32(20).u32(4).u32(2).u32(4).u32(4).u32(0);   // row 1 after a 'K' login: no type bytes
+  EXPECT_EQ(sent(), expected.bytes);
 }
