@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/param_array.h"
 #include "client/result_set.h"
 #include "client/type_codes.h"
 
@@ -316,6 +317,7 @@ int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, voi
 
 void free_param_copies(ParamSet* set) {
   if (!set) return;
+  if (set->batch_rows > 0) return free_array_params(set);
   bool outputs = false;
   for (int i = 0; i < set->count; ++i) {
     const uint32_t dir = set->directions ? set->directions[i] : 0;
@@ -345,6 +347,7 @@ void free_param_copies(ParamSet* set) {
 
 void free_params(ParamSet* set) {
   if (!set) return;
+  if (set->batch_rows > 0) return free_array_params(set);
   for (int i = 0; i < set->count; ++i) {
     if (set->has_copies && set->directions && set->directions[i] == static_cast<uint32_t>(ParamDirection::In)) {
       if (set->values && set->values[0]) std::free(set->values[0][i]);
@@ -354,6 +357,8 @@ void free_params(ParamSet* set) {
   }
   release_tables(set);
 }
+
+void release_param_tables(ParamSet* set) { release_tables(set); }
 
 void release_param_set(ParamSet* set) {
   if (!set) return;
@@ -412,6 +417,7 @@ int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int
   Conn* conn;
   ParamSet* set = param_bind_target(handle, &conn);
   if (!set) return RC_INVALID_HANDLE;
+  if (set->batch_rows > 0) return refuse_single_into_array(conn, set);
   char text[80] = {};
   if (!valid_direction(direction)) {
     std::snprintf(text, sizeof text, "[EC052]Error invalis param type %d", direction);
@@ -433,6 +439,7 @@ int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, vo
   Conn* conn;
   ParamSet* set = param_bind_target(handle, &conn);
   if (!set) return RC_INVALID_HANDLE;
+  if (set->batch_rows > 0) return refuse_single_into_array(conn, set);
   char text[80] = {};
   if (position > kMaxParamPosition) {
     std::snprintf(text, sizeof text, "[EC051]Error invalid param NO %d out of range paramnum", position);
