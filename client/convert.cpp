@@ -101,7 +101,7 @@ int to_text(const Value& v, void* buf, int bufsize, int* len) {
     const auto n = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(v.p), v.len));
     if (n > 0) return copy_out(v.p, n, buf, bufsize, len, false);
   } else {
-    char text[kValueTextSize] = {};
+    char text[kValueTextSize];  // a double's widest form; only what is written is read
     const int n = value_text(v.type, v.p, v.len, text);
     if (n > 0) {
       return copy_out(reinterpret_cast<const uint8_t*>(text), static_cast<uint32_t>(n), buf, bufsize, len, false);

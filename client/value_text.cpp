@@ -178,7 +178,7 @@ bool first_column_text(ResultSet* result, char* out, int* flag) {
     return true;
   };
 
-  char text[kValueTextSize] = {};
+  char text[kValueTextSize];
   int n = 0;
   switch (st) {
     case ST_BOOLEAN:

@@ -16,10 +16,11 @@ constexpr int kValueTextSize = kNumberTextSize;
 // byte, however long: numeric texts and types 29 and 45.
 bool text_is_value_bytes(uint32_t server_type);
 
-// Writes the text form of a value (p and len as row_field_ptr gives them) into
-// out, which holds kValueTextSize zero bytes; answers its length, 0 when the
-// server type has no text form. The value-bytes types are cut to fit out:
-// a caller that needs them whole takes the bytes themselves.
+// Writes the text form of a value (p and len as row_field_ptr gives them),
+// with its terminator, into out, which holds kValueTextSize bytes; answers
+// its length, 0 when the server type has no text form (out is then not to be
+// read). The value-bytes types are cut to fit out: a caller that needs them
+// whole takes the bytes themselves.
 int value_text(uint32_t server_type, const uint8_t* p, uint32_t len, char* out);
 
 // The interval types 15 to 27 only; 0 for any other type.
