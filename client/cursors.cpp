@@ -5,7 +5,6 @@
 
 #include <strings.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,51 +25,13 @@ namespace {
 constexpr char kCursorSuffix[] = "SMARTCUR";
 constexpr size_t kCloseErrorSize = 200;
 
-// A command text in a heap buffer of exactly its size; null when memory ran out.
-char* format_command(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-char* format_command(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  char* text = n < 0 ? nullptr : static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
-  if (text) std::vsnprintf(text, static_cast<size_t>(n) + 1, fmt, again);
-  va_end(again);
-  return text;
-}
-
-// The reply of OPEN or CLOSE: 'K', or a letter, the server's text and one
-// more letter. 0; -1 refused, with the text in *text (caller frees); -4 when
-// the link failed (-5 when the text could not be held), with no text.
-int recv_short_reply(Conn* conn, char** text) {
-  *text = nullptr;
-  uint8_t letter = 0;
-  if (!recv_char(conn, &letter)) return RC_READ_FAILED;
-  if (letter == 'K') return RC_SUCCESS;
-  const int rc = recv_str(conn, text);
-  if (rc != 0) return rc;
-  uint8_t end = 0;
-  if (!recv_char(conn, &end)) {
-    std::free(*text);
-    *text = nullptr;
-    return RC_READ_FAILED;
-  }
-  return RC_ERROR;
-}
-
 // Sends a text without values and reads an OPEN-style reply; a refusal's text
 // replaces the connection's error text.
 int open_cursor(Conn* conn, const char* cursor) {
   char* open = format_command("OPEN %s ;", cursor);
   if (!open) return RC_NO_MEMORY;
-  send_query_flush(conn, open);
+  const int rc = run_short_command(conn, open);
   std::free(open);
-  char* text = nullptr;
-  int rc = recv_short_reply(conn, &text);
-  if (rc == RC_ERROR) conn_set_error(conn, text);
-  std::free(text);
   return rc;
 }
 

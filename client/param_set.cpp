@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/param_array.h"
 #include "client/result_set.h"
 #include "client/type_codes.h"
 
@@ -301,6 +302,7 @@ int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, voi
 
 void free_param_copies(ParamSet* set) {
   if (!set) return;
+  if (set->batch_rows > 0) return free_array_params(set);
   bool outputs = false;
   for (int i = 0; i < set->count; ++i) {
     // Every slot that is not an input (an unbound one too) keeps the tables
@@ -331,6 +333,7 @@ void free_param_copies(ParamSet* set) {
 
 void free_params(ParamSet* set) {
   if (!set) return;
+  if (set->batch_rows > 0) return free_array_params(set);
   for (int i = 0; i < set->count; ++i) {
     if (set->has_copies && set->directions && set->directions[i] == static_cast<uint32_t>(ParamDirection::In)) {
       if (set->values && set->values[0]) std::free(set->values[0][i]);
@@ -340,6 +343,8 @@ void free_params(ParamSet* set) {
   }
   release_tables(set);
 }
+
+void release_param_tables(ParamSet* set) { release_tables(set); }
 
 void release_param_set(ParamSet* set) {
   if (!set) return;
@@ -398,6 +403,7 @@ int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int
   Conn* conn;
   ParamSet* set = param_bind_target(handle, &conn);
   if (!set) return RC_INVALID_HANDLE;
+  if (set->batch_rows > 0) return refuse_single_into_array(conn, set);
   char text[80] = {};
   if (!valid_direction(direction)) {
     std::snprintf(text, sizeof text, "[EC052]Error invalis param type %d", direction);
@@ -421,6 +427,7 @@ int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, vo
   Conn* conn;
   ParamSet* set = param_bind_target(handle, &conn);
   if (!set) return RC_INVALID_HANDLE;
+  if (set->batch_rows > 0) return refuse_single_into_array(conn, set);
   char text[80] = {};
   if (position > kMaxParamPosition) {
     std::snprintf(text, sizeof text, "[EC051]Error invalid param NO %d out of range paramnum", position);
