@@ -48,7 +48,11 @@ int recv_short_reply(Conn* conn, char** text) {
   const int rc = recv_str(conn, text);
   if (rc != 0) return rc;
   uint8_t end = 0;
-  recv_char(conn, &end);
+  if (!recv_char(conn, &end)) {
+    std::free(*text);
+    *text = nullptr;
+    return RC_READ_FAILED;
+  }
   return RC_ERROR;
 }
 

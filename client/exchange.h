@@ -27,7 +27,8 @@ char* format_command(const char* fmt, ...) __attribute__((format(printf, 1, 2)))
 
 // The reply of a command such as OPEN, CLOSE or DEALLOCATE: 'K', or a letter,
 // the server's text and one more letter. 0; -1 with the text in *text (the
-// caller frees it); -4, or the failure of reading the text, when the link failed.
+// caller frees it); -4, or the failure of reading the text, when the link
+// failed, with no text.
 int recv_short_reply(Conn* conn, char** text);
 // Sends a text without values and reads its short reply; a refusal's text
 // replaces the connection's error text. The caller holds the lock.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "client/command_frame.h"
+#include "client/cursors.h"
 #include "client/exchange.h"
 #include "client/handle.h"
 #include "client/param_set.h"
@@ -130,7 +131,7 @@ int execute_through_cursor(Conn* conn, const char* name, char* cursor, ResultSet
     free_result_chain(chain);
     return rc;
   }
-  conn->cursor_exhausted = 0;
+  clear_cursor_exhausted(conn, cursor_name);  // declared anew: its rows are to come
   const int opened = run_short_command(conn, open);
   lock.release();
   if (opened != RC_SUCCESS) {
