@@ -21,12 +21,12 @@
 #include <thread>
 #include <vector>
 
-#include "client/batch_blocks.h"
-#include "client/command_frame.h"
-#include "client/conn.h"
-#include "client/result_set.h"
-#include "client/results_reader.h"
-#include "client/type_codes.h"
+#include "client/requests/batch_blocks.h"
+#include "client/requests/command_frame.h"
+#include "client/connection/conn.h"
+#include "client/results/result_set.h"
+#include "client/replies/results_reader.h"
+#include "client/values/type_codes.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
 #include "tools/standin/core/command_reader.h"

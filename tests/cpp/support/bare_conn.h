@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "client/conn.h"
-#include "client/conn_string.h"
+#include "client/connection/conn.h"
+#include "client/connection/conn_string.h"
 
 struct BareConn {
   Conn* conn;

@@ -1,0 +1,78 @@
+// Parameter sets: the values of one statement execution, bound by 1-based
+// position or by name, either into a caller's own set or into the connection's
+// transient set that the next execution consumes.
+#ifndef RIZEZOVA_CLIENT_PARAMS_PARAM_SET_H
+#define RIZEZOVA_CLIENT_PARAMS_PARAM_SET_H
+
+#include <cstdint>
+
+#include "client/connection/conn.h"
+
+enum class ParamDirection : uint32_t {
+  In = 1,
+  Out = 2,
+  InOut = 3,
+  ReturnValue = 6,
+};
+
+enum class ParamSetMode : uint32_t {
+  Transient = 0,    // made by a bind on a connection, consumed by the next execution
+  CallerOwned = 1,  // VMC_AllocParams
+  Described = 2,    // described by the server after PREPARE
+};
+
+// Slots are laid out and grown in steps of this many.
+constexpr int kParamSlotStep = 128;
+// Highest 1-based position a bind accepts.
+constexpr int kMaxParamPosition = 4000;
+// positions[] of a slot bound by name.
+constexpr uint32_t kParamPositionByName = 0xFFFFFFFFu;
+
+struct ParamSet {
+  uint32_t handle_type;  // HandleType::ParamSet
+  int32_t count;         // slots in use
+  int32_t capacity;      // slots the per-slot tables hold
+  int32_t batch_rows;    // rows of an array binding; 0 for a single row
+  void*** values;        // values[row][slot]: one row table per row
+  uint32_t* ctypes;      // client type per slot (server type while only described)
+  uint32_t* buf_sizes;
+  int32_t** lengths;     // per slot: one i32 (single row) or one per row (array)
+  char** names;          // per slot name, or a null table when bound by position
+  uint32_t* positions;
+  uint32_t* directions;  // ParamDirection per slot; 0 while the slot is unbound
+  char* error_text;      // last binding failure on this set
+  uint32_t has_copies;   // 1 once a direction-1 value was copied in
+  uint32_t mode;         // ParamSetMode
+};
+
+// Resolves the handle that a binding call was given: a connection binds into
+// its `params` (made transient first when there is none) and keeps failure
+// texts itself; a parameter set binds into itself. Null for any other handle
+// (or when the transient set cannot be made); *conn_out is the connection or null.
+ParamSet* param_bind_target(void** handle, Conn** conn_out);
+// Leaves a binding failure text where it belongs: the connection's error text
+// when conn is set, else the set's.
+void param_bind_fail(Conn* conn, ParamSet* set, const char* text);
+
+// The inner binders. Both answer 0; -5 when memory ran out.
+// bind_param_by_name: -53 when a described set holds no such name.
+int bind_param_by_name(ParamSet* set, const char* name, int direction, int ctype, void* value,
+                       int buf_size, int* unused, int* length);
+// bind_param_by_pos: -55 when the position lies too far beyond the tables, -8
+// for a direction other than 1, 2, 3 or 6, -54 for a position below 1.
+int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, void* value,
+                      int buf_size, int* length);
+
+// Releases the copies of the input slots. When no slot is an output slot the
+// tables go too and the set is empty; otherwise the tables and the output slots
+// stay for the reader of the output values.
+void free_param_copies(ParamSet* set);
+// Releases the tables of a set (one row table per row), not what their
+// entries point to; count and capacity become 0.
+void release_param_tables(ParamSet* set);
+// Releases every copy, name and table; the set record itself stays.
+void free_params(ParamSet* set);
+// free_params, then the set's error text and the record.
+void release_param_set(ParamSet* set);
+
+#endif

@@ -1,0 +1,54 @@
+#include "client/results/result_set.h"
+
+#include <cstdlib>
+
+#include "client/connection/conn.h"
+#include "client/results/mem_pool.h"
+#include "client/results/row_store.h"
+
+ResultSet* new_result(int32_t kind) {
+  auto* result = static_cast<ResultSet*>(alloc_zeroed(sizeof(ResultSet)));
+  if (!result) return nullptr;
+  result->handle_type = static_cast<uint32_t>(HandleType::ResultSet);
+  result->kind = kind;
+  return result;
+}
+
+int free_field_descs(FieldDesc* fields, int32_t count) {
+  if (!fields) return 0;
+  for (int32_t k = 0; k < count; ++k) {
+    // The name buffer begins at the table part when there is one.
+    std::free(fields[k].table ? fields[k].table : fields[k].column);
+  }
+  std::free(fields);
+  return 0;
+}
+
+int free_result(ResultSet* result) {
+  if (!result) return 0;
+  free_row_blocks(result);
+  free_field_descs(result->fields, result->field_count);
+  std::free(result->error_text);
+  mem_pool_destroy(result->pool);
+  std::free(result);
+  return 0;
+}
+
+void free_result_chain(ResultSet* head) {
+  while (head) {
+    ResultSet* next = head->next;
+    free_result(head);
+    head = next;
+  }
+}
+
+int result_next_row(ResultSet* result) {
+  if (!result || result->handle_type != static_cast<uint32_t>(HandleType::ResultSet)) return -1;
+  if (result->row_count == 0 || result->cursor >= result->row_count) {
+    result->current_row = nullptr;
+    return 100;
+  }
+  result->current_row = *result_row_slot(result, result->cursor);
+  ++result->cursor;
+  return 0;
+}
