@@ -21,11 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include "client/handles/conn.h"
+#include "client/handles/handle.h"
+#include "client/replies/results_reader.h"
 #include "client/requests/batch_blocks.h"
 #include "client/requests/command_frame.h"
-#include "client/connection/conn.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
-#include "client/replies/results_reader.h"
 #include "client/values/type_codes.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"

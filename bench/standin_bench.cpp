@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "client/handles/conn.h"
 #include "client/requests/command_frame.h"
-#include "client/connection/conn.h"
 #include "client/vmc.h"
 #include "platform/net.h"
 #include "tools/standin/core/server.h"

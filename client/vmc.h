@@ -21,7 +21,6 @@ enum ResultCode {
   RC_RECONNECTED = 1,         // VMC_Reconnect success
   RC_OPEN_OK = 2,             // VMC_OpenConn success; VMC_GetDiag: message cut
   RC_NO_DATA = 100,           // no next row, no next result, no error text
-  RC_END_OF_ROWS = 101,       // internal to the row reader
   RC_PREPARED_ROWS = 19665,   // the prepared statement returns rows
   RC_ERROR = -1,
   RC_INVALID_HANDLE = -3,
@@ -180,7 +179,39 @@ int VMC_GetTypeCode(VMC_Handle* conn, int* ctype);
 // "YYYY-MM-DD hh:mm:ss" of milliseconds since 1970-01-01 into 20 bytes. 0.
 int VMC_FormatDatetime(int64_t ms, char* out);
 
-// ---- Connection attributes ----
+// ---- Connection and result attributes ----
+
+// Attributes of a connection (VMC_GetAttr, VMC_SetAttr on a connection).
+enum ConnAttr {
+  ATTR_SERVER_VERSION = 1,   // text: the server's answer to "show version"
+  ATTR_DATABASE = 2,         // text
+  ATTR_FIXED_TWO = 3,        // int: always 2
+  ATTR_ENCODING = 4,         // text: always "UTF-8"
+  ATTR_CHAR_SET = 5,         // text
+  ATTR_USE_SSL = 6,          // int
+  ATTR_ADDRESSES = 7,        // text: "<count>:addr,addr,..." of the IPS list
+  ATTR_TIME_ZONE = 8,        // text: always "GTM+8"
+  ATTR_LOB_RET = 9,          // int
+  ATTR_AUTO_COMMIT_OFF = 11, // int; set with the text "ON" or "TRUE" (else off)
+  ATTR_SRVCURSOR_OFF = 12    // int; set with an int
+};
+
+// Attributes of a result (VMC_GetAttr on a result or server-cursor result).
+enum ResultAttr {
+  ATTR_FIELD_COUNT = 61,
+  ATTR_ROW_COUNT = 62,       // 8-byte int
+  ATTR_AFFECTED = 63,
+  ATTR_HANDLE_TYPE = 64,     // 4 a result, 6 a server-cursor result
+  ATTR_KIND = 65,            // SqlKind
+  ATTR_HAS_NEXT = 66         // 1 when a next result follows (not on a server-cursor result)
+};
+
+// How VMC_GetAttr hands a value out, in *type.
+enum AttrValueType {
+  ATTR_TYPE_TEXT = 1,        // characters without a terminator; the length counts them
+  ATTR_TYPE_INT = 2,         // a 32-bit int
+  ATTR_TYPE_INT64 = 3        // a 64-bit int
+};
 
 // ---- LOB objects ----
 
@@ -230,9 +261,15 @@ int VMC_SetAttr(VMC_Handle* handle, int id, void* value, int length);
 
 // ---- Parameter sets and binding ----
 
-// Parameter directions: 1 in, 2 out, 3 in-out, 6 return value. Input values
-// are copied at once; for the others the caller keeps value and length alive
-// until the execution has finished, since output values are written through them.
+// Parameter directions. Input values are copied at once; for the others the
+// caller keeps value and length alive until the execution has finished, since
+// output values are written through them.
+enum ParamDirection {
+  PARAM_IN = 1,
+  PARAM_OUT = 2,
+  PARAM_INOUT = 3,
+  PARAM_RETURN_VALUE = 6
+};
 
 // A new caller-owned parameter set (handle type 2) in *params.
 int VMC_AllocParams(VMC_Handle* params);

@@ -1,3 +1,4 @@
+// Unsigned multi-precision arithmetic for the modular exponentiation of the login.
 #include "link/mp_arith.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// Opening and closing a link's TCP socket.
 #include "link/socket_link.h"
 
 #include "link/link_cipher.h"

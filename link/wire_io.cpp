@@ -1,3 +1,4 @@
+// Framed, big-endian reading and writing on a link.
 #include "link/wire_io.h"
 
 #include <cstdlib>

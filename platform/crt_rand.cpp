@@ -1,3 +1,4 @@
+// The process's small pseudo-random generator.
 #include "platform/crt_rand.h"
 
 #include <ctime>

@@ -1,3 +1,4 @@
+// Zero-filled heap memory.
 #include "platform/memory.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The socket calls of the link, over POSIX sockets.
 #include "platform/net.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// Connection attributes read back by number, and the two that can be changed.
 #include "client/connection/conn_attr.h"
 
 #include <strings.h>
@@ -7,8 +8,8 @@
 #include <cstring>
 
 #include "client/connection/conn_string.h"
-#include "client/requests/exchange.h"
 #include "client/replies/exchange_readers.h"
+#include "client/requests/exchange.h"
 #include "client/vmc.h"
 
 namespace {
@@ -27,14 +28,14 @@ void put_bytes(void* value, int size, const void* data, size_t n) {
 int put_text(void* value, int size, int* type, int* len, const char* text) {
   size_t n = std::strlen(text);
   put_bytes(value, size, text, n);
-  if (type) *type = static_cast<int>(AttrValueType::Text);
+  if (type) *type = ATTR_TYPE_TEXT;
   if (len) *len = static_cast<int>(n);
   return RC_SUCCESS;
 }
 
 int put_int(void* value, int size, int* type, int* len, int32_t v) {
   put_bytes(value, size, &v, sizeof v);
-  if (type) *type = static_cast<int>(AttrValueType::Int);
+  if (type) *type = ATTR_TYPE_INT;
   if (len) *len = static_cast<int>(sizeof v);
   return RC_SUCCESS;
 }
@@ -82,7 +83,7 @@ int put_server_version(Conn* conn, void* value, int size, int* type, int* len) {
   }
   put_bytes(value, size > 0 ? size : kQueryValueSize, heap ? heap : text, n);
   std::free(heap);
-  if (type) *type = static_cast<int>(AttrValueType::Text);
+  if (type) *type = ATTR_TYPE_TEXT;
   if (len) *len = static_cast<int>(n);
   return rc;
 }
@@ -95,29 +96,29 @@ bool says_on(const char* text) { return strcasecmp(text, "ON") == 0 || strcasecm
 
 int get_conn_attr(Conn* conn, int id, void* value, int size, int* type, int* len) {
   if (!conn) return RC_INVALID_HANDLE;
-  switch (static_cast<ConnAttr>(id)) {
-    case ConnAttr::ServerVersion:
+  switch (id) {
+    case ATTR_SERVER_VERSION:
       return put_server_version(conn, value, size, type, len);
-    case ConnAttr::Database:
+    case ATTR_DATABASE:
       return put_text(value, size, type, len, conn->database);
-    case ConnAttr::FixedTwo:
+    case ATTR_FIXED_TWO:
       return put_int(value, size, type, len, kFixedTwo);
-    case ConnAttr::Encoding:
+    case ATTR_ENCODING:
       return put_text(value, size, type, len, "UTF-8");
-    case ConnAttr::CharSet:
+    case ATTR_CHAR_SET:
       return put_text(value, size, type, len, conn->char_set);
-    case ConnAttr::UseSsl:
+    case ATTR_USE_SSL:
       return put_int(value, size, type, len, conn->link.use_ssl);
-    case ConnAttr::Addresses:
+    case ATTR_ADDRESSES:
       if (!conn->has_ips || !conn->ips) return RC_INVALID_HANDLE;
       return put_addresses(conn->ips, value, size, type, len);
-    case ConnAttr::TimeZone:
+    case ATTR_TIME_ZONE:
       return put_text(value, size, type, len, "GTM+8");
-    case ConnAttr::LobRet:
+    case ATTR_LOB_RET:
       return put_int(value, size, type, len, conn->lob_ret);
-    case ConnAttr::AutoCommitOff:
+    case ATTR_AUTO_COMMIT_OFF:
       return put_int(value, size, type, len, conn->auto_commit_off);
-    case ConnAttr::SrvCursorOff:
+    case ATTR_SRVCURSOR_OFF:
       return put_int(value, size, type, len, conn->srvcursor_off);
     default:
       conn_set_error(conn, kUnknownGetAttr);
@@ -127,12 +128,12 @@ int get_conn_attr(Conn* conn, int id, void* value, int size, int* type, int* len
 
 int set_conn_attr(Conn* conn, int id, const void* value, int /*len*/) {
   if (!conn) return RC_INVALID_HANDLE;
-  switch (static_cast<ConnAttr>(id)) {
-    case ConnAttr::AutoCommitOff:
+  switch (id) {
+    case ATTR_AUTO_COMMIT_OFF:
       if (!value) return RC_INVALID_HANDLE;
       conn->auto_commit_off = says_on(static_cast<const char*>(value)) ? 1 : 0;
       return RC_SUCCESS;
-    case ConnAttr::SrvCursorOff:
+    case ATTR_SRVCURSOR_OFF:
       if (!value) return RC_INVALID_HANDLE;
       std::memcpy(&conn->srvcursor_off, value, sizeof conn->srvcursor_off);
       return RC_SUCCESS;

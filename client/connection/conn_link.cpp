@@ -1,3 +1,4 @@
+// A connection's link opened, logged in and reconnected with the record's settings.
 #include "client/connection/conn_link.h"
 
 #include <cstring>

@@ -3,7 +3,7 @@
 #ifndef RIZEZOVA_CLIENT_CONNECTION_CONN_LINK_H
 #define RIZEZOVA_CLIENT_CONNECTION_CONN_LINK_H
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "link/login.h"
 
 // The login settings the record holds; the texts are views of its fields.

@@ -1,3 +1,4 @@
+// Connection strings read into a connection record, and the IPS address list.
 #include "client/connection/conn_string.h"
 
 #include <strings.h>

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 
 // The alternative server addresses of an IPS item. Every text is a heap copy
 // owned by the list; an address sits either in ips_addresses or, after a

@@ -3,15 +3,16 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "client/text/bounded_copy.h"
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
+#include "client/connection/conn_link.h"
 #include "client/connection/conn_string.h"
+#include "client/execute/prepared.h"
 #include "client/handles/handle.h"
 #include "client/params/param_set.h"
-#include "client/execute/prepared.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
+#include "client/text/bounded_copy.h"
 #include "client/vmc.h"
-#include "client/connection/conn_link.h"
 #include "link/socket_link.h"
 #include "platform/crt_rand.h"
 #include "platform/lock.h"

@@ -1,15 +1,16 @@
+// Error texts kept in handles, handed out whole or split into code and message.
 #include "client/errors/error_text.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#include "client/text/bounded_copy.h"
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/handles/handle.h"
 #include "client/lob/lob.h"
 #include "client/results/result_set.h"
 #include "client/results/smart_result.h"
+#include "client/text/bounded_copy.h"
 
 namespace {
 

@@ -4,13 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/handles/handle.h"
+#include "client/params/param_set.h"
+#include "client/replies/results_reader.h"
 #include "client/requests/batch_blocks.h"
 #include "client/requests/command_frame.h"
 #include "client/requests/exchange.h"
-#include "client/handles/handle.h"
-#include "client/params/param_set.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
-#include "client/replies/results_reader.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
 

@@ -1,6 +1,5 @@
-// Statements that return rows: SELECTs walked through server cursors in
-// blocks of 20000 rows, other statements read whole, stepping through rows and
-// results, and the cursors that callers name themselves.
+// Server cursors: opening them, fetching their blocks, stepping through rows
+// and results, closing them, and the cursors that callers name themselves.
 #include "client/execute/cursors.h"
 
 #include <strings.h>
@@ -9,24 +8,37 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/requests/command_frame.h"
-#include "client/connection/conn.h"
-#include "client/requests/exchange.h"
+#include "client/handles/conn.h"
 #include "client/handles/handle.h"
 #include "client/params/param_set.h"
-#include "client/results/result_set.h"
 #include "client/replies/results_reader.h"
+#include "client/requests/command_frame.h"
+#include "client/requests/exchange.h"
+#include "client/results/result_life.h"
+#include "client/results/result_set.h"
 #include "client/results/smart_result.h"
 #include "client/vmc.h"
-#include "link/wire_io.h"
 
 namespace {
 
-constexpr char kCursorSuffix[] = "SMARTCUR";
 constexpr size_t kCloseErrorSize = 200;
 
-// Sends a text without values and reads an OPEN-style reply; a refusal's text
-// replaces the connection's error text.
+// Closes the cursor of a SmartResult; on failure the connection's text moves
+// into the SmartResult.
+int close_smart_cursor(SmartResult* smart) {
+  VMC_Handle handle = smart->conn;
+  if (VMC_CloseCursor(&handle, smart->cursor_name) != RC_SUCCESS) {
+    std::free(smart->error_text);
+    smart->error_text = smart->conn->error_text;
+    smart->conn->error_text = nullptr;
+    return RC_ERROR;
+  }
+  mark_closed(smart);
+  return RC_SUCCESS;
+}
+
+}  // namespace
+
 int open_cursor(Conn* conn, const char* cursor) {
   char* open = format_command("OPEN %s ;", cursor);
   if (!open) return RC_NO_MEMORY;
@@ -35,19 +47,15 @@ int open_cursor(Conn* conn, const char* cursor) {
   return rc;
 }
 
-// One FETCH of a block; the caller holds the lock. The reply's status, with
-// the block (or null) in *block.
 int fetch_block(Conn* conn, const char* cursor, ResultSet** block) {
   *block = nullptr;
-  char* fetch = format_command("FETCH %d FROM %s ;", kFetchBlockRows, cursor);
+  char* fetch = format_command("FETCH %d FROM %s ;", kRowBlock, cursor);
   if (!fetch) return RC_NO_MEMORY;
   send_query_flush(conn, fetch);
   std::free(fetch);
   return recv_results(conn, block);
 }
 
-// Closes a cursor whose FETCH came back without rows to show, keeping the
-// server's explanation (not the close's) in the connection's error text.
 void close_after_failed_fetch(Conn* conn, const char* cursor) {
   char* reason = conn->error_text;
   conn->error_text = nullptr;
@@ -64,100 +72,11 @@ void mark_closed(SmartResult* smart) {
   smart->conn = nullptr;
 }
 
-// Closes the cursor of a SmartResult; on failure the connection's text moves
-// into the SmartResult.
-int close_smart_cursor(SmartResult* smart) {
-  VMC_Handle handle = smart->conn;
-  if (VMC_CloseCursor(&handle, smart->cursor_name) != RC_SUCCESS) {
-    std::free(smart->error_text);
-    smart->error_text = smart->conn->error_text;
-    smart->conn->error_text = nullptr;
-    return RC_ERROR;
-  }
-  mark_closed(smart);
-  return RC_SUCCESS;
-}
-
 void free_smart_result(SmartResult* smart) {
   free_result_chain(smart->block);
   std::free(smart->error_text);
   std::free(smart);
 }
-
-void report_counts(const ResultSet* r, int* fields, int64_t* rows, int* affected) {
-  if (fields) *fields = r ? r->field_count : 0;
-  if (rows) *rows = r ? r->row_count : 0;
-  if (affected) *affected = r ? r->affected : 0;
-}
-
-int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Handle* out, int* fields,
-                           int64_t* rows, int* affected) {
-  auto* smart = static_cast<SmartResult*>(alloc_zeroed(sizeof(SmartResult)));
-  if (!smart) return RC_NO_MEMORY;
-  smart->handle_type = static_cast<uint32_t>(HandleType::SmartResult);
-  std::snprintf(smart->cursor_name, sizeof smart->cursor_name, "STC%u_%s", conn->stc_counter++, kCursorSuffix);
-  char* declare = format_command("DECLARE %s CURSOR FOR %s;", smart->cursor_name, sql);
-  if (!declare) {
-    free_smart_result(smart);
-    return RC_NO_MEMORY;
-  }
-
-  ExchangeLock lock(conn);
-  send_with_params(conn, declare, params);
-  std::free(declare);
-  ResultSet* reply = nullptr;
-  const int declared = recv_results(conn, &reply);
-  if (declared < 0) {
-    free_result_chain(reply);
-    free_smart_result(smart);
-    // A refusal is -1; a failed link or memory keeps its own code.
-    return declared == RC_READ_FAILED || declared == RC_NO_MEMORY ? declared : RC_ERROR;
-  }
-  free_result_chain(reply);
-
-  int rc = open_cursor(conn, smart->cursor_name);
-  if (rc != RC_SUCCESS) {
-    free_smart_result(smart);
-    return rc;
-  }
-  rc = fetch_block(conn, smart->cursor_name, &smart->block);
-  lock.release();
-
-  if (!smart->block) {
-    // No block to walk: close the cursor (a failed link carries no CLOSE)
-    // and hand nothing out.
-    if (rc != RC_READ_FAILED) close_after_failed_fetch(conn, smart->cursor_name);
-    free_smart_result(smart);
-    return rc == RC_READ_FAILED || rc == RC_NO_MEMORY ? rc : RC_ERROR;
-  }
-  if (smart->block->row_count == kFetchBlockRows) {
-    smart->more_rows = 1;
-    smart->conn = conn;
-    smart->cursor_open = 1;
-  } else {
-    // A short block is the whole rest of the result: the cursor can go now.
-    VMC_Handle handle = conn;
-    VMC_CloseCursor(&handle, smart->cursor_name);
-    mark_closed(smart);
-  }
-  report_counts(smart->block, fields, rows, affected);
-  *out = smart;
-  return rc;
-}
-
-int execute_direct(Conn* conn, const char* sql, ParamSet* params, VMC_Handle* out, int* fields, int64_t* rows,
-                   int* affected) {
-  ExchangeLock lock(conn);
-  send_with_params(conn, sql, params);
-  ResultSet* head = nullptr;
-  const int rc = recv_results(conn, &head);
-  lock.release();
-  *out = head;
-  if (head) report_counts(head, fields, rows, affected);
-  return rc;
-}
-
-}  // namespace
 
 void mark_cursor_exhausted(Conn* conn, const char* cursor) {
   std::memset(conn->exhausted_cursor, 0, sizeof conn->exhausted_cursor);
@@ -173,25 +92,6 @@ void clear_cursor_exhausted(Conn* conn, const char* cursor) {
   if (!cursor || cursor_is_exhausted(conn, cursor)) {
     std::memset(conn->exhausted_cursor, 0, sizeof conn->exhausted_cursor);
   }
-}
-
-extern "C" int VMC_ExecuteQuery(VMC_Handle* conn_var, const char* sql, VMC_Handle* out, int* fields, int64_t* rows,
-                                int* affected) {
-  Conn* conn = conn_of_handle(conn_var);
-  if (!conn || !sql || !out) return RC_INVALID_HANDLE;
-  *out = nullptr;
-  char* copy = strdup(sql);
-  if (!copy) return RC_NO_MEMORY;
-  ParamSet* params = conn->params;
-  int rc;
-  if (VMC_GetSqlKind(copy) == SQL_KIND_SELECT && conn->srvcursor_off == 0) {
-    rc = execute_through_cursor(conn, copy, params, out, fields, rows, affected);
-  } else {
-    rc = execute_direct(conn, copy, params, out, fields, rows, affected);
-  }
-  std::free(copy);
-  consume_params(conn, params);
-  return rc;
 }
 
 extern "C" int VMC_Fetch(VMC_Handle* handle) {
@@ -225,7 +125,7 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
     mark_closed(smart);
     return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
   }
-  if (smart->block->row_count != kFetchBlockRows && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
+  if (smart->block->row_count != kRowBlock && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
   return result_next_row(smart->block);
 }
 
@@ -354,7 +254,7 @@ extern "C" int VMC_FetchCursorInto(VMC_Handle* conn_var, const char* cursor, Res
   Conn* conn = conn_of_handle(conn_var);
   if (!conn || !cursor || !res) return RC_INVALID_HANDLE;
   if (cursor_is_exhausted(conn, cursor)) return RC_ERROR;
-  char* fetch = format_command("FETCH  %d  FROM  %s ", kFetchBlockRows, cursor);
+  char* fetch = format_command("FETCH  %d  FROM  %s ", kRowBlock, cursor);
   if (!fetch) return RC_NO_MEMORY;
   int rc;
   {
@@ -363,7 +263,7 @@ extern "C" int VMC_FetchCursorInto(VMC_Handle* conn_var, const char* cursor, Res
     rc = recv_result_single(conn, res);
   }
   std::free(fetch);
-  if (rc < kFetchBlockRows) mark_cursor_exhausted(conn, cursor);
+  if (rc < kRowBlock) mark_cursor_exhausted(conn, cursor);
   return rc;
 }
 

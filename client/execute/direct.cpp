@@ -3,12 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/requests/command_frame.h"
-#include "client/connection/conn.h"
-#include "client/requests/exchange.h"
+#include "client/handles/conn.h"
 #include "client/handles/handle.h"
 #include "client/params/param_set.h"
 #include "client/replies/exchange_readers.h"
+#include "client/requests/command_frame.h"
+#include "client/requests/exchange.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
@@ -40,7 +41,7 @@ int run_consuming_params(VMC_Handle* conn_var, const char* sql, Read read) {
 uint32_t output_count_word(const ParamSet* params) {
   int32_t count = params->count > 0 ? params->count : 0;
   if (count > 0 && params->directions &&
-      params->directions[count - 1] == static_cast<uint32_t>(ParamDirection::ReturnValue)) {
+      params->directions[count - 1] == PARAM_RETURN_VALUE) {
     --count;
   }
   return static_cast<uint32_t>(count);

@@ -1,3 +1,4 @@
+// Statements prepared on the server under a name and executed by that name.
 #include "client/execute/prepared.h"
 
 #include <cstdarg>
@@ -5,14 +6,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/requests/command_frame.h"
 #include "client/execute/cursors.h"
-#include "client/requests/exchange.h"
 #include "client/handles/handle.h"
 #include "client/params/param_set.h"
-#include "client/results/result_set.h"
-#include "client/replies/results_reader.h"
 #include "client/replies/exchange_readers.h"
+#include "client/replies/reply_items.h"
+#include "client/replies/results_reader.h"
+#include "client/requests/command_frame.h"
+#include "client/requests/exchange.h"
+#include "client/results/result_life.h"
+#include "client/results/result_set.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
 
@@ -182,15 +185,13 @@ int prepare_statement(Conn* conn, const char* sql, const char* name) {
       continue;
     }
     // The server's refusal, then the end of the reply or more items.
-    char* reason = nullptr;
-    const int rc = recv_str(&conn->link, &reason);
-    if (rc != 0) return rc;
-    std::free(conn->error_text);
-    conn->error_text = reason;
+    const char* reason = nullptr;
+    const int rc = take_server_text(conn, &reason);
+    if (rc != RC_SUCCESS) return rc;
     status = RC_ERROR;
-    if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
-    if (letter == 'K') break;
-    conn->link.pushback_letter = letter;
+    const Next next = read_next(conn);
+    if (next == Next::Failed) return RC_READ_FAILED;
+    if (next == Next::End) break;
   }
   return status;
 }

@@ -5,7 +5,7 @@
 #ifndef RIZEZOVA_CLIENT_EXECUTE_PREPARED_H
 #define RIZEZOVA_CLIENT_EXECUTE_PREPARED_H
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 
 // Sends "PREPARE name AS sql" and reads its reply: the field descriptions of
 // an 'A' item become the connection's prepare_desc, the parameter description

@@ -1,3 +1,4 @@
+// The kind of a SQL statement by its first word.
 #include <strings.h>
 
 #include <cstring>

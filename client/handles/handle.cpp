@@ -1,4 +1,7 @@
+// Recognising what a caller's handle variable names.
 #include "client/handles/handle.h"
+
+#include "client/handles/conn.h"
 
 uint32_t handle_type_of(VMC_Handle* handle) {
   if (!handle || !*handle) return 0;

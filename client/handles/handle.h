@@ -4,7 +4,19 @@
 
 #include <cstdint>
 
-#include "client/connection/conn.h"
+#include "client/vmc.h"
+
+struct Conn;
+
+// The first 32 bits of every object a handle can name.
+enum class HandleType : uint32_t {
+  Conn = 1,
+  ParamSet = 2,
+  // 3 is not used
+  ResultSet = 4,
+  LobObject = 5,
+  SmartResult = 6,
+};
 
 // The type of the object that *handle names; 0 when the address or the
 // variable is null.

@@ -1,4 +1,8 @@
+// LOB objects: chunks of a value filled, read back, reset and freed.
 #include "client/lob/lob.h"
+
+#include "client/handles/handle.h"
+#include "client/text/heap_text.h"
 
 #include <algorithm>
 #include <cstdio>

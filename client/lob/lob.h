@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 
 constexpr uint32_t kLobChunkSize = 1048576;
 // The most a LOB holds: its size travels as a 32-bit length and is handed out
@@ -50,22 +50,5 @@ int lob_set_content(LobObject* lob, const uint8_t* data, uint64_t n);
 // Releases the chunks, the descriptor and the error text; every field but the
 // handle type becomes zero.
 void lob_clear(LobObject* lob);
-
-// Brings a LOB's value from the server by the object's descriptor with
-// "get lob '%s' offset 0 limit %s ", under the connection lock, and appends it.
-// 0 (also when the server sent no value); -4 read failure; -3 no memory for the
-// field descriptions; -1 a descriptor or a piece the exchange cannot carry.
-int fetch_lob(Conn* conn, LobObject* lob);
-
-// Fills a LOB object from a stored column value for the LOB client types
-// 41, 43, 44 (character) and 42 (binary). With descriptors on (`lob_ret` 1), a
-// value starting 'C'/'B' is a descriptor whose content is fetched, one starting
-// 'c'/'b' carries up to one chunk of content inline, anything else leaves the
-// object alone. Otherwise only columns whose server type keeps raw text,
-// binary or LOB bytes (`raw_value`) are copied whole. The object ends
-// complete, with *out_len (when given) its size. 0; -3 no LOB object; -13 no
-// conversion (*out_len 0).
-int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value, const uint8_t* value,
-                          uint32_t value_len, int* out_len);
 
 #endif

@@ -1,3 +1,4 @@
+// Binding every row of one parameter at once, for a batch.
 #include "client/params/param_array.h"
 
 #include <strings.h>
@@ -7,114 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/params/array_elements.h"
 #include "client/values/type_codes.h"
 #include "client/vmc.h"
 
 namespace {
 
 constexpr size_t kBindTextSize = 80;
-
-// How the caller's buffer holds one row's element of a client type.
-enum class Element : uint8_t {
-  Refused,           // no array layout
-  Fixed,             // `width` bytes
-  Prefixed,          // a u32 n, then n bytes; the row length says how many are sent
-  RowLength,         // the row's length in bytes
-  PrefixThenLength,  // a u32, then the row's length in bytes
-};
-
-struct ElementRule {
-  Element kind;
-  int width;    // Fixed only
-  bool copied;  // the set copies the values; else it points into the caller's buffer
-};
-
-// Client types 12, 14, 28 and 31 have no layout in the packed rows of a batch
-// and are refused here rather than sent without their values.
-ElementRule element_rule(int ctype, bool by_name) {
-  switch (ctype) {
-    case CT_INT:
-    case CT_INT8:
-    case CT_BYTE:
-    case CT_INT16:
-    case CT_INT32:
-    case CT_FLOAT:
-    case CT_INT64:
-    case CT_DOUBLE:
-    case CT_DATETIME_MS:
-      return {Element::Fixed, fixed_type_size(static_cast<uint32_t>(ctype)), true};
-    case CT_TEXT:
-    case CT_BIND_62:
-      return {Element::Prefixed, 0, true};
-    case CT_NUMERIC:
-      return {Element::RowLength, 0, true};
-    case CT_DATE:
-    case CT_TIME:
-    case CT_DATETIME:
-      return {Element::RowLength, 0, false};
-    case CT_BINARY:
-      return {Element::PrefixThenLength, 0, !by_name};
-    default:
-      return {Element::Refused, 0, false};
-  }
-}
-
-uint32_t read_prefix(const uint8_t* at) {
-  uint32_t n;
-  std::memcpy(&n, at, sizeof n);
-  return n;
-}
-
-// Walks the R elements of the caller's buffer, checking that every row length
-// is 0 or more and that what each row sends lies inside its element and, for
-// values the set copies, inside the copy. visit(row, offset) is called for
-// each row. Answers the bytes the set copies (0 when it copies nothing), or -1
-// with the first row that does not fit in *bad_row.
-template <typename Visit>
-int64_t walk_elements(const ElementRule& rule, int rows, const uint8_t* values, int buf_size,
-                      const int* lengths, int* bad_row, Visit visit) {
-  const int64_t bound = buf_size > 0 ? buf_size : 0;
-  int64_t offset = 0;
-  for (int r = 0; r < rows; ++r) {
-    const int64_t len = lengths[r];
-    int64_t size = 0;
-    bool fits = len >= 0;
-    switch (rule.kind) {
-      case Element::Fixed:
-        size = rule.width;
-        // One-byte types send their row length in bytes as they lie.
-        fits = fits && (rule.width > 1 || len <= 1);
-        break;
-      case Element::Prefixed:
-        fits = fits && offset + 4 <= bound;
-        if (fits) {
-          const int64_t n = read_prefix(values + offset);
-          size = 4 + n;
-          fits = len <= n && offset + size <= bound;
-        }
-        break;
-      case Element::RowLength:
-        size = len;
-        break;
-      case Element::PrefixThenLength:
-        size = 4 + len;
-        fits = fits && (!rule.copied || offset + size <= bound);
-        break;
-      case Element::Refused:
-        fits = false;
-        break;
-    }
-    if (!fits) {
-      *bad_row = r;
-      return -1;
-    }
-    visit(r, offset);
-    offset += size;
-  }
-  if (!rule.copied) return 0;
-  // Values with a prefix are copied whole, as far as the caller's buffer goes.
-  return rule.kind == Element::Prefixed || rule.kind == Element::PrefixThenLength ? bound : offset;
-}
 
 // A failure text of one or two numbers, formatted as the binders' texts are.
 void fail_text(Conn* conn, ParamSet* set, const char* fmt, int a, int b = 0) {
@@ -149,11 +49,6 @@ int refuse_rows(Conn* conn, ParamSet* set, int rows) {
 int refuse_row(Conn* conn, ParamSet* set, int row) {
   fail_text(conn, set, "[EC063]Error bindparam array value of row %d does not fit its buffer", row + 1);
   return RC_ERROR;
-}
-
-bool owns_values(const ParamSet* set, int slot) {
-  const bool by_name = set->positions && set->positions[slot] == kParamPositionByName;
-  return element_rule(static_cast<int>(set->ctypes[slot]), by_name).copied;
 }
 
 // Entries of the per-slot tables.
@@ -210,16 +105,6 @@ bool lay_out_array(ParamSet* set, int declared, int rows, bool with_names) {
   return true;
 }
 
-// Releases what a slot holds from an earlier bind.
-void clear_slot(ParamSet* set, int slot) {
-  if (set->directions[slot] != static_cast<uint32_t>(ParamDirection::In)) return;
-  if (owns_values(set, slot)) std::free(set->values[0][slot]);
-  std::free(set->lengths[slot]);
-  set->lengths[slot] = nullptr;
-  set->values[0][slot] = nullptr;  // the other rows' pointers are written anew by the next bind
-  set->directions[slot] = 0;
-}
-
 // What one array bind hands over, checked before anything of the set changes.
 struct ArrayInput {
   int ctype;
@@ -261,7 +146,7 @@ int store_array(ParamSet* set, int slot, const ArrayInput& in, uint32_t position
     return RC_NO_MEMORY;
   }
   std::memcpy(lengths, in.lengths, sizeof(int32_t) * static_cast<size_t>(in.rows));
-  clear_slot(set, slot);
+  clear_array_slot(set, slot);
   int bad_row = 0;
   walk_elements(in.rule, in.rows, in.values, in.buf_size, in.lengths, &bad_row,
                 [&](int r, int64_t offset) { set->values[r][slot] = base + offset; });
@@ -269,7 +154,7 @@ int store_array(ParamSet* set, int slot, const ArrayInput& in, uint32_t position
   set->ctypes[slot] = static_cast<uint32_t>(in.ctype);
   set->buf_sizes[slot] = static_cast<uint32_t>(in.buf_size);
   set->positions[slot] = position;
-  set->directions[slot] = static_cast<uint32_t>(ParamDirection::In);
+  set->directions[slot] = PARAM_IN;
   set->count = std::max(set->count, slot + 1);
   return RC_SUCCESS;
 }
@@ -303,8 +188,8 @@ int refuse_single_into_array(Conn* conn, ParamSet* set) { return refuse_rows(con
 
 int bind_array_by_pos(Conn* conn, ParamSet* set, int position, int declared, int direction, int ctype, int rows,
                       void* values, int buf_size, int* lengths) {
-  if (direction == static_cast<int>(ParamDirection::ReturnValue)) return RC_SUCCESS;
-  if (direction != static_cast<int>(ParamDirection::In)) return RC_SOCKET_FAILED;
+  if (direction == PARAM_RETURN_VALUE) return RC_SUCCESS;
+  if (direction != PARAM_IN) return RC_SOCKET_FAILED;
   if (!values || !lengths) return RC_INVALID_HANDLE;
   if (declared < 0 || declared > kMaxParamPosition) return refuse_range(conn, set, position, declared);
   ArrayInput in{ctype, rows, static_cast<const uint8_t*>(values), buf_size, lengths, {}, 0};
@@ -330,7 +215,7 @@ int bind_array_by_pos(Conn* conn, ParamSet* set, int position, int declared, int
 
 int bind_array_by_name(Conn* conn, ParamSet* set, const char* name, int declared, int direction, int ctype,
                        int rows, void* values, int buf_size, int* lengths) {
-  if (direction != static_cast<int>(ParamDirection::In)) return RC_SUCCESS;
+  if (direction != PARAM_IN) return RC_SUCCESS;
   if (!values || !lengths) return RC_INVALID_HANDLE;
   if (declared < 0 || declared > kMaxParamPosition) return refuse_range(conn, set, set->count + 1, declared);
   ArrayInput in{ctype, rows, static_cast<const uint8_t*>(values), buf_size, lengths, {}, 0};
@@ -385,18 +270,6 @@ int bind_array_by_name(Conn* conn, ParamSet* set, const char* name, int declared
   return RC_SUCCESS;
 }
 
-void free_array_params(ParamSet* set) {
-  if (!set) return;
-  for (int i = 0; i < set->count; ++i) {
-    if (set->directions && set->lengths && set->values && set->values[0]) clear_slot(set, i);
-    if (set->names) std::free(set->names[i]);
-  }
-  // Every row table lies in the block that row 0's table starts, so the
-  // tables go as those of a single row.
-  set->batch_rows = 0;
-  release_param_tables(set);
-}
-
 int VMC_BindParamArray(VMC_Handle* handle, int position, int declared, int direction, int ctype, int rows,
                        void* values, int buf_size, int* lengths) {
   Conn* conn;
@@ -406,7 +279,7 @@ int VMC_BindParamArray(VMC_Handle* handle, int position, int declared, int direc
     return refuse_range(conn, set, position, declared);
   }
   if (!conn && position > kMaxParamPosition) return refuse_range(conn, set, position, declared);
-  if (direction != 1 && direction != 2 && direction != 3 && direction != 6) {
+  if (!valid_direction(direction)) {
     fail_text(conn, set, "[EC052]Error invalid param type %d", direction);
     return RC_PARAM_DIRECTION;
   }
@@ -423,7 +296,7 @@ int VMC_BindParamArrayByName(VMC_Handle* handle, const char* name, int declared,
   Conn* conn;
   ParamSet* set = param_bind_target(handle, &conn);
   if (!set) return RC_INVALID_HANDLE;
-  if (direction != 1 && direction != 2 && direction != 3 && direction != 6) {
+  if (!valid_direction(direction)) {
     fail_text(conn, set, "[EC052]Error invalid param type %d", direction);
     return RC_PARAM_DIRECTION;
   }

@@ -2,7 +2,7 @@
 // execution that sends many rows of values in one request.
 //
 // The caller's buffer holds the R elements of one parameter one after another
-// (see element_rule in param_array.cpp) and a table of R row lengths says how
+// (see element_rule in array_elements.h) and a table of R row lengths says how
 // many bytes of each element are sent. The set then holds one value pointer
 // per slot and row (values[row][slot]) and one table of R lengths per slot.
 #ifndef RIZEZOVA_CLIENT_PARAMS_PARAM_ARRAY_H
@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/params/param_set.h"
 
 // Names an array-bound set holds at the most.
@@ -33,9 +33,5 @@ int bind_array_by_name(Conn* conn, ParamSet* set, const char* name, int declared
 
 // The refusal of a single value bound into a set laid out for rows: -1.
 int refuse_single_into_array(Conn* conn, ParamSet* set);
-
-// Releases the value copies, length tables, names and tables of a set laid
-// out for rows; count, capacity and batch_rows become 0.
-void free_array_params(ParamSet* set);
 
 #endif

@@ -1,3 +1,5 @@
+// Parameter sets: their tables, the single-value binders and the release of
+// their values.
 #include "client/params/param_set.h"
 
 #include <strings.h>
@@ -7,16 +9,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/params/param_array.h"
+#include "client/handles/handle.h"
+#include "client/params/array_elements.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
+#include "client/text/heap_text.h"
 #include "client/values/type_codes.h"
 
 
 namespace {
-
-bool valid_direction(int direction) {
-  return direction == 1 || direction == 2 || direction == 3 || direction == 6;
-}
 
 // Rows whose value tables a set holds: one for a single row.
 int value_rows(const ParamSet* set) { return set->batch_rows > 0 ? set->batch_rows : 1; }
@@ -153,7 +154,7 @@ bool make_input_copy(int ctype, const void* value, const int* length, InputCopy*
 
 // Releases a slot's input copies before it is bound again.
 void drop_slot_copies(ParamSet* set, int slot) {
-  if (!set->directions || set->directions[slot] != static_cast<uint32_t>(ParamDirection::In)) return;
+  if (!set->directions || set->directions[slot] != PARAM_IN) return;
   if (set->values && set->values[0]) {
     std::free(set->values[0][slot]);
     set->values[0][slot] = nullptr;
@@ -169,7 +170,7 @@ void store_input(ParamSet* set, int slot, int ctype, const InputCopy& copy) {
   set->ctypes[slot] = static_cast<uint32_t>(ctype);
   set->lengths[slot] = copy.length;
   set->values[0][slot] = copy.value;
-  set->directions[slot] = static_cast<uint32_t>(ParamDirection::In);
+  set->directions[slot] = PARAM_IN;
   set->has_copies = 1;
 }
 
@@ -193,7 +194,19 @@ int find_described_name(const ParamSet* set, const char* name) {
 
 void set_param_error(ParamSet* set, const char* text) { replace_text(&set->error_text, text); }
 
+// Whether the set holds its own copy of an array-bound slot's values.
+bool owns_values(const ParamSet* set, int slot) {
+  const bool by_name = set->positions && set->positions[slot] == kParamPositionByName;
+  return element_rule(static_cast<int>(set->ctypes[slot]), by_name).copied;
+}
+
+
 }  // namespace
+
+bool valid_direction(int direction) {
+  return direction == PARAM_IN || direction == PARAM_OUT || direction == PARAM_INOUT ||
+         direction == PARAM_RETURN_VALUE;
+}
 
 ParamSet* param_bind_target(void** handle, Conn** conn_out) {
   *conn_out = nullptr;
@@ -246,7 +259,7 @@ int bind_param_by_name(ParamSet* set, const char* name, int direction, int ctype
     name_copy = strdup(name);
     if (!name_copy) return RC_NO_MEMORY;
   }
-  if (direction == static_cast<int>(ParamDirection::In)) {
+  if (direction == PARAM_IN) {
     InputCopy copy;
     if (!make_input_copy(ctype, value, length, &copy)) {
       std::free(name_copy);
@@ -280,7 +293,7 @@ int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, voi
 
   const int slot = position - 1;
   InputCopy copy{};
-  if (direction == static_cast<int>(ParamDirection::In) && !make_input_copy(ctype, value, length, &copy)) {
+  if (direction == PARAM_IN && !make_input_copy(ctype, value, length, &copy)) {
     return RC_NO_MEMORY;
   }
   if (position > set->count) {
@@ -292,7 +305,7 @@ int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, voi
     set->count = position;
   }
   set->positions[slot] = static_cast<uint32_t>(slot);
-  if (direction == static_cast<int>(ParamDirection::In)) {
+  if (direction == PARAM_IN) {
     store_input(set, slot, ctype, copy);
   } else {
     store_caller_slot(set, slot, direction, ctype, value, buf_size, length);
@@ -307,7 +320,7 @@ void free_param_copies(ParamSet* set) {
   for (int i = 0; i < set->count; ++i) {
     // Every slot that is not an input (an unbound one too) keeps the tables
     // and the count for the reader of the output values.
-    if (set->directions && set->directions[i] != static_cast<uint32_t>(ParamDirection::In)) {
+    if (set->directions && set->directions[i] != PARAM_IN) {
       outputs = true;
       continue;
     }
@@ -335,7 +348,7 @@ void free_params(ParamSet* set) {
   if (!set) return;
   if (set->batch_rows > 0) return free_array_params(set);
   for (int i = 0; i < set->count; ++i) {
-    if (set->has_copies && set->directions && set->directions[i] == static_cast<uint32_t>(ParamDirection::In)) {
+    if (set->has_copies && set->directions && set->directions[i] == PARAM_IN) {
       if (set->values && set->values[0]) std::free(set->values[0][i]);
       if (set->lengths) std::free(set->lengths[i]);
     }
@@ -353,104 +366,23 @@ void release_param_set(ParamSet* set) {
   std::free(set);
 }
 
-int VMC_AllocParams(VMC_Handle* params) {
-  if (!params) return RC_INVALID_HANDLE;
-  ParamSet* set = static_cast<ParamSet*>(alloc_zeroed(sizeof(ParamSet)));
-  if (!set) return RC_NO_MEMORY;
-  set->handle_type = static_cast<uint32_t>(HandleType::ParamSet);
-  set->mode = static_cast<uint32_t>(ParamSetMode::CallerOwned);
-  *params = set;
-  return RC_SUCCESS;
+void clear_array_slot(ParamSet* set, int slot) {
+  if (set->directions[slot] != PARAM_IN) return;
+  if (owns_values(set, slot)) std::free(set->values[0][slot]);
+  std::free(set->lengths[slot]);
+  set->lengths[slot] = nullptr;
+  set->values[0][slot] = nullptr;  // the other rows' pointers are written anew by the next bind
+  set->directions[slot] = 0;
 }
 
-int VMC_ClearParams(VMC_Handle* handle) {
-  if (!handle || !*handle) return RC_INVALID_HANDLE;
-  const uint32_t type = *static_cast<uint32_t*>(*handle);
-  if (type == static_cast<uint32_t>(HandleType::ParamSet)) {
-    free_param_copies(static_cast<ParamSet*>(*handle));
-    return RC_SUCCESS;
+void free_array_params(ParamSet* set) {
+  if (!set) return;
+  for (int i = 0; i < set->count; ++i) {
+    if (set->directions && set->lengths && set->values && set->values[0]) clear_array_slot(set, i);
+    if (set->names) std::free(set->names[i]);
   }
-  if (type != static_cast<uint32_t>(HandleType::Conn)) return RC_INVALID_HANDLE;
-  Conn* conn = static_cast<Conn*>(*handle);
-  if (conn->params && conn->params->mode != static_cast<uint32_t>(ParamSetMode::CallerOwned)) {
-    release_param_set(conn->params);
-  }
-  conn->params = nullptr;
-  free_result(conn->prepare_desc);
-  conn->prepare_desc = nullptr;
-  return RC_SUCCESS;
-}
-
-int VMC_SetParams(VMC_Handle* conn_handle, VMC_Handle* params) {
-  if (!conn_handle || !*conn_handle || !params || !*params) return RC_INVALID_HANDLE;
-  if (*static_cast<uint32_t*>(*conn_handle) != static_cast<uint32_t>(HandleType::Conn) ||
-      *static_cast<uint32_t*>(*params) != static_cast<uint32_t>(HandleType::ParamSet)) {
-    return RC_INVALID_HANDLE;
-  }
-  Conn* conn = static_cast<Conn*>(*conn_handle);
-  ParamSet* set = static_cast<ParamSet*>(*params);
-  if (conn->params && conn->params != set &&
-      conn->params->mode != static_cast<uint32_t>(ParamSetMode::CallerOwned)) {
-    release_param_set(conn->params);
-  }
-  conn->params = set;
-  return RC_SUCCESS;
-}
-
-int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int ctype, void* value,
-                        int buf_size, int* reserved, int* length) {
-  if (!name) return RC_INVALID_HANDLE;
-  Conn* conn;
-  ParamSet* set = param_bind_target(handle, &conn);
-  if (!set) return RC_INVALID_HANDLE;
-  if (set->batch_rows > 0) return refuse_single_into_array(conn, set);
-  char text[80] = {};
-  if (!valid_direction(direction)) {
-    std::snprintf(text, sizeof text, "[EC052]Error invalis param type %d", direction);
-    param_bind_fail(conn, set, text);
-    return RC_PARAM_DIRECTION;
-  }
-  const int rc = bind_param_by_name(set, name, direction, ctype, value, buf_size, reserved, length);
-  if (rc >= 0) return rc;
-  // Running out of memory is no fault of the name.
-  if (rc == RC_NO_MEMORY) return rc;
-  if (conn) {
-    char named[100] = {};
-    std::snprintf(named, sizeof named, "[EC053]Error invalid  param_name :%s out  of prepared ", name);
-    conn_set_error(conn, named);
-  }
-  return RC_ERROR;
-}
-
-int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, void* value, int buf_size,
-                  int* length) {
-  Conn* conn;
-  ParamSet* set = param_bind_target(handle, &conn);
-  if (!set) return RC_INVALID_HANDLE;
-  if (set->batch_rows > 0) return refuse_single_into_array(conn, set);
-  char text[80] = {};
-  if (position > kMaxParamPosition) {
-    std::snprintf(text, sizeof text, "[EC051]Error invalid param NO %d out of range paramnum", position);
-    param_bind_fail(conn, set, text);
-    return RC_PARAM_POSITION;
-  }
-  if (!valid_direction(direction)) {
-    std::snprintf(text, sizeof text, "[EC052]Error invalid param type %d", direction);
-    param_bind_fail(conn, set, text);
-    return RC_PARAM_DIRECTION;
-  }
-  if (position < 1) {
-    std::snprintf(text, sizeof text, "[EC054]Error param_no  param seq %d invalid", position);
-    param_bind_fail(conn, set, text);
-    return RC_PARAM_SEQUENCE;
-  }
-  const int rc = bind_param_by_pos(set, position, direction, ctype, value, buf_size, length);
-  if (rc == RC_PARAM_TOO_FAR) {
-    std::snprintf(text, sizeof text, "[EC055]Error bindparam jump long %d invalid", rc);
-    param_bind_fail(conn, set, text);
-  } else if (rc == RC_SOCKET_FAILED) {
-    std::snprintf(text, sizeof text, "[EC056]Error bindparam unsurpported ret %d invalid", rc);
-    param_bind_fail(conn, set, text);
-  }
-  return rc;
+  // Every row table lies in the block that row 0's table starts, so the
+  // tables go as those of a single row.
+  set->batch_rows = 0;
+  release_param_tables(set);
 }

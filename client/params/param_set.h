@@ -6,14 +6,7 @@
 
 #include <cstdint>
 
-#include "client/connection/conn.h"
-
-enum class ParamDirection : uint32_t {
-  In = 1,
-  Out = 2,
-  InOut = 3,
-  ReturnValue = 6,
-};
+#include "client/handles/conn.h"
 
 enum class ParamSetMode : uint32_t {
   Transient = 0,    // made by a bind on a connection, consumed by the next execution
@@ -45,6 +38,9 @@ struct ParamSet {
   uint32_t mode;         // ParamSetMode
 };
 
+// Directions 1, 2, 3 and 6.
+bool valid_direction(int direction);
+
 // Resolves the handle that a binding call was given: a connection binds into
 // its `params` (made transient first when there is none) and keeps failure
 // texts itself; a parameter set binds into itself. Null for any other handle
@@ -74,5 +70,12 @@ void release_param_tables(ParamSet* set);
 void free_params(ParamSet* set);
 // free_params, then the set's error text and the record.
 void release_param_set(ParamSet* set);
+
+// Of a set laid out for rows: releases what a slot holds from an earlier
+// bind (its value copies and length table), leaving it unbound.
+void clear_array_slot(ParamSet* set, int slot);
+// Releases the value copies, length tables, names and tables of a set laid
+// out for rows; count, capacity and batch_rows become 0.
+void free_array_params(ParamSet* set);
 
 #endif

@@ -1,3 +1,4 @@
+// The readers of the replies to statements run without a server cursor.
 #include "client/replies/exchange_readers.h"
 
 #include <algorithm>
@@ -5,11 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/connection/conn.h"
-#include "client/replies/output_value.h"
+#include "client/handles/conn.h"
 #include "client/params/param_set.h"
-#include "client/results/result_set.h"
+#include "client/replies/first_value.h"
+#include "client/replies/output_value.h"
+#include "client/replies/reply_items.h"
 #include "client/replies/results_reader.h"
+#include "client/results/result_life.h"
+#include "client/results/result_set.h"
 #include "client/values/value_text.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
@@ -27,27 +31,6 @@ constexpr const char* kReturnUnbound =
 constexpr const char* kOutUnbound =
     "[EC060]Error params-out type need bind, here params without bindparams inout type is out or inout \n";
 
-// What follows an item.
-enum class Next {
-  End,       // 'K': the reply is complete
-  Go,        // anything else: given back for the reader's loop
-  Failed,    // the link failed
-};
-
-// A zero byte cannot be given back (0 means none); it is dropped and the
-// reader's loop reads on.
-Next classify_next(Conn* conn, uint8_t letter) {
-  if (letter == 'K') return Next::End;
-  conn->link.pushback_letter = letter;
-  return Next::Go;
-}
-
-Next read_next(Conn* conn) {
-  uint8_t letter = 0;
-  if (!recv_char(&conn->link, &letter)) return Next::Failed;
-  return classify_next(conn, letter);
-}
-
 int net_error(const char* reader) {
   std::printf("Net Error %s \n", reader);
   return RC_READ_FAILED;
@@ -62,29 +45,23 @@ int prop_error(Conn* conn, const char* what) {
   return RC_READ_FAILED;
 }
 
-// An 'E', 'F', 'M' or 'W' text: it replaces the connection's error text and
-// sets the status (-1 error, 1 message or warning). Messages and warnings are
-// always printed, errors when print_errors is set. 0, or recv_str's failure.
-int take_server_text(Conn* conn, uint8_t letter, bool print_errors, int* status) {
-  char* text = nullptr;
-  const int rc = recv_str(&conn->link, &text);
-  if (rc != 0) return rc;
-  if (letter == 'E' || letter == 'F') {
+// An 'E', 'F', 'M' or 'W' item: its text becomes the connection's error text
+// and sets the status (RC_ERROR for an error, RC_SUCCESS_WITH_INFO for a
+// message or warning). Messages and warnings are always printed, errors when
+// print_errors is set. RC_SUCCESS, or the failure of reading the text.
+int exchange_text(Conn* conn, uint8_t letter, bool print_errors, int* status) {
+  const char* text = nullptr;
+  const int rc = take_server_text(conn, &text);
+  if (rc != RC_SUCCESS) return rc;
+  if (is_error_letter(letter)) {
     if (print_errors) std::printf("Server Error %s \n", text);
     *status = RC_ERROR;
   } else {
     std::printf(letter == 'W' ? "Server Warning %s \n" : "Server Message %s \n", text);
     *status = RC_SUCCESS_WITH_INFO;
   }
-  std::free(conn->error_text);
-  conn->error_text = text;
-  return 0;
+  return RC_SUCCESS;
 }
-
-bool is_text_letter(uint8_t letter) { return letter == 'E' || letter == 'F' || letter == 'M' || letter == 'W'; }
-
-// Reads n bytes and drops them.
-bool skip_bytes(Conn* conn, uint32_t n) { return recv_bytes_cut(conn, nullptr, n, 0); }
 
 // The integers before the value of an 'O' item (type, length) or a 'P' item
 // (slot index, type, length).
@@ -217,8 +194,8 @@ int recv_noQuery(Conn* conn) {
       case 'F':
       case 'M':
       case 'W': {
-        const int rc = take_server_text(conn, letter, false, &status);
-        if (rc != 0) return rc;
+        const int rc = exchange_text(conn, letter, false, &status);
+        if (rc != RC_SUCCESS) return rc;
         break;
       }
       case 'O':
@@ -253,8 +230,8 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
     uint8_t letter = 0;
     if (!recv_char(&conn->link, &letter)) return finish(RC_READ_FAILED);
     if (is_text_letter(letter)) {
-      const int rc = take_server_text(conn, letter, true, &status);
-      if (rc != 0) return finish(rc);
+      const int rc = exchange_text(conn, letter, true, &status);
+      if (rc != RC_SUCCESS) return finish(rc);
       continue;
     }
     switch (letter) {
@@ -320,8 +297,8 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out) {
     uint8_t letter = 0;
     if (!recv_char(&conn->link, &letter)) return net_error("recv_noQuery_OP");
     if (is_text_letter(letter)) {
-      const int rc = take_server_text(conn, letter, false, &status);
-      if (rc != 0) return rc;
+      const int rc = exchange_text(conn, letter, false, &status);
+      if (rc != RC_SUCCESS) return rc;
       continue;
     }
     switch (letter) {
@@ -361,10 +338,10 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out) {
         uint32_t accepted = 0;
         if (letter == 'O') {
           slot = has_slots ? set->count - 1 : -1;
-          accepted = direction_bit(ParamDirection::ReturnValue);
+          accepted = direction_bit(PARAM_RETURN_VALUE);
         } else if (has_slots && index < static_cast<uint32_t>(set->count)) {
           slot = static_cast<int>(index);
-          accepted = direction_bit(ParamDirection::Out) | direction_bit(ParamDirection::InOut);
+          accepted = direction_bit(PARAM_OUT) | direction_bit(PARAM_INOUT);
         }
         if (slot < 0 || !out_slot_accepts(set, slot, accepted)) {
           if (!skip_bytes(conn, length)) return RC_READ_FAILED;
@@ -433,8 +410,8 @@ int recv_param_descs(Conn* conn, ParamSet* set) {
   for (uint32_t i = 0; i < n; ++i) {
     if (i == room && !grow(static_cast<uint32_t>(std::min<uint64_t>(n, uint64_t{room} * 2)))) return RC_NO_MEMORY;
     char* name = nullptr;
-    const int rc = recv_str(&conn->link, &name);
-    if (rc != 0) return rc;
+    const int rc = recv_text(conn, &name);
+    if (rc != RC_SUCCESS) return rc;
     set->names[i] = name;
     set->count = static_cast<int32_t>(i + 1);
     if (!recv_int(&conn->link, &set->positions[i]) || !recv_int(&conn->link, &set->ctypes[i]) ||

@@ -1,3 +1,4 @@
+// Return values and output parameters turned into the bound slot's form and stored there.
 #include "client/replies/output_value.h"
 
 #include <algorithm>

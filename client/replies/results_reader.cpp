@@ -1,11 +1,15 @@
+// Reading a reply's result items into a chain of result records.
 #include "client/replies/results_reader.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
+#include "client/replies/reply_items.h"
+#include "client/replies/row_reader.h"
 #include "client/results/mem_pool.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/results/row_store.h"
 #include "client/values/type_codes.h"
@@ -19,26 +23,26 @@ constexpr int kVerboseAll = 1;
 constexpr int kVerboseErrors = 2;
 constexpr int kVerboseWarnings = 4;
 
-// An 'E', 'F', 'M' or 'W' text: printed as verbose_mode allows and kept as
-// the connection's error text. Answers the status it sets, or a read failure.
-int take_server_text(Conn* conn, uint8_t letter, int* status) {
-  char* text = nullptr;
-  const int rc = recv_str(&conn->link, &text);
-  if (rc != 0) return rc;
-  if (letter == 'E' || letter == 'F') {
+// An 'E', 'F', 'M' or 'W' item: its text becomes the connection's error text,
+// printed as verbose_mode allows, and sets the status (RC_ERROR for an error,
+// RC_SUCCESS for a message or warning). RC_SUCCESS, or the failure of reading
+// the text.
+int result_text(Conn* conn, uint8_t letter, int* status) {
+  const char* text = nullptr;
+  const int rc = take_server_text(conn, &text);
+  if (rc != RC_SUCCESS) return rc;
+  if (is_error_letter(letter)) {
     if (conn->verbose_mode & (kVerboseAll | kVerboseErrors)) std::printf("[EC031]Error in recv result :%s \n", text);
-    *status = -1;
+    *status = RC_ERROR;
   } else if (letter == 'M') {
     std::printf("[MC033]Server send message :%s \n", text);
-    *status = 0;
+    *status = RC_SUCCESS;
   } else {
     if (conn->verbose_mode & (kVerboseAll | kVerboseWarnings))
       std::printf("[WC032]Server Warning in recv result :%s \n", text);
-    *status = 0;
+    *status = RC_SUCCESS;
   }
-  std::free(conn->error_text);
-  conn->error_text = text;
-  return 0;
+  return RC_SUCCESS;
 }
 
 // Field descriptions and all rows of one 'A' item, 20000 rows at a time when
@@ -55,30 +59,7 @@ int recv_result_item(Conn* conn, ResultSet* result, bool block) {
   return n;
 }
 
-bool is_text_letter(uint8_t letter) {
-  return letter == 'E' || letter == 'F' || letter == 'M' || letter == 'W';
-}
-
 }  // namespace
-
-bool recv_row_id(Conn* conn, char (&row_id)[32]) {
-  uint32_t n = 0;
-  if (!recv_int(&conn->link, &n)) return false;
-  std::memset(row_id, 0, sizeof row_id);
-  return recv_bytes_cut(conn, reinterpret_cast<uint8_t*>(row_id), n, sizeof row_id - 1);
-}
-
-bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep) {
-  const uint32_t kept = n < keep ? n : keep;
-  if (!recv_bytes(&conn->link, dst, kept)) return false;
-  uint8_t scratch[256];
-  for (uint32_t left = n - kept; left > 0;) {
-    const uint32_t step = left < sizeof scratch ? left : static_cast<uint32_t>(sizeof scratch);
-    if (!recv_bytes(&conn->link, scratch, step)) return false;
-    left -= step;
-  }
-  return true;
-}
 
 int recv_field_desc(Conn* conn, FieldDesc* field) {
   uint32_t n = 0;
@@ -208,7 +189,7 @@ int recv_results(Conn* conn, ResultSet** out) {
       std::memcpy(result->row_id, row_id, sizeof row_id);
       ++head->affected;
     } else if (is_text_letter(letter)) {
-      const int rc = take_server_text(conn, letter, &status);
+      const int rc = result_text(conn, letter, &status);
       if (rc < 0) return fail(rc);
     } else {
       break;  // 'K', or a letter that ends the reply
@@ -245,7 +226,7 @@ int recv_result_single(Conn* conn, ResultSet** out) {
       if (rc < 0) return fail(rc);
       if (target == result) status = rc;
     } else if (is_text_letter(letter)) {
-      const int rc = take_server_text(conn, letter, &status);
+      const int rc = result_text(conn, letter, &status);
       if (rc < 0) return fail(rc);
     } else {
       break;

@@ -9,8 +9,6 @@ struct Conn;
 struct ResultSet;
 struct FieldDesc;
 
-constexpr int kRowBlock = 20000;
-
 // A whole reply to its 'K' as a chain. Answers the status of the last item
 // that set one (-1 after an error text, 0 after a message or warning, the
 // rows of the last result set modulo 20000); *out receives the head (or null)
@@ -31,12 +29,5 @@ int recv_field_desc(Conn* conn, FieldDesc* field);
 // rows stopped in *status: 0 the limit or the end of rows, -4 a read failure,
 // -5 no memory.
 int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status);
-
-// Reads n bytes and keeps the first keep of them in dst; the rest is read and
-// dropped so the stream stays in step. False when the link failed.
-bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep);
-// The row id of an 'I' item (u32 length and bytes) into a zeroed row_id,
-// read whole and kept cut to 31 bytes and its terminator. False when the link failed.
-bool recv_row_id(Conn* conn, char (&row_id)[32]);
 
 #endif

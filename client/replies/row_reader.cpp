@@ -1,11 +1,14 @@
 // Reading one row of an 'A' item from the link into the result's pool.
+#include "client/replies/row_reader.h"
+
 #include <cstdlib>
 #include <cstring>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
+#include "client/replies/reply_items.h"
+#include "client/replies/results_reader.h"
 #include "client/results/mem_pool.h"
 #include "client/results/result_set.h"
-#include "client/replies/results_reader.h"
 #include "client/results/row_store.h"
 #include "client/values/type_codes.h"
 #include "link/wire_io.h"
@@ -15,8 +18,8 @@ namespace {
 // Joins a text that came between rows onto the result's error text.
 int join_text(Conn* conn, ResultSet* result) {
   char* text = nullptr;
-  const int rc = recv_str(&conn->link, &text);
-  if (rc != 0) return rc;
+  const int rc = recv_text(conn, &text);
+  if (rc != RC_SUCCESS) return rc;
   if (!result->error_text) {
     result->error_text = text;
     return 0;
@@ -210,13 +213,13 @@ int recv_row_sized(Conn* conn, ResultSet* result, const uint8_t* widths, uint8_t
   for (;;) {
     if (!recv_char(&conn->link, &letter)) return -4;
     if (letter == 'R' || letter == '*') break;
-    if (letter == 'E' || letter == 'F' || letter == 'M' || letter == 'W') {
+    if (is_text_letter(letter)) {
       const int rc = join_text(conn, result);
       if (rc != 0) return rc;
       continue;
     }
     conn->link.pushback_letter = letter;
-    return 101;
+    return kEndOfRows;
   }
   uint8_t* row = new_row(result->pool, result->row_size, result->field_count);
   if (!row) return -5;

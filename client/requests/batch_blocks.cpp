@@ -1,11 +1,12 @@
+// The values of a batch: row 0 as parameter records, the later rows packed in blocks.
 #include "client/requests/batch_blocks.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#include "client/requests/command_frame.h"
 #include "client/params/param_array.h"
+#include "client/requests/command_frame.h"
 #include "client/values/type_codes.h"
 #include "link/wire_io.h"
 
@@ -34,7 +35,7 @@ struct SlotPlan {
 
 SlotPlan plan_slot(const ParamSet* set, int slot) {
   SlotPlan plan{ValueForm::None, ST_CHAR, false, nullptr};
-  if (!set->directions || set->directions[slot] != static_cast<uint32_t>(ParamDirection::In) || !set->lengths ||
+  if (!set->directions || set->directions[slot] != PARAM_IN || !set->lengths ||
       !set->lengths[slot]) {
     return plan;
   }
@@ -119,7 +120,7 @@ void send_record(Conn* conn, const ParamSet* set, int slot, const SlotPlan& plan
   const size_t n = name ? std::strlen(name) : 0;
   send_short(&conn->link, static_cast<uint16_t>(n));
   if (n > 0) send_bytes(&conn->link, name, static_cast<uint32_t>(n));
-  send_short(&conn->link, static_cast<uint16_t>(ParamDirection::In));
+  send_short(&conn->link, static_cast<uint16_t>(PARAM_IN));
   send_short(&conn->link, plan.wire);
   const RowValue v = row_value(set, plan, slot, 0);
   send_int(&conn->link, static_cast<uint32_t>(v.length));

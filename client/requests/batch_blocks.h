@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/params/param_set.h"
 
 // Room of the block buffer at the start; a row larger than that grows it.

@@ -1,3 +1,4 @@
+// The '?' command frame and the parameter records of one row of values.
 #include "client/requests/command_frame.h"
 
 #include <algorithm>
@@ -5,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/handles/handle.h"
 #include "client/lob/lob.h"
 #include "client/values/type_codes.h"
 #include "link/wire_io.h"
@@ -177,7 +179,7 @@ int send_params(Conn* conn, ParamSet* set) {
   if (!set || set->batch_rows > 0) return 0;
   for (int i = 0; i < set->count; ++i) {
     const uint32_t dir = set->directions ? (set->directions[i] & 0xFFFF) : 0;
-    if (dir == static_cast<uint32_t>(ParamDirection::ReturnValue)) continue;
+    if (dir == PARAM_RETURN_VALUE) continue;
 
     if (set->names) {
       const char* name = set->names[i];
@@ -190,7 +192,7 @@ int send_params(Conn* conn, ParamSet* set) {
 
     if (dir != 1 && dir != 2 && dir != 3) {
       // A slot between 1 and count that was never bound goes out as a null input.
-      send_short(&conn->link, static_cast<uint16_t>(ParamDirection::In));
+      send_short(&conn->link, static_cast<uint16_t>(PARAM_IN));
       send_slot_value(conn, 0, SlotValue{nullptr, 0, 0});
       continue;
     }
@@ -201,7 +203,7 @@ int send_params(Conn* conn, ParamSet* set) {
     v.length = set->lengths && set->lengths[i] ? *set->lengths[i] : 0;
     if (!v.bytes) {
       v.readable = 0;
-    } else if (dir == static_cast<uint32_t>(ParamDirection::In)) {
+    } else if (dir == PARAM_IN) {
       // The set's own copy holds the bound length and never less than a
       // fixed-width value or a LOB handle.
       v.readable = std::max<int64_t>(v.length, sizeof(uint64_t));

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/params/param_set.h"
 
 // Queues '?', the text's length, the text with its terminating zero and the

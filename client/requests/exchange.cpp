@@ -1,9 +1,12 @@
+// One request/reply exchange: its lock, its statement and values, and the
+// short replies of cursor and statement commands.
 #include "client/requests/exchange.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
+#include "client/replies/reply_items.h"
 #include "client/requests/command_frame.h"
 #include "link/wire_io.h"
 #include "platform/lock.h"
@@ -45,8 +48,8 @@ int recv_short_reply(Conn* conn, char** text) {
   uint8_t letter = 0;
   if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
   if (letter == 'K') return RC_SUCCESS;
-  const int rc = recv_str(&conn->link, text);
-  if (rc != 0) return rc;
+  const int rc = recv_text(conn, text);
+  if (rc != RC_SUCCESS) return rc;
   uint8_t end = 0;
   if (!recv_char(&conn->link, &end)) {
     std::free(*text);

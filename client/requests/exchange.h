@@ -3,7 +3,7 @@
 #ifndef RIZEZOVA_CLIENT_REQUESTS_EXCHANGE_H
 #define RIZEZOVA_CLIENT_REQUESTS_EXCHANGE_H
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/params/param_set.h"
 
 // Holds the connection's lock for one exchange.

@@ -1,8 +1,9 @@
+// The row memory of one result, handed out from 65536-byte blocks.
 #include "client/results/mem_pool.h"
 
 #include <cstdlib>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 
 namespace {
 

@@ -1,10 +1,13 @@
-#include "client/results/result_set.h"
+// Making, stepping through and freeing result records.
+#include "client/results/result_life.h"
 
 #include <cstdlib>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
+#include "client/handles/handle.h"
 #include "client/results/mem_pool.h"
 #include "client/results/row_store.h"
+#include "client/results/smart_result.h"
 
 ResultSet* new_result(int32_t kind) {
   auto* result = static_cast<ResultSet*>(alloc_zeroed(sizeof(ResultSet)));
@@ -51,4 +54,18 @@ int result_next_row(ResultSet* result) {
   result->current_row = *result_row_slot(result, result->cursor);
   ++result->cursor;
   return 0;
+}
+
+ResultSet** result_of_handle(VMC_Handle* handle) {
+  switch (handle_type_of(handle)) {
+    case static_cast<uint32_t>(HandleType::ResultSet):
+      return reinterpret_cast<ResultSet**>(handle);
+    case static_cast<uint32_t>(HandleType::SmartResult): {
+      // A server-cursor result stands for its current block.
+      auto* smart = static_cast<SmartResult*>(*handle);
+      return smart->block ? &smart->block : nullptr;
+    }
+    default:
+      return nullptr;
+  }
 }

@@ -1,5 +1,5 @@
-// One received result of a reply (a result set, a count or a row id) and the
-// descriptions of its fields.
+// The records of one received result of a reply (a result set, a count or a
+// row id) and of the descriptions of its fields.
 #ifndef RIZEZOVA_CLIENT_RESULTS_RESULT_SET_H
 #define RIZEZOVA_CLIENT_RESULTS_RESULT_SET_H
 
@@ -22,6 +22,9 @@ struct FieldDesc {
 };
 
 constexpr int32_t kMaxFields = 4000;
+// Rows that each FETCH of a server cursor asks for, and the blocks in which
+// the results reader reads the rows of a result set.
+constexpr int kRowBlock = 20000;
 
 struct ResultSet {
   uint32_t handle_type;  // HandleType::ResultSet
@@ -41,15 +44,5 @@ struct ResultSet {
   int32_t affected;
   char row_id[32];
 };
-
-// A new zero-filled result of the given kind, or null.
-ResultSet* new_result(int32_t kind);
-// Frees this one record with its rows, descriptions and texts (not its next).
-int free_result(ResultSet* result);
-// Frees a whole chain.
-void free_result_chain(ResultSet* head);
-int free_field_descs(FieldDesc* fields, int32_t count);
-// 0 a row is current; 100 no more rows; -1 not a result.
-int result_next_row(ResultSet* result);
 
 #endif

@@ -1,11 +1,13 @@
+// The layout of a stored row and the block table of row pointers.
 #include "client/results/row_store.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/results/mem_pool.h"
+#include "client/text/heap_text.h"
 #include "client/values/type_codes.h"
 
 namespace {

@@ -9,7 +9,6 @@
 
 #include "client/results/result_set.h"
 
-struct Conn;
 struct MemPool;
 
 // A stored row: a 24-byte header (bytes 2-3 a 16-bit word, bytes 4-23 the row
@@ -28,15 +27,6 @@ struct RowLayout {
 // Sets each field's offset and answers the row size.
 int32_t row_layout(FieldDesc* fields, int32_t count);
 
-// One row from the link into a new row of the result's pool: 0 and *out set;
-// 101 end of rows (the letter given back); -4 read failure; -5 no memory.
-int recv_row(Conn* conn, ResultSet* result, uint8_t** out);
-// recv_row with the fields' wire widths at hand (row_wire_widths), as the
-// block readers call it.
-int recv_row_sized(Conn* conn, ResultSet* result, const uint8_t* widths, uint8_t** out);
-// Each field's width on the wire: 1, 2, 4 or 8 for a fixed type, 0 for a raw
-// value whose length says how many bytes follow. widths holds field_count bytes.
-void row_wire_widths(const ResultSet* result, uint8_t* widths);
 // A zero-filled row with every field NULL, or null.
 uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count);
 // 0 stored; -1 the result is full (EC080 in its error_text).

@@ -8,9 +8,6 @@
 struct Conn;
 struct ResultSet;
 
-// Rows asked for by each FETCH of a server cursor.
-constexpr int kFetchBlockRows = 20000;
-
 struct SmartResult {
   uint32_t handle_type;  // HandleType::SmartResult
   uint8_t cursor_open;   // 1 while the server cursor is open

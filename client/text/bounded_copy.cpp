@@ -1,3 +1,4 @@
+// Copies of texts into fixed buffers that never pass the buffer's end.
 #include "client/text/bounded_copy.h"
 
 #include <cstring>

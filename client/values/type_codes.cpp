@@ -1,3 +1,4 @@
+// The default client type of a server type and the widths of both kinds of code.
 #include "client/values/type_codes.h"
 
 namespace {

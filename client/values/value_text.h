@@ -7,8 +7,6 @@
 
 #include "client/text/calendar.h"
 
-struct ResultSet;
-
 // Room for the longest text that value_text forms (a double's "%lf" form).
 constexpr int kValueTextSize = kNumberTextSize;
 
@@ -25,17 +23,6 @@ int value_text(uint32_t server_type, const uint8_t* p, uint32_t len, char* out);
 
 // The interval types 15 to 27 only; 0 for any other type.
 int interval_text(uint32_t server_type, const uint8_t* p, char* out);
-
-// Room that first_column_text's out has.
-constexpr int kFirstColumnSize = 64;
-
-// Field 1 of the row at the result's cursor as text, for the single-value
-// reader. out holds kFirstColumnSize bytes. A text form is copied there with
-// flag 0; a long text, binary or numeric value goes to a new heap buffer and
-// out receives its u32 length followed by the buffer's address, flag 1 (the
-// caller frees it). A NULL value writes an empty text and leaves flag alone.
-// Always true.
-bool first_column_text(ResultSet* result, char* out, int* flag);
 
 // A fixed-width value out of an unaligned slot.
 template <typename T>

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "link/link_cipher.h"
 #include "client/connection/conn_link.h"
+#include "link/link_cipher.h"
 #include "link/socket_link.h"
 #include "link/wire_io.h"
 #include "platform/net.h"

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/memory.h"
 #include "link/link_cipher.h"
 #include "link/turing.h"
+#include "platform/memory.h"
 
 namespace {
 

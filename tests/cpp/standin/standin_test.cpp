@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "client/connection/conn.h"
+#include "client/columns/lob_fetch.h"
+#include "client/handles/conn.h"
 #include "client/lob/lob.h"
 #include "client/values/type_codes.h"
 #include "tests/cpp/support/standin_fixture.h"

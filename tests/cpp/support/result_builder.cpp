@@ -4,8 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/results/mem_pool.h"
+#include "client/results/result_life.h"
 #include "client/results/row_store.h"
 #include "client/values/type_codes.h"
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/connection/conn_string.h"
 #include "client/vmc.h"
 #include "tests/cpp/support/scripted_peer.h"

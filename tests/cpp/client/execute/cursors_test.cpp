@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
 #include "client/params/param_set.h"
 #include "client/results/result_set.h"
 #include "client/results/smart_result.h"

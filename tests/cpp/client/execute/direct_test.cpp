@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/params/param_set.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/values/type_codes.h"
 #include "client/vmc.h"

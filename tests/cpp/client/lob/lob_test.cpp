@@ -1,3 +1,4 @@
+#include "client/handles/handle.h"
 #include "client/lob/lob.h"
 
 #include <gtest/gtest.h>

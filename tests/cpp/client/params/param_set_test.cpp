@@ -1,3 +1,4 @@
+#include "client/handles/handle.h"
 #include "client/params/param_set.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,8 @@
 #include <string>
 #include <thread>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/results/row_store.h"
 #include "client/values/value_text.h"

@@ -1,3 +1,4 @@
+#include "client/handles/handle.h"
 #include "client/requests/command_frame.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "client/handles/handle.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/results/smart_result.h"
 #include "client/vmc.h"

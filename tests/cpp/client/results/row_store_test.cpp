@@ -1,3 +1,4 @@
+#include "client/results/result_life.h"
 #include "client/results/row_store.h"
 
 #include <gtest/gtest.h>

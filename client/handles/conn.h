@@ -1,6 +1,7 @@
-// Handles and the connection record that every part of the library shares.
-#ifndef RIZEZOVA_CLIENT_CONNECTION_CONN_H
-#define RIZEZOVA_CLIENT_CONNECTION_CONN_H
+// The connection record: the settings of its connection string, its link,
+// its lock, its current parameters and prepared statement, its error text.
+#ifndef RIZEZOVA_CLIENT_HANDLES_CONN_H
+#define RIZEZOVA_CLIENT_HANDLES_CONN_H
 
 #include <cstddef>
 #include <cstdint>
@@ -13,16 +14,6 @@ struct PlatformLock;
 struct ParamSet;
 struct ResultSet;
 struct IpsList;
-
-// The first 32 bits of every object a handle can name.
-enum class HandleType : uint32_t {
-  Conn = 1,
-  ParamSet = 2,
-  // 3 is not used
-  ResultSet = 4,
-  LobObject = 5,
-  SmartResult = 6,
-};
 
 // The connection record. Zero-filled when made; the open fills the defaults.
 // Texts are NUL-terminated inside their arrays.
@@ -66,9 +57,6 @@ struct Conn {
   char exhausted_cursor[64];   // the caller-named cursor whose FETCH INTO ran out; empty = none
 };
 
-// Replaces the heap text in *slot with a copy of text (null clears it). When
-// the copy cannot be made the slot is cleared rather than left stale.
-void replace_text(char** slot, const char* text);
 // Replaces the connection's error text with a heap copy of text (null clears it).
 void conn_set_error(Conn* conn, const char* text);
 

@@ -1,8 +1,10 @@
-#include "client/values/convert.h"
+// A stored value of the current row turned into the client type a caller asks for.
+#include "client/columns/convert.h"
 
 #include <cstdlib>
 #include <cstring>
 
+#include "client/columns/lob_fetch.h"
 #include "client/lob/lob.h"
 #include "client/results/result_set.h"
 #include "client/results/row_store.h"

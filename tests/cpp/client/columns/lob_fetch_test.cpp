@@ -5,8 +5,10 @@
 #include <thread>
 #include <vector>
 
-#include "client/values/convert.h"
+#include "client/columns/lob_fetch.h"
 #include "client/lob/lob.h"
+#include "client/results/result_life.h"
+#include "client/columns/convert.h"
 #include "client/values/type_codes.h"
 #include "link/wire_io.h"
 #include "platform/lock.h"

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "client/connection/conn.h"
+#include "client/handles/conn.h"
+#include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/results/row_store.h"
 #include "client/vmc.h"

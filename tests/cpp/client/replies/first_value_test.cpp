@@ -1,4 +1,5 @@
-#include "client/values/value_text.h"
+#include "client/results/result_life.h"
+#include "client/replies/first_value.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
-#include "client/values/convert.h"
+#include "client/results/result_life.h"
+#include "client/columns/convert.h"
 
 #include <gtest/gtest.h>
 

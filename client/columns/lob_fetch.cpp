@@ -1,13 +1,17 @@
 // LOB values that a row holds only as a descriptor, fetched from the server,
 // and LOB objects filled from the stored value of a column.
+#include "client/columns/lob_fetch.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "client/requests/command_frame.h"
+#include "client/handles/handle.h"
 #include "client/lob/lob.h"
-#include "client/results/result_set.h"
 #include "client/replies/results_reader.h"
+#include "client/requests/command_frame.h"
+#include "client/results/result_life.h"
+#include "client/results/result_set.h"
 #include "client/values/type_codes.h"
 #include "link/wire_io.h"
 #include "platform/lock.h"

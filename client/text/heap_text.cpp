@@ -1,4 +1,5 @@
-#include "client/connection/conn.h"
+// Heap texts kept in records.
+#include "client/text/heap_text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,5 +9,3 @@ void replace_text(char** slot, const char* text) {
   std::free(*slot);
   *slot = copy;
 }
-
-void conn_set_error(Conn* conn, const char* text) { replace_text(&conn->error_text, text); }

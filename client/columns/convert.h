@@ -1,7 +1,7 @@
 // A stored value of a result's current row turned into what a caller asks
 // for: an integer, a float, text, bytes, bytes piece by piece, or a LOB.
-#ifndef RIZEZOVA_CLIENT_VALUES_CONVERT_H
-#define RIZEZOVA_CLIENT_VALUES_CONVERT_H
+#ifndef RIZEZOVA_CLIENT_COLUMNS_CONVERT_H
+#define RIZEZOVA_CLIENT_COLUMNS_CONVERT_H
 
 #include <cstdint>
 
