@@ -1,0 +1,93 @@
+// The columns of a result's current row as script values, row objects keyed
+// by column name, and field descriptions.
+#ifndef RIZEZOVA_SRC_COLUMN_VALUES_H
+#define RIZEZOVA_SRC_COLUMN_VALUES_H
+
+#include <node.h>
+
+#include <memory>
+#include <vector>
+
+#include "client/vmc.h"
+
+namespace zorezu {
+
+// Who reads the row: query's callback path, or a query object's on("result")
+// or nextRecord("nextrecord"). They differ in how NULLs, booleans, LOBs and
+// data errors come out.
+enum class RowCaller { Query, OnResult, NextRecord };
+
+class ColumnReader {
+ public:
+  explicit ColumnReader(RowCaller caller) : caller_(caller) {}
+
+  // A new result set begins: text buffers are sized again for its columns.
+  void reset() { texts_.clear(); }
+
+  // Column col (from 1) of the current row, read by its client type.
+  v8::Local<v8::Value> value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+
+  // The message of the last data error since the last clear, or null. Where
+  // it goes is the caller's business: query's error object, or a TypeError.
+  const char* error() const { return error_; }
+  void clear_error() { error_ = nullptr; }
+
+ private:
+  // One text column's buffer, made at its first value and reused by every
+  // later row of the result set.
+  struct TextBuffer {
+    std::unique_ptr<char[]> data;
+    int size = 0;
+  };
+
+  v8::Local<v8::Value> number(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+  v8::Local<v8::Value> text(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, bool as_boolean);
+  v8::Local<v8::Value> date(v8::Isolate* isolate, VMC_Handle* result, int col);
+  v8::Local<v8::Value> datetime(v8::Isolate* isolate, VMC_Handle* result, int col);
+  v8::Local<v8::Value> lob(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+  TextBuffer* text_buffer(VMC_Handle* result, int col, int ctype);
+
+  RowCaller caller_;
+  std::vector<TextBuffer> texts_;
+  const char* error_ = nullptr;
+};
+
+// The message for a negative answer of a column read.
+const char* data_error_text(int code);
+
+// A column's name as a property key; empty when it cannot be read (*rc < 0).
+v8::Local<v8::String> column_name(v8::Isolate* isolate, VMC_Handle* result, int col, int* rc);
+
+// {"ColName": name, "Type": ctype}.
+v8::Local<v8::Object> field_description(v8::Isolate* isolate, v8::Local<v8::String> name, int ctype);
+
+// The keys of a result set's row objects, made once. A name that appears
+// twice keeps its first place and takes the later column's value, as if the
+// values were set one after the other in column order.
+class RowShape {
+ public:
+  explicit RowShape(v8::Isolate* isolate);
+  void add_column(v8::Local<v8::String> name);
+  void clear();
+
+  // Distinct keys in order, and for each the column (from 0) it is read from.
+  const std::vector<v8::Local<v8::Name>>& keys() const { return keys_; }
+  const std::vector<int>& sources() const { return sources_; }
+  // Restores a shape kept as keys and sources.
+  void assign(std::vector<v8::Local<v8::Name>> keys, std::vector<int> sources);
+
+  // One row object from the values of its columns.
+  v8::Local<v8::Object> make_row(const std::vector<v8::Local<v8::Value>>& values);
+
+ private:
+  v8::Isolate* isolate_;
+  v8::Local<v8::Value> prototype_;
+  std::vector<v8::Local<v8::Name>> keys_;
+  std::vector<int> sources_;
+  int columns_ = 0;
+  std::vector<v8::Local<v8::Value>> picked_;
+};
+
+}  // namespace zorezu
+
+#endif
