@@ -1,60 +1,60 @@
-// Opens a link to a server, logs in on a plain and on an encrypted link, and
-// sends a text over each that the stand-in server echoes back.
+// Logs in to a server on a plain and on an encrypted link and runs a few
+// statements over each through the client library: the server's version, an
+// INSERT with a bound value, and a SELECT read through a server cursor.
 //
 //   link_demo HOST PORT
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
-#include "client/conn.h"
-#include "link/link_cipher.h"
-#include "link/login.h"
-#include "link/socket_link.h"
-#include "link/wire_io.h"
-#include "platform/net.h"
+#include "client/type_codes.h"
+#include "client/vmc.h"
 
 namespace {
 
-bool round_trip(Conn* conn, const char* text) {
-  uint32_t len = static_cast<uint32_t>(std::strlen(text));
-  send_int(conn, len);
-  send_bytes(conn, text, len);
-  if (send_flush(conn) != 0) return false;
-  char* back = nullptr;
-  if (recv_str(conn, &back) != 0) return false;
-  std::printf("  sent \"%s\", server echoed \"%s\"\n", text, back);
-  bool same = std::strcmp(text, back) == 0;
-  std::free(back);
-  return same;
+std::string error_of(VMC_Handle conn) {
+  char text[1024] = {};
+  int len = 0;
+  VMC_GetError(&conn, text, &len);
+  return text;
 }
 
-bool try_link(const char* host, int port, bool encrypted) {
-  auto* conn = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
-  conn->handle_type = static_cast<uint32_t>(HandleType::Conn);
-  std::snprintf(conn->server_ip, sizeof conn->server_ip, "%s", host);
-  conn->port = static_cast<uint16_t>(port);
-  std::snprintf(conn->database, sizeof conn->database, "demo");
-  std::snprintf(conn->user, sizeof conn->user, "demo");
-  std::snprintf(conn->password, sizeof conn->password, "demo-password");
-  std::snprintf(conn->version, sizeof conn->version, "301");
-  conn->recv_timeout = 10000;
-  conn->lock_timeout = 300;
-  conn->use_ssl = encrypted ? 1 : 0;
-
-  std::printf("%s link to %s:%d\n", encrypted ? "encrypted" : "plain", host, port);
-  bool ok = false;
-  if (!open_socket(conn)) {
-    std::printf("  cannot connect\n");
-  } else if (!login_database(conn)) {
-    std::printf("  login refused: %s\n", conn->error_text ? conn->error_text : "");
-  } else {
-    std::printf("  logged in, server protocol level %s\n", conn->version);
-    ok = round_trip(conn, encrypted ? "through the keystream and back" : "over the plain link and back");
+bool try_link(const std::string& host, const std::string& port, bool encrypted) {
+  const std::string conn_str = "IP=" + host + ";PORT=" + port + ";DB=demo;USER=demo;PWD=demo-password;verbose_mode=0" +
+                               (encrypted ? ";USE_SSL=on" : "");
+  std::printf("%s link to %s:%s\n", encrypted ? "encrypted" : "plain", host.c_str(), port.c_str());
+  VMC_Handle conn = nullptr;
+  if (VMC_OpenConn(conn_str.c_str(), &conn) != RC_OPEN_OK) {
+    std::printf("  cannot log in: %s\n", error_of(conn).c_str());
+    VMC_CloseConn(&conn);
+    return false;
   }
-  free_link_ciphers(conn);
-  net_close(conn->sock);
-  std::free(conn->error_text);
-  std::free(conn);
+  char version[64] = {};
+  int type = 0, len = 0;
+  VMC_GetAttr(&conn, 1, version, sizeof version, &type, &len);
+  std::printf("  logged in to %s\n", version);
+
+  bool ok = VMC_ExecuteNoQuery(&conn, "CREATE TABLE IF NOT EXISTS greeting (id INTEGER PRIMARY KEY, text VARCHAR(40))") >= 0;
+  std::string text = encrypted ? "through the keystream and back" : "over the plain link and back";
+  int text_len = static_cast<int>(text.size());
+  VMC_BindParam(&conn, 1, 1, CT_TEXT, text.data(), text_len, &text_len);
+  ok = ok && VMC_ExecuteNoQuery(&conn, "INSERT INTO greeting (text) VALUES (?)") == 1;
+
+  VMC_Handle result = nullptr;
+  int fields = 0, affected = 0;
+  int64_t rows = 0;
+  ok = ok && VMC_ExecuteQuery(&conn, "SELECT id, text FROM greeting ORDER BY id", &result, &fields, &rows, &affected) >= 0;
+  while (ok && VMC_Fetch(&result) == RC_SUCCESS) {
+    int32_t id = 0;
+    char value[64] = {};
+    VMC_GetData(&result, 1, CT_INT32, &id, sizeof id, &len);
+    VMC_GetData(&result, 2, CT_TEXT, value, sizeof value, &len);
+    std::printf("  row %d: %s\n", id, value);
+  }
+  VMC_FreeResult(&result);
+  if (!ok) std::printf("  failed: %s\n", error_of(conn).c_str());
+  VMC_CloseConn(&conn);
   return ok;
 }
 
@@ -65,8 +65,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s HOST PORT\n", argv[0]);
     return 2;
   }
-  int port = std::atoi(argv[2]);
-  bool ok = try_link(argv[1], port, false);
-  ok = try_link(argv[1], port, true) && ok;
+  bool ok = try_link(argv[1], argv[2], false);
+  ok = try_link(argv[1], argv[2], true) && ok;
   return ok ? 0 : 1;
 }

@@ -1,89 +1,99 @@
-// The stand-in server: listens on loopback, answers logins on plain and
-// encrypted links, and echoes every text it is sent back to its sender.
+// The stand-in server: SQL over SQLite for trying the driver without the real
+// server, on loopback only.
 //
-//   standin [--port N] [--port-file PATH]
+//   standin [--port N] [--port-file PATH] [--db PATH] [--user U] [--password P]
+//           [--login-reply K|N] [--verbose]
 //
 // With port 0 (the default) it takes a free port; the port it listens on is
 // printed as "listening on N" and, with --port-file, written to that file.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// Without --db the database is a fresh file in a temporary folder that goes
+// away when the server stops (on SIGINT or SIGTERM).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
-#include "link/wire_io.h"
-#include "tools/standin/core/login_responder.h"
+#include "tools/standin/core/server.h"
 
 namespace {
 
-void serve(int fd) {
-  Conn* link = standin::make_server_link(fd);
-  standin::LoginRequest login;
-  if (link && standin::read_login(link, &login) && standin::accept_login(link)) {
-    for (;;) {
-      char* text = nullptr;
-      if (recv_str(link, &text) != 0) break;
-      uint32_t len = static_cast<uint32_t>(std::strlen(text));
-      send_int(link, len);
-      send_bytes(link, text, len);
-      std::free(text);
-      if (send_flush(link) != 0) break;
-    }
-  }
-  standin::free_server_link(link);
+int usage(const char* self) {
+  std::fprintf(stderr,
+               "usage: %s [--port N] [--port-file PATH] [--db PATH] [--user U] [--password P]\n"
+               "          [--login-reply K|N] [--verbose]\n",
+               self);
+  return 2;
+}
+
+bool write_port_file(const char* path, uint16_t port) {
+  const std::string tmp = std::string(path) + ".tmp";
+  FILE* f = std::fopen(tmp.c_str(), "w");
+  if (!f) return false;
+  std::fprintf(f, "%u\n", port);
+  return std::fclose(f) == 0 && std::rename(tmp.c_str(), path) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint16_t port = 0;
+  standin::ServerOptions options;
   const char* port_file = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-      port = static_cast<uint16_t>(std::atoi(argv[++i]));
-    } else if (std::strcmp(argv[i], "--port-file") == 0 && i + 1 < argc) {
+    const char* arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (std::strcmp(arg, "--verbose") == 0) {
+      options.verbose = true;
+    } else if (!has_value) {
+      return usage(argv[0]);
+    } else if (std::strcmp(arg, "--port") == 0) {
+      char* end = nullptr;
+      const long port = std::strtol(argv[++i], &end, 10);
+      if (*end != 0 || port < 0 || port > 65535) return usage(argv[0]);
+      options.port = static_cast<uint16_t>(port);
+    } else if (std::strcmp(arg, "--port-file") == 0) {
       port_file = argv[++i];
+    } else if (std::strcmp(arg, "--db") == 0) {
+      options.db_path = argv[++i];
+    } else if (std::strcmp(arg, "--user") == 0) {
+      options.user = argv[++i];
+    } else if (std::strcmp(arg, "--password") == 0) {
+      options.password = argv[++i];
+    } else if (std::strcmp(arg, "--login-reply") == 0) {
+      const char* reply = argv[++i];
+      if (std::strcmp(reply, "K") != 0 && std::strcmp(reply, "N") != 0) return usage(argv[0]);
+      options.login_reply = reply[0];
     } else {
-      std::fprintf(stderr, "usage: %s [--port N] [--port-file PATH]\n", argv[0]);
-      return 2;
+      return usage(argv[0]);
     }
   }
-  std::signal(SIGPIPE, SIG_IGN);
 
-  int lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(lfd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(lfd, 64) != 0) {
-    std::perror("standin: listen");
+  // Every thread inherits this mask: the two stop signals are taken only by
+  // the sigwait below, and a client that went away never raises SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  standin::Server server(options);
+  std::string error;
+  if (!server.start(&error)) {
+    std::fprintf(stderr, "standin: %s\n", error.c_str());
     return 1;
   }
-  socklen_t len = sizeof sa;
-  getsockname(lfd, reinterpret_cast<sockaddr*>(&sa), &len);
-  port = ntohs(sa.sin_port);
-  if (port_file) {
-    std::string tmp = std::string(port_file) + ".tmp";
-    if (FILE* f = std::fopen(tmp.c_str(), "w")) {
-      std::fprintf(f, "%u\n", port);
-      std::fclose(f);
-      std::rename(tmp.c_str(), port_file);
-    }
+  if (port_file && !write_port_file(port_file, server.port())) {
+    std::fprintf(stderr, "standin: cannot write %s\n", port_file);
+    return 1;
   }
-  std::printf("listening on %u\n", port);
+  std::printf("listening on %u\n", server.port());
+  std::printf("database %s\n", server.db_path().c_str());
   std::fflush(stdout);
 
-  for (;;) {
-    int fd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    std::thread(serve, fd).detach();
-  }
+  int signal_number = 0;
+  sigwait(&stop_signals, &signal_number);
+  server.stop();
+  std::printf("stopped\n");
+  return 0;
 }

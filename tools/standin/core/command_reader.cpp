@@ -69,4 +69,56 @@ bool read_param_records(Conn* link, uint32_t count, std::vector<ParamRecord>* ou
   return true;
 }
 
+namespace {
+
+// One packed value at *at inside block[0, end): the type byte (when sent), the
+// length and the value. False when it runs past the end.
+bool unpack_value(const uint8_t* block, size_t end, size_t* at, bool type_bytes, ParamRecord* rec) {
+  if (type_bytes) {
+    if (*at + 1 > end) return false;
+    rec->wire_type = block[(*at)++];
+  }
+  if (*at + 4 > end) return false;
+  uint32_t length = 0;
+  for (int i = 0; i < 4; ++i) length = length << 8 | block[(*at)++];
+  rec->length = static_cast<int32_t>(length);
+  rec->value.clear();
+  if (rec->length <= 0) return true;
+  const int width = fixed_width(rec->wire_type);
+  const size_t n = width ? static_cast<size_t>(width) : length;
+  if (n > end - *at) return false;
+  rec->value.assign(block + *at, block + *at + n);
+  if (width && host_is_little_endian) std::reverse(rec->value.begin(), rec->value.end());
+  *at += n;
+  return true;
+}
+
+}  // namespace
+
+bool read_batch_rows(Conn* link, const std::vector<ParamRecord>& row0, uint32_t rows, bool type_bytes,
+                     const BatchRowSink& on_row) {
+  std::vector<ParamRecord> row = row0;
+  std::vector<uint8_t> block;
+  // Without parameters no block follows row 0.
+  uint32_t left = rows > 0 && !row0.empty() ? rows - 1 : 0;
+  while (left > 0) {
+    uint32_t size = 0;
+    if (!recv_int(link, &size) || size == 0 || size > kMaxCommandText) return false;
+    block.resize(size);
+    if (!recv_bytes(link, block.data(), size)) return false;
+    // A block holds whole rows, at least one.
+    size_t at = 0;
+    while (at < size) {
+      if (left == 0) return false;
+      for (size_t i = 0; i < row.size(); ++i) {
+        row[i].wire_type = row0[i].wire_type;
+        if (!unpack_value(block.data(), size, &at, type_bytes, &row[i])) return false;
+      }
+      on_row(row);
+      --left;
+    }
+  }
+  return true;
+}
+
 }  // namespace standin

@@ -120,6 +120,8 @@ bool read_login(Conn* link, LoginRequest* out) {
   uint8_t head[5];
   if (!read_exact(link->sock, head, sizeof head)) return false;
   if (std::memcmp(head, "~ssl~", 5) == 0) return read_encrypted_login(link, out);
+  // Anything else must be a plain login text, which starts with its first word.
+  if (std::memcmp(head, "login", 5) != 0) return false;
   return read_plain_login(link, std::string(reinterpret_cast<char*>(head), sizeof head), out);
 }
 

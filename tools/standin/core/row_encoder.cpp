@@ -1,0 +1,211 @@
+#include "tools/standin/core/row_encoder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "client/type_codes.h"
+
+namespace standin {
+
+namespace {
+
+bool has_separator(const char* s) { return std::strpbrk(s, ".%") != nullptr; }
+
+// The name the wire carries: table.column, with %alias when the column was
+// renamed. A name that holds a '.' or '%' of its own goes behind a '%' alone,
+// so that the client reads all of it as the alias.
+std::string wire_name(sqlite3_stmt* stmt, int k) {
+  const char* alias = sqlite3_column_name(stmt, k);
+  if (!alias) alias = "";
+  const char* table = sqlite3_column_table_name(stmt, k);
+  const char* origin = sqlite3_column_origin_name(stmt, k);
+  if (table && origin && !has_separator(table) && !has_separator(origin) && !has_separator(alias)) {
+    std::string name = std::string(table) + "." + origin;
+    if (std::strcmp(alias, origin) != 0) name.append("%").append(alias);
+    return name;
+  }
+  if (has_separator(alias)) return std::string("%") + alias;
+  return alias;
+}
+
+uint64_t double_bits(double v) {
+  uint64_t b;
+  std::memcpy(&b, &v, 8);
+  return b;
+}
+
+uint64_t float_bits(double v) {
+  const float f = static_cast<float>(v);
+  uint32_t b;
+  std::memcpy(&b, &f, 4);
+  return b;
+}
+
+std::string_view column_text(sqlite3_stmt* stmt, int k) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, k));
+  return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(stmt, k))) : std::string_view();
+}
+
+// A truth value kept as text: T, Y, 1 (any case) are true.
+bool text_is_true(std::string_view t) {
+  return !t.empty() && (t[0] == 'T' || t[0] == 't' || t[0] == 'Y' || t[0] == 'y' || t[0] == '1');
+}
+
+}  // namespace
+
+std::string LobStore::put(const void* data, size_t n) {
+  char name[16];
+  std::snprintf(name, sizeof name, "C%012llu", static_cast<unsigned long long>(next_++ % 1000000000000ull));
+  while (!order_.empty() && (bytes_ + n > kMaxBytes || order_.size() >= kMaxValues)) {
+    auto it = values_.find(order_.front());
+    if (it != values_.end()) {
+      bytes_ -= it->second.size();
+      values_.erase(it);
+    }
+    order_.pop_front();
+  }
+  values_[name].assign(static_cast<const char*>(data), n);
+  order_.emplace_back(name);
+  bytes_ += n;
+  return std::string(name) + ":" + std::to_string(n);
+}
+
+const std::string* LobStore::find(const std::string& name) const {
+  auto it = values_.find(name);
+  return it == values_.end() ? nullptr : &it->second;
+}
+
+std::vector<FieldPlan> describe_columns(sqlite3_stmt* stmt, bool has_row) {
+  const int n = sqlite3_column_count(stmt);
+  std::vector<FieldPlan> out(static_cast<size_t>(n));
+  for (int k = 0; k < n; ++k) {
+    out[k].name = wire_name(stmt, k);
+    if (!declared_column_type(sqlite3_column_decltype(stmt, k), &out[k].type))
+      out[k].type = value_column_type(has_row ? sqlite3_column_type(stmt, k) : SQLITE_NULL);
+  }
+  return out;
+}
+
+RowEncoder::RowEncoder(std::vector<FieldPlan> fields, LobStore* lobs)
+    : fields_(std::move(fields)), lobs_(lobs), cells_(fields_.size()), descriptors_(lobs ? fields_.size() : 0) {}
+
+void RowEncoder::write_head(ReplyWriter& out) const {
+  out.letter('A');
+  out.u32(static_cast<uint32_t>(fields_.size()));
+  for (const FieldPlan& f : fields_) out.field(f.name, f.type.server_type, f.type.length, f.type.attr);
+}
+
+void RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
+  cell->width = 0;
+  cell->fixed = true;
+  if (sqlite3_column_type(stmt, k) == SQLITE_NULL) return;
+  auto fixed = [cell](uint32_t width, uint64_t bits) {
+    cell->width = width;
+    cell->bits = bits;
+  };
+  switch (fields_[k].type.server_type) {
+    case ST_BOOLEAN: {
+      const bool yes = sqlite3_column_type(stmt, k) == SQLITE_TEXT ? text_is_true(column_text(stmt, k))
+                                                                    : sqlite3_column_int64(stmt, k) != 0;
+      fixed(1, yes ? 'T' : 'F');
+      return;
+    }
+    case ST_INT8: fixed(1, static_cast<uint64_t>(sqlite3_column_int64(stmt, k))); return;
+    case ST_INT16: fixed(2, static_cast<uint64_t>(sqlite3_column_int64(stmt, k))); return;
+    case ST_INT32: fixed(4, static_cast<uint64_t>(sqlite3_column_int64(stmt, k))); return;
+    case ST_INT64: fixed(8, static_cast<uint64_t>(sqlite3_column_int64(stmt, k))); return;
+    case ST_FLOAT: fixed(4, float_bits(sqlite3_column_double(stmt, k))); return;
+    case ST_DOUBLE: fixed(8, double_bits(sqlite3_column_double(stmt, k))); return;
+    case ST_DATE:
+    case ST_TIME:
+    case ST_DATETIME: {
+      // Numbers are taken as the wire's own unit; texts are read as calendar
+      // texts, and one that is none goes out as NULL.
+      const int storage = sqlite3_column_type(stmt, k);
+      const uint32_t width = fields_[k].type.server_type == ST_DATETIME ? 8 : 4;
+      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
+        fixed(width, static_cast<uint64_t>(sqlite3_column_int64(stmt, k)));
+        return;
+      }
+      const std::string_view text = column_text(stmt, k);
+      if (fields_[k].type.server_type == ST_DATETIME) {
+        int64_t ms;
+        if (local_text_to_ms(text, &ms)) fixed(8, static_cast<uint64_t>(ms));
+      } else {
+        int32_t v;
+        const bool ok = fields_[k].type.server_type == ST_DATE ? text_to_days(text, &v) : text_to_day_ms(text, &v);
+        if (ok) fixed(4, static_cast<uint32_t>(v));
+      }
+      return;
+    }
+    case ST_BINARY: {
+      const void* p = sqlite3_column_blob(stmt, k);
+      cell->fixed = false;
+      cell->data = p;
+      cell->width = p ? static_cast<uint32_t>(sqlite3_column_bytes(stmt, k)) : 0;
+      return;
+    }
+    default: {
+      const std::string_view text = column_text(stmt, k);
+      cell->fixed = false;
+      cell->data = text.data();
+      cell->width = static_cast<uint32_t>(text.size());
+      if (lobs_ && fields_[k].type.server_type == ST_CLOB && cell->width > 0) {
+        descriptors_[k] = lobs_->put(text.data(), text.size());
+        cell->data = descriptors_[k].data();
+        cell->width = static_cast<uint32_t>(descriptors_[k].size());
+      }
+      return;
+    }
+  }
+}
+
+void RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt) {
+  const int n = static_cast<int>(fields_.size());
+  size_t need = 1;
+  for (int k = 0; k < n; ++k) {
+    take_cell(stmt, k, &cells_[k]);
+    need += 4 + cells_[k].width;
+  }
+  if (need > ReplyWriter::kRoom) {
+    write_slow(out);
+    return;
+  }
+  uint8_t* const start = out.reserve_for_fill(need);
+  uint8_t* p = start;
+  *p++ = 'R';
+  for (const Cell& c : cells_) {
+    p = put_be32(p, c.width);
+    if (!c.fixed) {
+      std::memcpy(p, c.data, c.width);
+      p += c.width;
+      continue;
+    }
+    switch (c.width) {
+      case 1: *p++ = static_cast<uint8_t>(c.bits); break;
+      case 2: p = put_be16(p, static_cast<uint16_t>(c.bits)); break;
+      case 4: p = put_be32(p, static_cast<uint32_t>(c.bits)); break;
+      case 8: p = put_be64(p, c.bits); break;
+      default: break;
+    }
+  }
+  out.commit(static_cast<size_t>(p - start));
+}
+
+// A row too long for the staging room: value by value.
+void RowEncoder::write_slow(ReplyWriter& out) const {
+  out.letter('R');
+  for (const Cell& c : cells_) {
+    out.u32(c.width);
+    if (!c.fixed) {
+      out.bytes(c.data, c.width);
+      continue;
+    }
+    uint8_t be[8];
+    put_be64(be, c.bits);
+    out.bytes(be + 8 - c.width, c.width);
+  }
+}
+
+}  // namespace standin

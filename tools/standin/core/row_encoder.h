@@ -1,0 +1,80 @@
+// Result sets on the wire: the field descriptions of a SQLite statement and
+// its rows, written straight from the stepped statement into the reply.
+#ifndef RIZEZOVA_STANDIN_ROW_ENCODER_H
+#define RIZEZOVA_STANDIN_ROW_ENCODER_H
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "tools/standin/core/column_types.h"
+#include "tools/standin/core/reply_writer.h"
+
+namespace standin {
+
+// Character LOBs of a connection that asked for LOB descriptors: a row holds
+// a descriptor, "get lob" brings the value. The newest values are kept, up to
+// a bound, so that memory stays bounded however many rows are read.
+class LobStore {
+ public:
+  // Keeps a copy of the value; answers its descriptor: 'C' and 12 digits
+  // naming it, ':', and its length.
+  std::string put(const void* data, size_t n);
+  // The value a descriptor name (its first 13 characters) names; null when
+  // it is unknown or no longer kept.
+  const std::string* find(const std::string& name) const;
+
+ private:
+  static constexpr size_t kMaxBytes = 64u << 20;
+  static constexpr size_t kMaxValues = 100000;
+  uint64_t next_ = 1;
+  size_t bytes_ = 0;
+  std::unordered_map<std::string, std::string> values_;
+  std::deque<std::string> order_;
+};
+
+struct FieldPlan {
+  std::string name;  // table.column%alias as the wire carries it
+  ColumnType type;
+};
+
+// The fields of a statement's result. A column whose declaration names no
+// known type takes the type of its value in the current row (the statement
+// has just been stepped onto one when has_row), else text.
+std::vector<FieldPlan> describe_columns(sqlite3_stmt* stmt, bool has_row);
+
+class RowEncoder {
+ public:
+  // lobs: where character LOBs go when the connection asked for descriptors;
+  // null to send them whole.
+  RowEncoder(std::vector<FieldPlan> fields, LobStore* lobs);
+  const std::vector<FieldPlan>& fields() const { return fields_; }
+
+  // The 'A' letter, the field count and the field descriptions.
+  void write_head(ReplyWriter& out) const;
+  // The statement's current row as an 'R' item.
+  void write_row(ReplyWriter& out, sqlite3_stmt* stmt);
+
+ private:
+  struct Cell {
+    uint32_t width;     // bytes of the value; 0 for NULL
+    bool fixed;         // a big-endian number in `bits`, else `data`
+    uint64_t bits;
+    const void* data;
+  };
+  void take_cell(sqlite3_stmt* stmt, int k, Cell* cell);
+  void write_slow(ReplyWriter& out) const;
+
+  std::vector<FieldPlan> fields_;
+  LobStore* lobs_;
+  std::vector<Cell> cells_;
+  std::vector<std::string> descriptors_;
+};
+
+}  // namespace standin
+
+#endif

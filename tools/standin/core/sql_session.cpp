@@ -1,0 +1,506 @@
+#include "tools/standin/core/sql_session.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "client/type_codes.h"
+#include "tools/standin/core/column_types.h"
+
+namespace standin {
+
+namespace {
+
+constexpr uint16_t kWireBindOnly = 1008;
+// The largest piece of a LOB value in one "get lob" reply item.
+constexpr size_t kLobPiece = 1u << 20;
+// Statement texts in log lines are cut to this many characters.
+constexpr int kLogTextMax = 200;
+
+// The first keyword of a statement, upper case, past blanks and comments.
+std::string first_keyword(const char* sql) {
+  const char* p = sql ? sql : "";
+  for (;;) {
+    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+    if (p[0] == '-' && p[1] == '-') {
+      while (*p && *p != '\n') ++p;
+    } else if (p[0] == '/' && p[1] == '*') {
+      const char* end = std::strstr(p + 2, "*/");
+      p = end ? end + 2 : p + std::strlen(p);
+    } else {
+      break;
+    }
+  }
+  std::string word;
+  while (std::isalpha(static_cast<unsigned char>(*p))) word += static_cast<char>(std::toupper(static_cast<unsigned char>(*p++)));
+  return word;
+}
+
+bool is_transaction_control(const std::string& keyword) {
+  return keyword == "BEGIN" || keyword == "COMMIT" || keyword == "END" || keyword == "ROLLBACK" ||
+         keyword == "SAVEPOINT" || keyword == "RELEASE";
+}
+
+// Nothing but blanks and ';' left of a text.
+bool only_separators(const char* p, const char* end) {
+  for (; p < end; ++p) {
+    if (*p != ';' && !std::isspace(static_cast<unsigned char>(*p))) return false;
+  }
+  return true;
+}
+
+template <typename T>
+T host_value(const std::vector<uint8_t>& v) {
+  T out{};
+  std::memcpy(&out, v.data(), v.size() < sizeof out ? v.size() : sizeof out);
+  return out;
+}
+
+int bind_value(sqlite3_stmt* stmt, int index, const ParamRecord& rec) {
+  // A value of length 0 cannot be told from a null on the wire: it is a null.
+  if (rec.length <= 0 || rec.value.empty() || rec.wire_type == kWireBindOnly) return sqlite3_bind_null(stmt, index);
+  const auto* bytes = rec.value.data();
+  const int n = static_cast<int>(rec.value.size());
+  switch (rec.wire_type) {
+    case ST_BOOLEAN: return sqlite3_bind_int(stmt, index, bytes[0] == 'T' || bytes[0] == 1 ? 1 : 0);
+    case ST_INT8: return sqlite3_bind_int(stmt, index, static_cast<int8_t>(bytes[0]));
+    case ST_INT16: return sqlite3_bind_int(stmt, index, host_value<int16_t>(rec.value));
+    case ST_INT32: return sqlite3_bind_int(stmt, index, host_value<int32_t>(rec.value));
+    case ST_INT64: return sqlite3_bind_int64(stmt, index, host_value<int64_t>(rec.value));
+    case ST_FLOAT: return sqlite3_bind_double(stmt, index, host_value<float>(rec.value));
+    case ST_DOUBLE: return sqlite3_bind_double(stmt, index, host_value<double>(rec.value));
+    case ST_DATETIME: {
+      const std::string text = ms_to_local_text(host_value<int64_t>(rec.value));
+      return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    case ST_BINARY:
+    case ST_BLOB:
+      return sqlite3_bind_blob(stmt, index, bytes, n, SQLITE_TRANSIENT);
+    default:
+      return sqlite3_bind_text(stmt, index, reinterpret_cast<const char*>(bytes), n, SQLITE_TRANSIENT);
+  }
+}
+
+// The SQLite parameter a value bound by name goes to: ':name', '@name' or
+// '$name', or the name as given when it carries its own prefix.
+int parameter_index(sqlite3_stmt* stmt, const std::string& name) {
+  if (name[0] == ':' || name[0] == '@' || name[0] == '$') return sqlite3_bind_parameter_index(stmt, name.c_str());
+  for (char prefix : {':', '@', '$'}) {
+    const int i = sqlite3_bind_parameter_index(stmt, (std::string(1, prefix) + name).c_str());
+    if (i > 0) return i;
+  }
+  return 0;
+}
+
+}  // namespace
+
+SqlSession::SqlSession(Conn* link, sqlite3* db, SessionSettings settings)
+    : link_(link), db_(db), settings_(std::move(settings)), out_(link) {}
+
+SqlSession::~SqlSession() {
+  // Statements go before the connection that the caller closes.
+  cursors_.clear();
+  prepared_.clear();
+}
+
+std::string SqlSession::serve() {
+  Command cmd;
+  Values values;
+  for (;;) {
+    cmd.letter = 0;
+    if (!read_command(link_, &cmd)) return cmd.letter == 0 ? std::string() : "a command frame broke off";
+    if (cmd.letter == '.') continue;  // the go-on of a reader that reads rows in batches: all rows are sent anyway
+    if (cmd.letter != '?') {
+      char why[64];
+      std::snprintf(why, sizeof why, "unknown command letter 0x%02x", static_cast<unsigned char>(cmd.letter));
+      return why;
+    }
+    if (settings_.verbose && settings_.log) {
+      std::fprintf(settings_.log, "standin: connection %d: %.*s\n", settings_.id, kLogTextMax, cmd.text.c_str());
+    }
+    const uint32_t rows = cmd.param_count >> 16;
+    if (rows > 0) {
+      bool broken = false;
+      run_batch(cmd.text, cmd.param_count & 0xFFFF, rows, &broken);
+      if (broken) return "a batch block broke off or does not hold whole rows";
+    } else {
+      if (!read_param_records(link_, cmd.param_count, &values)) return "a parameter record broke off";
+      answer(cmd.text, values);
+    }
+    if (!out_.flush()) return "the link failed while answering";
+  }
+}
+
+void SqlSession::answer(const std::string& text, const Values& values) {
+  const DriverText t = classify_text(text);
+  switch (t.kind) {
+    case TextKind::Sql: run_sql(text, values); break;
+    case TextKind::ShowVersion: answer_value("VERSION", settings_.version_text); break;
+    case TextKind::ShowAutoCommit: answer_value("AUTO_COMMIT", settings_.auto_commit ? "T" : "F"); break;
+    case TextKind::AutoCommitOn:
+      end_transaction("COMMIT");
+      settings_.auto_commit = true;
+      break;
+    case TextKind::AutoCommitOff: settings_.auto_commit = false; break;
+    case TextKind::Commit: end_transaction("COMMIT"); break;
+    case TextKind::Rollback: end_transaction("ROLLBACK"); break;
+    case TextKind::Declare: declare_cursor(t, values); break;
+    case TextKind::Open: {
+      auto it = cursors_.find(t.name);
+      if (it == cursors_.end()) {
+        write_error("[ES901]no cursor named " + t.name);
+      } else {
+        it->second.open = true;
+      }
+      break;
+    }
+    case TextKind::Fetch: fetch(t); break;
+    case TextKind::Close:
+      if (cursors_.erase(t.name) == 0) write_error("[ES901]no cursor named " + t.name);
+      break;
+    case TextKind::Prepare: prepare(t); break;
+    case TextKind::Deallocate:
+      if (prepared_.erase(t.name) == 0) write_error("[ES902]no prepared statement named " + t.name);
+      break;
+    case TextKind::ExecutePrepared: execute_prepared(t, values); break;
+    case TextKind::GetLob:
+      send_lob(t);
+      return;  // the reply ends with its last piece
+  }
+  out_.letter('K');
+}
+
+void SqlSession::write_error(const std::string& text) {
+  out_.letter('E');
+  out_.text(text);
+}
+
+void SqlSession::write_db_error() {
+  char code[16];
+  std::snprintf(code, sizeof code, "[ES%03d]", sqlite3_errcode(db_) & 0xFF);
+  write_error(code + std::string(sqlite3_errmsg(db_)));
+}
+
+bool SqlSession::exec(const char* sql) {
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  write_db_error();
+  return false;
+}
+
+// Without auto-commit, the first statement after a commit or rollback opens
+// the connection's next transaction.
+bool SqlSession::begin_if_needed(sqlite3_stmt* stmt) {
+  if (settings_.auto_commit || !sqlite3_get_autocommit(db_)) return true;
+  if (stmt && is_transaction_control(first_keyword(sqlite3_sql(stmt)))) return true;
+  return exec("BEGIN");
+}
+
+void SqlSession::end_transaction(const char* verb) {
+  if (!sqlite3_get_autocommit(db_)) exec(verb);
+}
+
+bool SqlSession::prepare_one(const char* sql, size_t n, Stmt* stmt, const char** tail) {
+  sqlite3_stmt* raw = nullptr;
+  const char* rest = sql + n;
+  const int rc = sqlite3_prepare_v2(db_, sql, static_cast<int>(n), &raw, &rest);
+  stmt->reset(raw);
+  *tail = rest ? rest : sql + n;
+  if (rc == SQLITE_OK) return true;
+  write_db_error();
+  return false;
+}
+
+bool SqlSession::bind_values(sqlite3_stmt* stmt, const Values& values, size_t* next_positional) {
+  const int count = sqlite3_bind_parameter_count(stmt);
+  for (const ParamRecord& rec : values) {
+    if (rec.name.empty()) continue;
+    const int index = parameter_index(stmt, rec.name);
+    // A name this statement does not use may belong to another of the text.
+    if (index > 0 && bind_value(stmt, index, rec) != SQLITE_OK) {
+      write_db_error();
+      return false;
+    }
+  }
+  for (int index = 1; index <= count && *next_positional < values.size(); ++index) {
+    const ParamRecord& rec = values[*next_positional];
+    if (!rec.name.empty()) break;
+    ++*next_positional;
+    if (bind_value(stmt, index, rec) != SQLITE_OK) {
+      write_db_error();
+      return false;
+    }
+  }
+  return true;
+}
+
+void SqlSession::run_sql(const std::string& text, const Values& values) {
+  const char* p = text.c_str();
+  const char* const end = p + text.size();
+  size_t next_positional = 0;
+  while (p < end && !only_separators(p, end)) {
+    const char* tail = end;
+    Stmt stmt;
+    if (!prepare_one(p, static_cast<size_t>(end - p), &stmt, &tail)) return;
+    p = tail;
+    if (!stmt) continue;  // a comment or blanks only
+    if (!bind_values(stmt.get(), values, &next_positional) || !begin_if_needed(stmt.get()) ||
+        !run_statement(stmt.get())) {
+      return;
+    }
+  }
+}
+
+// Runs a statement to its end: rows become an 'A' item with all of them;
+// otherwise an INSERT answers its new row id, an UPDATE or DELETE its count.
+bool SqlSession::run_statement(sqlite3_stmt* stmt) {
+  int rc = sqlite3_step(stmt);
+  if (sqlite3_column_count(stmt) > 0) {
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      write_db_error();
+      return false;
+    }
+    RowEncoder rows(describe_columns(stmt, rc == SQLITE_ROW), lobs());
+    rows.write_head(out_);
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) rows.write_row(out_, stmt);
+    if (rc != SQLITE_DONE) {
+      // Rows went out already: the failure follows them.
+      write_db_error();
+      return false;
+    }
+    return true;
+  }
+  while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
+  if (rc != SQLITE_DONE) {
+    write_db_error();
+    return false;
+  }
+  const std::string keyword = first_keyword(sqlite3_sql(stmt));
+  if ((keyword == "INSERT" || keyword == "REPLACE") && sqlite3_changes(db_) > 0) {
+    out_.letter('I');
+    out_.text(std::to_string(sqlite3_last_insert_rowid(db_)));
+  } else if (keyword == "UPDATE" || keyword == "DELETE") {
+    out_.letter(keyword == "UPDATE" ? 'U' : 'D');
+    out_.u32(static_cast<uint32_t>(sqlite3_changes(db_)));
+  }
+  return true;
+}
+
+void SqlSession::run_batch(const std::string& text, uint32_t count, uint32_t rows, bool* broken) {
+  Values row0;
+  if (!read_param_records(link_, count, &row0)) {
+    *broken = true;
+    return;
+  }
+  // The rows are read to the end whatever happens, so that the link stays in step.
+  const char* tail = nullptr;
+  Stmt stmt;
+  bool failed = !prepare_one(text.c_str(), text.size(), &stmt, &tail);
+  if (!failed && (!stmt || !only_separators(tail, text.c_str() + text.size()))) {
+    write_error("[ES903]a batch runs one statement");
+    failed = true;
+  }
+  const bool has_rows = !failed && sqlite3_column_count(stmt.get()) > 0;
+  // All rows or none: the batch runs inside a savepoint of its own.
+  bool in_savepoint = false;
+  if (!failed && !has_rows) {
+    failed = !begin_if_needed(stmt.get()) || !exec("SAVEPOINT standin_batch");
+    in_savepoint = !failed;
+  }
+  int64_t changes = 0;
+  uint32_t row_no = 0;
+  auto run_row = [&](const Values& values) {
+    const uint32_t this_row = row_no++;
+    if (failed) return;
+    // Only the first row of a SELECT is run: a batch gives no rows.
+    if (has_rows && this_row > 0) return;
+    sqlite3_reset(stmt.get());
+    sqlite3_clear_bindings(stmt.get());
+    size_t next = 0;
+    if (!bind_values(stmt.get(), values, &next)) {
+      failed = true;
+      return;
+    }
+    if (has_rows) {
+      failed = !begin_if_needed(stmt.get()) || !run_statement(stmt.get());
+      return;
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+      char where[48];
+      std::snprintf(where, sizeof where, " (batch row %u)", this_row);
+      char code[16];
+      std::snprintf(code, sizeof code, "[ES%03d]", sqlite3_errcode(db_) & 0xFF);
+      write_error(code + std::string(sqlite3_errmsg(db_)) + where);
+      failed = true;
+      return;
+    }
+    changes += sqlite3_changes(db_);
+  };
+  run_row(row0);
+  if (!read_batch_rows(link_, row0, rows, settings_.batch_type_bytes, run_row)) {
+    *broken = true;
+    return;
+  }
+  for (uint32_t r = row_no; count == 0 && r < rows; ++r) run_row(row0);
+  if (in_savepoint) {
+    if (failed) {
+      sqlite3_exec(db_, "ROLLBACK TO standin_batch; RELEASE standin_batch", nullptr, nullptr, nullptr);
+    } else if (!exec("RELEASE standin_batch")) {
+      failed = true;
+    }
+  }
+  if (!failed && !has_rows) {
+    const std::string keyword = first_keyword(sqlite3_sql(stmt.get()));
+    if ((keyword == "INSERT" || keyword == "REPLACE") && changes > 0) {
+      out_.letter('I');
+      out_.text(std::to_string(sqlite3_last_insert_rowid(db_)));
+    } else if (keyword == "UPDATE" || keyword == "DELETE") {
+      out_.letter(keyword == "UPDATE" ? 'U' : 'D');
+      out_.u32(static_cast<uint32_t>(changes));
+    }
+  }
+  out_.letter('K');
+}
+
+void SqlSession::declare_cursor(const DriverText& t, const Values& values) {
+  if (cursors_.count(t.name)) {
+    write_error("[ES904]a cursor named " + t.name + " is open already");
+    return;
+  }
+  // Over a prepared statement the cursor runs a statement of its own, so
+  // that the prepared one stays free for other executions.
+  auto named = prepared_.find(t.body);
+  const std::string sql = named != prepared_.end() ? sqlite3_sql(named->second.get()) : t.body;
+  const char* tail = nullptr;
+  Stmt stmt;
+  if (!prepare_one(sql.c_str(), sql.size(), &stmt, &tail)) return;
+  if (!stmt || !only_separators(tail, sql.c_str() + sql.size()) || sqlite3_column_count(stmt.get()) == 0) {
+    write_error("[ES905]a cursor runs one statement that returns rows");
+    return;
+  }
+  size_t next = 0;
+  if (!bind_values(stmt.get(), values, &next) || !begin_if_needed(stmt.get())) return;
+  // The first row is stepped now: a failure shows here rather than inside a
+  // block of rows, and it gives expression columns their types.
+  const int rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    write_db_error();
+    return;
+  }
+  Cursor& c = cursors_[t.name];
+  c.has_row = rc == SQLITE_ROW;
+  c.done = rc == SQLITE_DONE;
+  c.rows = std::make_unique<RowEncoder>(describe_columns(stmt.get(), c.has_row), lobs());
+  c.stmt = std::move(stmt);
+  c.rows->write_head(out_);
+}
+
+void SqlSession::fetch(const DriverText& t) {
+  auto it = cursors_.find(t.name);
+  if (it == cursors_.end() || !it->second.open) {
+    write_error("[ES906]no open cursor named " + t.name);
+    return;
+  }
+  Cursor& c = it->second;
+  c.rows->write_head(out_);
+  // Rows are stepped as they are sent: the block is never read ahead.
+  for (int64_t sent = 0; sent < t.count; ++sent) {
+    if (!c.has_row) {
+      if (c.done) break;
+      const int rc = sqlite3_step(c.stmt.get());
+      if (rc == SQLITE_DONE) {
+        c.done = true;
+        break;
+      }
+      if (rc != SQLITE_ROW) {
+        c.done = true;
+        write_db_error();
+        break;
+      }
+    }
+    c.rows->write_row(out_, c.stmt.get());
+    c.has_row = false;
+  }
+  // A cursor that has run out holds no read lock while it waits for CLOSE.
+  if (c.done) sqlite3_reset(c.stmt.get());
+}
+
+void SqlSession::prepare(const DriverText& t) {
+  if (prepared_.count(t.name)) {
+    write_error("[ES907]a statement named " + t.name + " is prepared already");
+    return;
+  }
+  const char* tail = nullptr;
+  Stmt stmt;
+  if (!prepare_one(t.body.c_str(), t.body.size(), &stmt, &tail)) return;
+  if (!stmt || !only_separators(tail, t.body.c_str() + t.body.size())) {
+    write_error("[ES908]a prepared statement is one statement");
+    return;
+  }
+  if (sqlite3_column_count(stmt.get()) > 0) RowEncoder(describe_columns(stmt.get(), false), nullptr).write_head(out_);
+  // The parameters: each name without its prefix (empty for '?'), its
+  // 0-based place, text as the type, and no size.
+  const int n = sqlite3_bind_parameter_count(stmt.get());
+  out_.letter('$');
+  out_.u32(static_cast<uint32_t>(n));
+  for (int i = 1; i <= n; ++i) {
+    const char* name = sqlite3_bind_parameter_name(stmt.get(), i);
+    out_.text(name && (name[0] == ':' || name[0] == '@' || name[0] == '$') ? name + 1 : "");
+    out_.u32(static_cast<uint32_t>(i - 1));
+    out_.u32(ST_CHAR);
+    out_.u32(0);
+  }
+  prepared_[t.name] = std::move(stmt);
+}
+
+void SqlSession::execute_prepared(const DriverText& t, const Values& values) {
+  auto it = prepared_.find(t.name);
+  if (it == prepared_.end()) {
+    write_error("[ES902]no prepared statement named " + t.name);
+    return;
+  }
+  sqlite3_stmt* stmt = it->second.get();
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  size_t next = 0;
+  if (bind_values(stmt, values, &next) && begin_if_needed(stmt)) run_statement(stmt);
+  sqlite3_reset(stmt);
+}
+
+void SqlSession::send_lob(const DriverText& t) {
+  const std::string* value = lob_store_.find(t.name);
+  if (!value) {
+    // Any letter but 'A' tells the client there is no value; 'K' is the one
+    // that leaves nothing unread.
+    out_.letter('K');
+    return;
+  }
+  size_t from = t.offset < 0 ? 0 : static_cast<size_t>(t.offset);
+  if (from > value->size()) from = value->size();
+  size_t n = value->size() - from;
+  if (t.count >= 0 && static_cast<uint64_t>(t.count) < n) n = static_cast<size_t>(t.count);
+  out_.letter('A');
+  out_.u32(1);
+  out_.field("LOB", ST_CLOB, 0, 0);
+  out_.letter('R');
+  uint32_t piece = 1;
+  for (size_t done = 0; done < n; ++piece) {
+    const size_t step = n - done < kLobPiece ? n - done : kLobPiece;
+    out_.u32(piece);
+    out_.u32(static_cast<uint32_t>(step));
+    out_.bytes(value->data() + from + done, step);
+    done += step;
+  }
+  out_.u32(0);
+}
+
+void SqlSession::answer_value(const char* column, const std::string& value) {
+  out_.letter('A');
+  out_.u32(1);
+  out_.field(column, ST_CHAR, static_cast<uint32_t>(value.size()), 0);
+  out_.letter('R');
+  out_.text(value);
+}
+
+}  // namespace standin

@@ -1,0 +1,99 @@
+// One client connection of the stand-in after its login: commands read from
+// the link, SQL run on the connection's own SQLite connection, replies written
+// back. Cursors and prepared statements live here, named as the client named
+// them, and the connection's auto-commit mode decides when a transaction
+// begins.
+#ifndef RIZEZOVA_STANDIN_SQL_SESSION_H
+#define RIZEZOVA_STANDIN_SQL_SESSION_H
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/conn.h"
+#include "tools/standin/core/command_reader.h"
+#include "tools/standin/core/driver_texts.h"
+#include "tools/standin/core/reply_writer.h"
+#include "tools/standin/core/row_encoder.h"
+
+namespace standin {
+
+struct SessionSettings {
+  bool auto_commit = true;      // the login's auto_commit clause
+  bool lob_descriptors = false; // the login asked for LOB descriptors
+  bool batch_type_bytes = true; // packed batch values carry their wire type
+  std::string version_text;     // the answer to "show version"
+  int id = 0;                   // the connection's number in log lines
+  bool verbose = false;         // log every statement
+  FILE* log = nullptr;
+};
+
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+class SqlSession {
+ public:
+  // The session writes on link and runs SQL on db; it owns neither.
+  SqlSession(Conn* link, sqlite3* db, SessionSettings settings);
+  ~SqlSession();
+  SqlSession(const SqlSession&) = delete;
+  SqlSession& operator=(const SqlSession&) = delete;
+
+  // Serves commands until the client leaves (answers an empty text) or breaks
+  // the protocol or the link (answers what happened).
+  std::string serve();
+
+ private:
+  struct Cursor {
+    Stmt stmt;
+    std::unique_ptr<RowEncoder> rows;  // the fields, fixed when declared
+    bool open = false;
+    bool has_row = false;  // stepped onto a row not sent yet
+    bool done = false;
+  };
+  using Values = std::vector<ParamRecord>;
+
+  void answer(const std::string& text, const Values& values);
+  void run_sql(const std::string& text, const Values& values);
+  bool run_statement(sqlite3_stmt* stmt);
+  void run_batch(const std::string& text, uint32_t count, uint32_t rows, bool* broken);
+
+  void declare_cursor(const DriverText& t, const Values& values);
+  void fetch(const DriverText& t);
+  void prepare(const DriverText& t);
+  void execute_prepared(const DriverText& t, const Values& values);
+  void send_lob(const DriverText& t);
+  void answer_value(const char* column, const std::string& value);
+  void end_transaction(const char* verb);
+
+  // The first statement of a text into *stmt (null when the text holds only
+  // blanks or comments) and where the next one starts into *tail. False,
+  // with the error written, when SQLite refuses it.
+  bool prepare_one(const char* sql, size_t n, Stmt* stmt, const char** tail);
+  // Binds a row of values: by name where a value has one, else in order from
+  // *next_positional. False, with the error written, when SQLite refuses one.
+  bool bind_values(sqlite3_stmt* stmt, const Values& values, size_t* next_positional);
+  bool begin_if_needed(sqlite3_stmt* stmt);
+  bool exec(const char* sql);
+  void write_error(const std::string& text);
+  void write_db_error();
+  LobStore* lobs() { return settings_.lob_descriptors ? &lob_store_ : nullptr; }
+
+  Conn* link_;
+  sqlite3* db_;
+  SessionSettings settings_;
+  ReplyWriter out_;
+  std::map<std::string, Cursor> cursors_;
+  std::map<std::string, Stmt> prepared_;
+  LobStore lob_store_;
+};
+
+}  // namespace standin
+
+#endif
