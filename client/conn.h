@@ -75,7 +75,7 @@ struct Conn {
   uint8_t login_modulus[32];
   LinkCipher* recv_cipher;
   LinkCipher* send_cipher;
-  uint8_t cursor_exhausted;
+  char exhausted_cursor[64];   // the caller-named cursor whose FETCH INTO ran out; empty = none
 };
 
 // n zero-filled bytes, or null when they cannot be had.

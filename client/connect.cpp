@@ -8,6 +8,7 @@
 #include "client/conn_string.h"
 #include "client/handle.h"
 #include "client/param_set.h"
+#include "client/prepared.h"
 #include "client/result_set.h"
 #include "client/vmc.h"
 #include "link/link_cipher.h"
@@ -176,6 +177,7 @@ extern "C" int VMC_CloseConn(VMC_Handle* conn_var) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn) return RC_INVALID_HANDLE;
 
+  release_pending_prepare(conn);
   if (conn->sock != 0) {
     net_close(conn->sock);
     conn->sock = 0;

@@ -30,14 +30,14 @@ constexpr const char* kOutUnbound =
 // What follows an item.
 enum class Next {
   End,       // 'K': the reply is complete
-  Go,        // another item, given back for the reader's loop
-  Stop,      // a zero byte: it cannot be given back and is no item a reader knows
+  Go,        // anything else: given back for the reader's loop
   Failed,    // the link failed
 };
 
+// A zero byte cannot be given back (0 means none); it is dropped and the
+// reader's loop reads on.
 Next classify_next(Conn* conn, uint8_t letter) {
   if (letter == 'K') return Next::End;
-  if (letter == 0) return Next::Stop;
   conn->pushback_letter = letter;
   return Next::Go;
 }
@@ -99,6 +99,12 @@ bool recv_out_head(Conn* conn, uint8_t letter, OutHead* head) {
          recv_int(conn, &head->length);
 }
 
+// Reads the rest of an 'O' or 'P' item and drops it: 0, or -4.
+int skip_out_item(Conn* conn, uint8_t letter) {
+  OutHead head;
+  return recv_out_head(conn, letter, &head) && skip_bytes(conn, head.length) ? 0 : RC_READ_FAILED;
+}
+
 // The value bytes of an 'O' or 'P' item in a new buffer of at least 8 bytes,
 // zero past the value, so that a fixed-width reading never passes its end.
 int recv_out_bytes(Conn* conn, uint32_t length, uint8_t** out) {
@@ -129,7 +135,6 @@ int recv_result_batched(Conn* conn, ResultSet* result, uint8_t* next) {
   if (rows == kRowBatch) {
     if (!recv_char(conn, next)) return RC_READ_FAILED;
     if (*next == 'K') return rows;
-    if (*next == 0) return rows;  // cannot be given back: the caller stops on it
     conn->pushback_letter = *next;
     send_bytes(conn, &kContinueRows, 1);
     send_flush(conn);
@@ -195,7 +200,7 @@ int recv_noQuery(Conn* conn) {
         status = static_cast<int32_t>(count);
         const Next next = read_next(conn);
         if (next == Next::Failed) return net_error("recv_noQuery");
-        if (next != Next::Go) return status;
+        if (next == Next::End) return status;
         break;
       }
       case 'I': {
@@ -206,7 +211,6 @@ int recv_noQuery(Conn* conn) {
         const Next next = read_next(conn);
         if (next == Next::Failed) return net_error("recv_noQuery");
         if (next == Next::End) return inserts;
-        if (next == Next::Stop) return status;
         break;
       }
       case 'E':
@@ -220,8 +224,8 @@ int recv_noQuery(Conn* conn) {
       case 'O':
       case 'P': {
         // Output values with nothing bound to take them: read and dropped.
-        OutHead head;
-        if (!recv_out_head(conn, letter, &head) || !skip_bytes(conn, head.length)) return RC_READ_FAILED;
+        const int rc = skip_out_item(conn, letter);
+        if (rc != 0) return rc;
         conn_set_error(conn, kOutputUnbound);
         status = RC_OUTPUT_UNBOUND;
         break;
@@ -265,7 +269,6 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
         const Next next = read_next(conn);
         if (next == Next::Failed) return finish(RC_READ_FAILED);
         if (next == Next::End) return finish(status);
-        if (next == Next::Stop) return finish(RC_SUCCESS);
         break;
       }
       case 'I': {
@@ -275,7 +278,6 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
         const Next next = read_next(conn);
         if (next == Next::Failed) return finish(RC_READ_FAILED);
         if (next == Next::End) return finish(SQL_KIND_INSERT);
-        if (next == Next::Stop) return finish(RC_SUCCESS);
         break;
       }
       case 'A': {
@@ -293,13 +295,17 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
           take_first_value(result, out, out_type, out_arg != nullptr);
           return finish(RC_SUCCESS);
         }
-        if (next == Next::Stop) return finish(RC_SUCCESS);
         break;
       }
-      case 'P':
-        // Output parameters are not taken here; the item ends the reading.
-        recv_out_params(conn, conn->params);
-        return finish(RC_SUCCESS);
+      case 'O':
+      case 'P': {
+        // Output values are not taken here: the item is read whole and
+        // dropped, so the rest of the reply stays in step.
+        const int rc = skip_out_item(conn, letter);
+        if (rc != 0) return finish(rc);
+        status = RC_SUCCESS;
+        break;
+      }
       default:
         return finish(RC_SUCCESS);
     }
@@ -339,7 +345,7 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out) {
         }
         // Only a result set that ends the reply is handed out.
         free_result(result);
-        if (next != Next::Go) return status;
+        if (next == Next::End) return status;
         break;
       }
       case 'O':
@@ -438,5 +444,3 @@ int recv_param_descs(Conn* conn, ParamSet* set) {
   }
   return RC_SUCCESS;
 }
-
-void recv_out_params(Conn* /*conn*/, ParamSet* /*set*/) {}

@@ -160,7 +160,8 @@ int VMC_AllocParams(VMC_Handle* params);
 int VMC_ClearParams(VMC_Handle* handle);
 // Attaches a caller-owned set to the connection for the next execution.
 int VMC_SetParams(VMC_Handle* conn, VMC_Handle* params);
-// Binds the next slot under a name; `reserved` is not read.
+// Binds the next slot under a name; `reserved` is not read. Single values
+// are refused (-1, EC062) in a set bound by rows.
 int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int ctype, void* value,
                         int buf_size, int* reserved, int* length);
 // Binds the slot at a 1-based position.
@@ -168,6 +169,34 @@ int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, vo
                   int buf_size, int* length);
 
 // ---- Array parameter binding ----
+// Every row of one input parameter at once, for VMC_ExecuteBatch. `values`
+// holds the rows' elements one after another: 1 byte for client types 1, 3
+// and 63, 2 for 4, 4 for 5 and 7, 8 for 6, 8 and 23; for 2 and 62 a u32 n,
+// then n bytes; for 9, 10, 11 and 13 the row's length in bytes; for 15 a u32,
+// then the row's length in bytes. `lengths` holds the rows' lengths (0 or
+// more): the bytes of each element that are sent. Values of types 10, 11 and
+// 13 (and 15 bound by name) stay in the caller's buffer until the execution;
+// the others are copied. `declared` is the statement's parameter count; the
+// first bind into an empty set lays it out for that many slots and `rows`
+// rows, and every later bind must give the same rows. A declared count of 0
+// makes a set of one row (rows 1), bound as single values are. Other
+// directions than 1 store nothing.
+
+// Binds the slot at a 1-based position: 0; -3 (no set or connection, null
+// values or lengths); -51 (EC051: the position or declared count out of range,
+// or a position beyond the declared count); -52 (EC052 direction); -54 (EC054
+// position below 1); -8 (directions 2 and 3); -58 (EC058: client types 12, 14,
+// 28, 31 and those without an element size above); -1 (EC062: rows that do
+// not match the set's; EC063: a row length below 0 or beyond its element or
+// buffer).
+int VMC_BindParamArray(VMC_Handle* handle, int position, int declared, int direction, int ctype, int rows,
+                       void* values, int buf_size, int* lengths);
+// Binds the next free slot under a name, or the slot a PREPARE described under
+// it: 0; -53 (no text) when the name is bound already or the described set
+// holds no such name; -51 (EC051) beyond the declared count or past 127
+// names; else as VMC_BindParamArray.
+int VMC_BindParamArrayByName(VMC_Handle* handle, const char* name, int declared, int direction, int ctype,
+                             int rows, void* values, int buf_size, int* lengths);
 
 // ---- Statement kinds ----
 
@@ -213,10 +242,46 @@ int VMC_ExecuteValue(VMC_Handle* conn, const char* sql, void* out, int* out_type
 int VMC_ExecuteWithOutput(VMC_Handle* conn, const char* sql, VMC_Handle* result);
 
 // ---- Prepared statements and batches ----
-
-// ---- Server cursors and stepping through results ----
+// Each connection has one default prepared statement; others are prepared
+// under names that the library writes into the caller's buffer. Statements
+// and server cursors are named from one counter of the connection ("STC%d").
+// Server refusals leave the server's text in VMC_GetError.
 
 struct ResultSet;
+
+// Prepares the default statement, deallocating the one before it. The
+// statement's parameter description becomes the connection's current set,
+// into which VMC_BindParamByName binds by name. 19665 when the statement
+// returns rows, 0 when it does not; -1 (server error), -4 (link failure), -5,
+// or the failure of deallocating the previous default statement.
+int VMC_Prepare(VMC_Handle* conn, const char* sql);
+// With a name buffer (at least 15 bytes): prepares a further statement under
+// the new name written there, leaving the default statement as it was. Else as
+// VMC_Prepare.
+int VMC_Prepare2(VMC_Handle* conn, const char* sql, char* name);
+// Executes the default statement with the bound values; *out receives the
+// reply's results (freed when out is null). The status of the reply (0 or
+// above on success, -1, -4, -5), or -1 (EC023) without a default statement.
+int VMC_Execute(VMC_Handle* conn, struct ResultSet** out);
+// Executes statement `name`: directly, or, with a cursor buffer (at least 57
+// bytes), by declaring and opening the cursor "name_CUR" over it, written into
+// the buffer; *out receives the declaration's results. A refused execution or
+// declaration leaves "sql:<sent text> errinfo: <server text>" and hands
+// nothing out. Both names null: VMC_Execute. -59 (EC059) when the statement's
+// described parameters were not bound; -1 (EC064) for a name too long for its
+// command; -3 for a cursor buffer without a statement name.
+int VMC_Execute2(VMC_Handle* conn, const char* name, char* cursor, struct ResultSet** out);
+// Deallocates statement `name`, or the default statement when name is null:
+// 0, -1 (server refusal; EC064 for a name too long), -4.
+int VMC_UnPrepare(VMC_Handle* conn, const char* name);
+// Runs sql once for every row of the values bound with the array binders, in
+// one exchange; the set is emptied and stays attached. rows must be the rows
+// bound. The status of the reply, or -1: EC025 nothing bound, EC057 rows
+// other than those bound, EC065 more than 65535 rows or parameters, EC026 the
+// statement returned rows. -5 when the request broke off for want of memory.
+int VMC_ExecuteBatch(VMC_Handle* conn, const char* sql, int rows);
+
+// ---- Server cursors and stepping through results ----
 
 // Runs any statement with the connection's bound values. A SELECT goes
 // through a server cursor (unless the connection string turned them off) and

@@ -1,15 +1,11 @@
 #include "link/socket_link.h"
 
-#include <bit>
-#include <mutex>
-
 #include "link/login.h"
 #include "link/wire_io.h"
 #include "platform/net.h"
 
 namespace {
 
-std::once_flag g_net_started;
 constexpr uint32_t kNoAddress = 0xffffffffu;
 
 // A fresh link must not see bytes left over from the one it replaces.
@@ -22,13 +18,7 @@ void reset_link_buffers(Conn* conn) {
 
 }  // namespace
 
-void net_startup() {
-  host_is_little_endian = std::endian::native == std::endian::little ? 1 : 0;
-  // POSIX sockets need no start-up call of their own.
-}
-
 bool open_socket(Conn* conn) {
-  std::call_once(g_net_started, net_startup);
   if (conn->sock != 0) {
     net_close(conn->sock);
     conn->sock = 0;
@@ -37,6 +27,7 @@ bool open_socket(Conn* conn) {
   conn->server_addr = net_inet_addr(conn->server_ip);
 
   int64_t sock = net_tcp_socket();
+  if (sock == 0) return false;  // no socket: nothing to set options on
   // Option failures show up, if they matter, as a failed connect.
   net_set_reuseaddr(sock);
   net_set_nodelay(sock);

@@ -1,13 +1,10 @@
-// Opening the TCP link of a connection record, the once-per-process start-up
-// of networking, and re-opening an existing connection.
+// Opening the TCP link of a connection record and re-opening an existing
+// connection. POSIX sockets need no start-up of their own.
 #ifndef RIZEZOVA_LINK_SOCKET_LINK_H
 #define RIZEZOVA_LINK_SOCKET_LINK_H
 
 #include "client/conn.h"
 
-// Prepares the process for networking; only its first call does anything
-// beyond setting the byte-order flag. open_socket runs it, once.
-void net_startup();
 // Connects to server_ip:port; true with sock set, false with sock 0. A socket
 // already in the record is closed first. The new link starts clean: empty
 // receive buffer and send queue, no given-back letter.

@@ -1,13 +1,10 @@
 #include "link/wire_io.h"
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 
 #include "link/link_cipher.h"
 #include "platform/net.h"
-
-uint8_t host_is_little_endian = std::endian::native == std::endian::little ? 1 : 0;
 
 namespace {
 
@@ -166,7 +163,11 @@ int send_bytes(Conn* conn, const void* data, uint32_t n) {
       // The queue ahead of it is already enciphered; this copy follows it on
       // the wire, so it takes the keystream after the queue.
       copy = static_cast<uint8_t*>(std::malloc(n));
-      if (!copy) return -1;
+      if (!copy) {
+        // The exchange is abandoned: its queued bytes must not lead the next one.
+        conn->send_fill = 0;
+        return -1;
+      }
       std::memcpy(copy, data, n);
       cipher_send_bytes(conn, copy, static_cast<int>(n));
       out = copy;

@@ -5,12 +5,14 @@
 #ifndef RIZEZOVA_LINK_WIRE_IO_H
 #define RIZEZOVA_LINK_WIRE_IO_H
 
+#include <bit>
 #include <cstdint>
 
 #include "client/conn.h"
 
-// 1 when the host keeps integers least significant byte first.
-extern uint8_t host_is_little_endian;
+// 1 when the host keeps integers least significant byte first: a fact of the
+// build, never written at run time.
+inline constexpr uint8_t host_is_little_endian = std::endian::native == std::endian::little ? 1 : 0;
 
 // Readers. recv_bytes: true when all n bytes arrived. The typed readers give 1
 // with the value stored, 0 on failure with *out untouched.

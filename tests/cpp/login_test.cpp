@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 
 #include <cstring>
@@ -349,6 +350,22 @@ TEST(SocketLink, OpenReplacesTheOldLinkAndRefusesNames) {
   d->port = 1;  // nothing listens there: the old socket is closed all the same
   EXPECT_FALSE(open_socket(d.get()));
   EXPECT_EQ(d->sock, 0);
+}
+
+TEST(SocketLink, AddressesInEveryFormOfTheClassicConversion) {
+  const struct {
+    const char* text;
+    uint32_t host_order;  // 0xFFFFFFFF: not an address
+  } cases[] = {{"127.0.0.1", 0x7F000001},       {"127.1", 0x7F000001},     {"127.000.000.001", 0x7F000001},
+               {"0x7f.0.0.1", 0x7F000001},      {"10.1.2", 0x0A010002},   {"localhost", 0xFFFFFFFF},
+               {"256.1.1.1", 0xFFFFFFFF},       {"1.2.3.4.5", 0xFFFFFFFF}, {"", 0xFFFFFFFF}};
+  for (const auto& k : cases) EXPECT_EQ(ntohl(net_inet_addr(k.text)), k.host_order) << k.text;
+
+  ScriptedPeer peer([](ScriptedPeer::Listener& l) { auto p = l.accept(); });
+  auto c = client(peer.port());
+  SET(c, server_ip, "127.1");
+  EXPECT_TRUE(open_socket(c.get()));
+  peer.join();
 }
 
 TEST(SocketLink, ReconnectReportsItsOwnTexts) {

@@ -70,7 +70,8 @@ class SqlSession {
   void execute_prepared(const DriverText& t, const Values& values);
   void send_lob(const DriverText& t);
   void answer_value(const char* column, const std::string& value);
-  void end_transaction(const char* verb);
+  // COMMIT or ROLLBACK of the open transaction, if there is one.
+  bool end_transaction(const char* verb);
 
   // The first statement of a text into *stmt (null when the text holds only
   // blanks or comments) and where the next one starts into *tail. False,
@@ -82,7 +83,9 @@ class SqlSession {
   bool begin_if_needed(sqlite3_stmt* stmt);
   bool exec(const char* sql);
   void write_error(const std::string& text);
-  void write_db_error();
+  // The connection's last SQLite failure as "[ES<code>]<message><where>".
+  void write_db_error(const char* where = "");
+  void write_changes(sqlite3_stmt* stmt, int64_t changes);
   LobStore* lobs() { return settings_.lob_descriptors ? &lob_store_ : nullptr; }
 
   Conn* link_;
