@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <unordered_map>
 
 #include "src/script_util.h"
 
@@ -202,19 +204,72 @@ v8::Local<v8::String> column_name(v8::Isolate* isolate, VMC_Handle* result, int 
 }
 
 v8::Local<v8::Object> field_description(v8::Isolate* isolate, v8::Local<v8::String> name, int ctype) {
-  v8::Local<v8::Name> keys[] = {key_string(isolate, "ColName"), key_string(isolate, "Type")};
-  v8::Local<v8::Value> values[] = {name, v8::Integer::New(isolate, ctype)};
-  v8::Local<v8::Value> prototype = v8::Object::New(isolate)->GetPrototype();
-  return v8::Object::New(isolate, prototype, keys, values, 2);
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
+  v8::Local<v8::Object> field = v8::Object::New(isolate);
+  field->CreateDataProperty(context, key_string(isolate, "ColName"), name).Check();
+  field->CreateDataProperty(context, key_string(isolate, "Type"), v8::Integer::New(isolate, ctype)).Check();
+  return field;
 }
 
-RowShape::RowShape(v8::Isolate* isolate)
-    : isolate_(isolate), prototype_(v8::Object::New(isolate)->GetPrototype()) {}
+namespace {
+
+// Row makers by their source; a full cache is emptied rather than grown.
+constexpr size_t kMakerCacheSize = 512;
+struct Makers {
+  v8::Global<v8::Function> make;
+  v8::Global<v8::Function> block;
+};
+
+// A script string literal of a key: printable ASCII as itself, every other
+// code unit escaped, so that no name can change the source around it.
+void append_literal(v8::Isolate* isolate, v8::Local<v8::Value> key, std::string* out) {
+  v8::Local<v8::String> text = key.As<v8::String>();
+  std::vector<uint16_t> units(static_cast<size_t>(text->Length()));
+  text->Write(isolate, units.data(), 0, static_cast<int>(units.size()), v8::String::NO_NULL_TERMINATION);
+  *out += '"';
+  for (uint16_t u : units) {
+    if (u >= 0x20 && u < 0x7f && u != '"' && u != '\\') {
+      *out += static_cast<char>(u);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      *out += escaped;
+    }
+  }
+  *out += '"';
+}
+
+// Two functions: one row from its column values as arguments, and a block
+// of rows from count rows of values laid one after the other in v, into
+// rows[start] onwards. An object literal defines its keys: no setter runs,
+// and a computed "__proto__" is an ordinary key.
+std::string row_maker_source(v8::Isolate* isolate, const std::vector<v8::Local<v8::Value>>& keys,
+                             const std::vector<int>& sources, int width) {
+  std::string params;
+  for (int c = 0; c < width; ++c) params += (c ? ", c" : "c") + std::to_string(c);
+  std::string object = "({";
+  for (size_t k = 0; k < keys.size(); ++k) {
+    std::string literal;
+    append_literal(isolate, keys[k], &literal);
+    object += literal == "\"__proto__\"" ? "[" + literal + "]" : literal;
+    object += ": c" + std::to_string(sources[k]) + ", ";
+  }
+  object += "})";
+  std::string spread;
+  for (int c = 0; c < width; ++c) spread += (c ? ", v[o + " : "v[o + ") + std::to_string(c) + "]";
+  return "'use strict';\nconst one = (" + params + ") => " + object + ";\nreturn [one, (rows, start, v, count) => {\n" +
+         "  for (let r = 0, o = 0; r < count; r++, o += " + std::to_string(width) + ") rows[start + r] = one(" +
+         spread + ");\n}];";
+}
+
+}  // namespace
 
 void RowShape::clear() {
   keys_.clear();
   sources_.clear();
   columns_ = 0;
+  make_.Clear();
+  block_.Clear();
 }
 
 void RowShape::add_column(v8::Local<v8::String> name) {
@@ -230,18 +285,47 @@ void RowShape::add_column(v8::Local<v8::String> name) {
   sources_.push_back(col);
 }
 
-void RowShape::assign(std::vector<v8::Local<v8::Name>> keys, std::vector<int> sources) {
-  keys_ = std::move(keys);
-  sources_ = std::move(sources);
-  columns_ = 0;
-  for (int s : sources_) columns_ = std::max(columns_, s + 1);
+bool RowShape::prepare() {
+  // Never freed: the handles live as long as the process's one isolate.
+  static auto* cache = new std::unordered_map<std::string, Makers>();
+  v8::Local<v8::Context> context = isolate_->GetCurrentContext();
+  const std::string body = row_maker_source(isolate_, keys_, sources_, columns_);
+  auto found = cache->find(body);
+  if (found != cache->end()) {
+    make_ = found->second.make.Get(isolate_);
+    block_ = found->second.block.Get(isolate_);
+    return true;
+  }
+  v8::ScriptCompiler::Source source(utf8_string(isolate_, body));
+  v8::Local<v8::Function> factory;
+  v8::Local<v8::Value> pair;
+  if (!v8::ScriptCompiler::CompileFunction(context, &source).ToLocal(&factory) ||
+      !factory->Call(context, v8::Undefined(isolate_), 0, nullptr).ToLocal(&pair)) {
+    return false;
+  }
+  v8::Local<v8::Array> makers = pair.As<v8::Array>();
+  make_ = makers->Get(context, 0).ToLocalChecked().As<v8::Function>();
+  block_ = makers->Get(context, 1).ToLocalChecked().As<v8::Function>();
+  if (cache->size() >= kMakerCacheSize) cache->clear();
+  Makers& kept = (*cache)[body];
+  kept.make.Reset(isolate_, make_);
+  kept.block.Reset(isolate_, block_);
+  return true;
 }
 
-v8::Local<v8::Object> RowShape::make_row(const std::vector<v8::Local<v8::Value>>& values) {
-  picked_.resize(keys_.size());
-  for (size_t k = 0; k < keys_.size(); ++k) picked_[k] = values[static_cast<size_t>(sources_[k])];
-  return v8::Object::New(isolate_, prototype_, const_cast<v8::Local<v8::Name>*>(keys_.data()), picked_.data(),
-                         keys_.size());
+bool RowShape::make_rows(v8::Local<v8::Array> rows, uint32_t start, const std::vector<v8::Local<v8::Value>>& values,
+                         uint32_t count) {
+  v8::Local<v8::Value> argv[] = {rows, v8::Integer::NewFromUnsigned(isolate_, start),
+                                 v8::Array::New(isolate_, const_cast<v8::Local<v8::Value>*>(values.data()),
+                                                values.size()),
+                                 v8::Integer::NewFromUnsigned(isolate_, count)};
+  return !block_->Call(isolate_->GetCurrentContext(), v8::Undefined(isolate_), 4, argv).IsEmpty();
+}
+
+v8::MaybeLocal<v8::Value> RowShape::make_row(v8::Isolate* isolate, v8::Local<v8::Function> maker,
+                                             std::vector<v8::Local<v8::Value>>& values) {
+  return maker->Call(isolate->GetCurrentContext(), v8::Undefined(isolate), static_cast<int>(values.size()),
+                     values.data());
 }
 
 }  // namespace zorezu

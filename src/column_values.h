@@ -61,31 +61,37 @@ v8::Local<v8::String> column_name(v8::Isolate* isolate, VMC_Handle* result, int 
 // {"ColName": name, "Type": ctype}.
 v8::Local<v8::Object> field_description(v8::Isolate* isolate, v8::Local<v8::String> name, int ctype);
 
-// The keys of a result set's row objects, made once. A name that appears
-// twice keeps its first place and takes the later column's value, as if the
-// values were set one after the other in column order.
+// The row objects of a result set. The column names become property keys
+// once; a name that appears twice keeps its first place and takes the later
+// column's value, as if the values were set one after the other in column
+// order. Rows are made by a small script function compiled for the shape:
+// its object literal defines each key, so rows are ordinary fast objects and
+// a block of rows costs one call into script. Names enter its source only as
+// escaped string literals.
 class RowShape {
  public:
-  explicit RowShape(v8::Isolate* isolate);
+  explicit RowShape(v8::Isolate* isolate) : isolate_(isolate) {}
   void add_column(v8::Local<v8::String> name);
   void clear();
 
-  // Distinct keys in order, and for each the column (from 0) it is read from.
-  const std::vector<v8::Local<v8::Name>>& keys() const { return keys_; }
-  const std::vector<int>& sources() const { return sources_; }
-  // Restores a shape kept as keys and sources.
-  void assign(std::vector<v8::Local<v8::Name>> keys, std::vector<int> sources);
-
-  // One row object from the values of its columns.
-  v8::Local<v8::Object> make_row(const std::vector<v8::Local<v8::Value>>& values);
+  // Makes the row makers for the columns added; false when script threw.
+  bool prepare();
+  // Rows from `count` rows of column values, one row after the other, into
+  // rows[start] onwards; false when script threw.
+  bool make_rows(v8::Local<v8::Array> rows, uint32_t start, const std::vector<v8::Local<v8::Value>>& values,
+                 uint32_t count);
+  // The maker of single rows, for a reader that keeps it between rows.
+  v8::Local<v8::Function> maker() const { return make_; }
+  static v8::MaybeLocal<v8::Value> make_row(v8::Isolate* isolate, v8::Local<v8::Function> maker,
+                                            std::vector<v8::Local<v8::Value>>& values);
 
  private:
   v8::Isolate* isolate_;
-  v8::Local<v8::Value> prototype_;
-  std::vector<v8::Local<v8::Name>> keys_;
-  std::vector<int> sources_;
+  std::vector<v8::Local<v8::Value>> keys_;
+  std::vector<int> sources_;  // per key, the last column (from 0) of its name
   int columns_ = 0;
-  std::vector<v8::Local<v8::Value>> picked_;
+  v8::Local<v8::Function> make_;
+  v8::Local<v8::Function> block_;
 };
 
 }  // namespace zorezu

@@ -41,9 +41,9 @@ class Outcome {
     fields->CreateDataProperty(context_, index, field).Check();
   }
   void status(const char* key, v8::Local<v8::Value> value) {
-    v8::Local<v8::Name> keys[] = {key_string(isolate_, key)};
-    v8::Local<v8::Value> values[] = {value};
-    set_row(0, v8::Object::New(isolate_, v8::Object::New(isolate_)->GetPrototype(), keys, values, 1));
+    v8::Local<v8::Object> row = v8::Object::New(isolate_);
+    row->CreateDataProperty(context_, key_string(isolate_, key), value).Check();
+    set_row(0, row);
   }
 
   // The current result set is complete: keep it aside and begin the next.
@@ -86,9 +86,14 @@ class Outcome {
   uint32_t multi_count_ = 0;
 };
 
+// Rows whose handles are held at once: each such block of rows goes to
+// script in one call, and its handles go with it.
+constexpr uint32_t kRowsPerScope = 4096;
+
 // Reads every row of every result set that *result leads to. The handle is
-// the connection's current result and follows it from set to set.
-void read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
+// the connection's current result and follows it from set to set. False
+// when script threw.
+bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
   ColumnReader reader(RowCaller::Query);
   RowShape shape(isolate);
   std::vector<int> types;
@@ -97,35 +102,49 @@ void read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
     uint32_t columns = 0;
     VMC_GetFieldCount(result, &columns);
     int r = VMC_Fetch(result);
-    if (r < 0) return out->fail("READ RECORD ERROR");
+    if (r < 0) {
+      out->fail("READ RECORD ERROR");
+      return true;
+    }
 
     shape.clear();
     reader.reset();
     types.assign(columns, 0);
-    values.resize(columns);
     for (uint32_t c = 0; c < columns; ++c) {
       const int col = static_cast<int>(c) + 1;
       int rc = 0;
       v8::Local<v8::String> name = column_name(isolate, result, col, &rc);
-      if (rc < 0) return out->fail("colulmn NUM overflow");
+      if (rc < 0) {
+        out->fail("colulmn NUM overflow");
+        return true;
+      }
       VMC_GetColType(result, col, &types[c]);
       out->set_field(c, field_description(isolate, name, types[c]));
       shape.add_column(name);
     }
 
-    for (uint32_t row = 0; r == 0; ++row) {
-      // Each row's handles go when the row is stored.
+    if (!shape.prepare()) return false;
+
+    for (uint32_t row = 0; r == 0;) {
       v8::HandleScope scope(isolate);
-      for (uint32_t c = 0; c < columns; ++c) {
-        values[c] = reader.value(isolate, result, static_cast<int>(c) + 1, types[c]);
-        if (reader.error()) out->fail(reader.error());
-        reader.clear_error();
+      values.clear();
+      uint32_t count = 0;
+      for (; r == 0 && count < kRowsPerScope; ++count) {
+        for (uint32_t c = 0; c < columns; ++c) {
+          values.push_back(reader.value(isolate, result, static_cast<int>(c) + 1, types[c]));
+          if (reader.error()) out->fail(reader.error());
+          reader.clear_error();
+        }
+        r = VMC_Fetch(result);
       }
-      out->set_row(row, shape.make_row(values));
-      r = VMC_Fetch(result);
+      if (!shape.make_rows(out->rows, row, values, count)) return false;
+      row += count;
     }
-    if (r != RC_NO_DATA) return;
-    if (VMC_NextResult(result) != RC_SUCCESS) return out->last_result_set();
+    if (r != RC_NO_DATA) return true;
+    if (VMC_NextResult(result) != RC_SUCCESS) {
+      out->last_result_set();
+      return true;
+    }
     out->next_result_set();
   }
 }
@@ -252,7 +271,7 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
       }
       self->free_result();
       self->p_res = result;
-      read_result_sets(isolate, &self->p_res, &out);
+      if (!read_result_sets(isolate, &self->p_res, &out)) return;
       break;
     }
     default: {

@@ -6,8 +6,6 @@
 #include <node.h>
 #include <node_object_wrap.h>
 
-#include <strings.h>
-
 #include <cstring>
 #include <string>
 
@@ -38,11 +36,20 @@ inline std::string utf8_text(v8::Isolate* isolate, v8::Local<v8::Value> value) {
   return *text ? std::string(*text, static_cast<size_t>(text.length())) : std::string();
 }
 
-// True when value is a string equal to name in any ASCII letter case.
+// True when value is a string equal to name (a short lower-case ASCII word)
+// in any ASCII letter case.
 inline bool is_event(v8::Isolate* isolate, v8::Local<v8::Value> value, const char* name) {
   if (!value->IsString()) return false;
-  const std::string text = utf8_text(isolate, value);
-  return text.size() == std::strlen(name) && strncasecmp(text.c_str(), name, text.size()) == 0;
+  v8::Local<v8::String> text = value.As<v8::String>();
+  const size_t n = std::strlen(name);
+  uint16_t units[16];
+  if (n > sizeof units / sizeof units[0] || static_cast<size_t>(text->Length()) != n) return false;
+  text->Write(isolate, units, 0, static_cast<int>(n), v8::String::NO_NULL_TERMINATION);
+  for (size_t i = 0; i < n; ++i) {
+    const uint16_t u = units[i] >= 'A' && units[i] <= 'Z' ? units[i] + ('a' - 'A') : units[i];
+    if (u != static_cast<unsigned char>(name[i])) return false;
+  }
+  return true;
 }
 
 // Calls a script callback with a null receiver; false when it threw (the

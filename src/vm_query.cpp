@@ -13,7 +13,7 @@ v8::Persistent<v8::Function> VMQuery::constructor;
 namespace {
 
 constexpr int kOwnerField = 1;  // the connection object, kept alive while the result is read
-constexpr int kKeysField = 2;   // the row objects' keys, made at the first row
+constexpr int kMakerField = 2;  // the maker of row objects, made at the first row
 constexpr char kLinkClosed[] = "[EJ1024] database connection is closed";
 
 // The result that query is handing to the query object it is making; a
@@ -170,28 +170,23 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
     if (wants_row) call_back(isolate, callback, 1, argv);
     return;
   }
-  v8::Local<v8::Context> context = isolate->GetCurrentContext();
   // Past the last row this still makes a row, of NULL readings.
   VMC_Fetch(&p_res);
 
-  RowShape shape(isolate);
-  v8::Local<v8::Value> kept = holder->GetInternalField(kKeysField);
-  if (kept->IsArray()) {
-    v8::Local<v8::Array> keys = kept.As<v8::Array>();
-    std::vector<v8::Local<v8::Name>> names(keys->Length());
-    for (uint32_t k = 0; k < names.size(); ++k) names[k] = keys->Get(context, k).ToLocalChecked().As<v8::Name>();
-    shape.assign(std::move(names), key_sources_);
+  // The row maker is made at the first row and kept on the script object.
+  v8::Local<v8::Value> kept = holder->GetInternalField(kMakerField);
+  v8::Local<v8::Function> maker;
+  if (kept->IsFunction()) {
+    maker = kept.As<v8::Function>();
   } else {
+    RowShape shape(isolate);
     for (int col = 1; col <= field_num; ++col) {
       int rc = 0;
       shape.add_column(column_name(isolate, &p_res, col, &rc));
     }
-    v8::Local<v8::Array> keys = v8::Array::New(isolate, static_cast<int>(shape.keys().size()));
-    for (size_t k = 0; k < shape.keys().size(); ++k) {
-      keys->CreateDataProperty(context, static_cast<uint32_t>(k), shape.keys()[k]).Check();
-    }
-    holder->SetInternalField(kKeysField, keys);
-    key_sources_ = shape.sources();
+    if (!shape.prepare()) return;
+    maker = shape.maker();
+    holder->SetInternalField(kMakerField, maker);
   }
 
   const char* failure = nullptr;
@@ -206,7 +201,9 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
     if (reader_.error()) failure = reader_.error();
     reader_.clear_error();
   }
-  v8::Local<v8::Value> argv[] = {shape.make_row(values)};
+  v8::Local<v8::Value> row;
+  if (!RowShape::make_row(isolate, maker, values).ToLocal(&row)) return;
+  v8::Local<v8::Value> argv[] = {row};
   // A native method cannot call into script with an exception pending: the
   // row goes out first, the data error after it.
   if (wants_row && !call_back(isolate, callback, 1, argv)) return;

@@ -59,7 +59,6 @@ class VMQuery : public node::ObjectWrap {
 
   VMConnection* owner_ = nullptr;
   ColumnReader reader_{RowCaller::OnResult};
-  std::vector<int> key_sources_;  // the row shape's sources; its keys live on the script object
 };
 
 }  // namespace zorezu
