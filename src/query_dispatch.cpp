@@ -12,7 +12,6 @@ namespace zorezu {
 
 namespace {
 
-constexpr char kLinkClosed[] = "[EJ1024] database connection is closed";
 // What a query object's init array carries when no result set was opened.
 constexpr int kNoResultColumns = 123;
 constexpr double kNoResultHandle = 1234567891012;
@@ -34,7 +33,7 @@ class Outcome {
     error_->CreateDataProperty(context_, key_string(isolate_, "Error"), utf8_string(isolate_, text)).Check();
     failed_ = true;
   }
-  void fail_execution(int code, VMC_Handle conn) { fail(code == RC_READ_FAILED ? kLinkClosed : last_error_text(conn)); }
+  void fail_execution(int code, VMC_Handle conn) { fail(execution_error_text(code, conn)); }
 
   void set_row(uint32_t index, v8::Local<v8::Value> row) { rows->CreateDataProperty(context_, index, row).Check(); }
   void set_field(uint32_t index, v8::Local<v8::Value> field) {
@@ -175,13 +174,7 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
   if (self->state != kNotConnected && self->state != kOpen) {
     return throw_type_error(isolate, "The Connection is Not Open!");
   }
-  if (self->state == kNotConnected) {
-    VMC_Handle conn = nullptr;
-    if (self->open_client(&conn) < 0) {
-      return throw_type_error(isolate, "Connect to Database failed! connection params error or Server can't reach");
-    }
-    self->store_client(conn);
-  }
+  if (!self->open_implicitly(isolate)) return;
 
   // The statement.
   v8::Local<v8::Value> statement = args[0];

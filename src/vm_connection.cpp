@@ -77,24 +77,23 @@ void VMConnection::Init(v8::Isolate* isolate) {
     const char* name;
     v8::FunctionCallback callback;
   };
-  // The prototype's methods in their order; transactions and querymany take
-  // the empty places when they are built.
+  // The prototype's methods in their order.
   const Method methods[] = {
       {"end", end},
       {"connect", connect},
       {"query", query},
-      {"beginTransaction", nullptr},
-      {"rollback", nullptr},
-      {"commit", nullptr},
+      {"beginTransaction", beginTransaction},
+      {"rollback", rollback},
+      {"commit", commit},
       {"disconnect", disconnect},
       {"destry", destry},
-      {"querymany", nullptr},
+      {"querymany", querymany},
   };
   v8::Local<v8::FunctionTemplate> tpl = v8::FunctionTemplate::New(isolate, New);
   tpl->SetClassName(key_string(isolate, "VMConnection"));
   tpl->InstanceTemplate()->SetInternalFieldCount(4);
   for (const Method& m : methods) {
-    if (m.callback) NODE_SET_PROTOTYPE_METHOD(tpl, m.name, m.callback);
+    NODE_SET_PROTOTYPE_METHOD(tpl, m.name, m.callback);
   }
   constructor.Reset(isolate, tpl->GetFunction(isolate->GetCurrentContext()).ToLocalChecked());
 }
@@ -144,6 +143,17 @@ int VMConnection::open_client(VMC_Handle* conn) {
   const int rc = VMC_OpenConn(conn_str, conn);
   if (rc < 0 && *conn) VMC_CloseConn(conn);
   return rc;
+}
+
+bool VMConnection::open_implicitly(v8::Isolate* isolate) {
+  if (state != kNotConnected) return true;
+  VMC_Handle conn = nullptr;
+  if (open_client(&conn) < 0) {
+    throw_type_error(isolate, "Connect to Database failed! connection params error or Server can't reach");
+    return false;
+  }
+  store_client(conn);
+  return true;
 }
 
 void VMConnection::store_client(VMC_Handle conn) {
@@ -245,6 +255,10 @@ std::string last_error_text(VMC_Handle conn) {
   VMC_GetError(&conn, buf.data(), &len);
   buf.resize(strnlen(buf.c_str(), size));
   return buf;
+}
+
+std::string execution_error_text(int code, VMC_Handle conn) {
+  return code == RC_READ_FAILED ? std::string(kLinkClosed) : last_error_text(conn);
 }
 
 }  // namespace zorezu

@@ -37,6 +37,9 @@ class VMConnection : public node::ObjectWrap {
   void adopt_reader(VMQuery* reader) { readers_.push_back(reader); }
   void forget_reader(VMQuery* reader);
 
+  bool is_open() const { return state == kOpen; }
+  VMC_Handle client() const { return p_conn; }
+
  private:
   explicit VMConnection(char* conn_str) : conn_str(conn_str) {}
   ~VMConnection() override;
@@ -45,12 +48,19 @@ class VMConnection : public node::ObjectWrap {
   static void end(const v8::FunctionCallbackInfo<v8::Value>& args);
   static void connect(const v8::FunctionCallbackInfo<v8::Value>& args);
   static void query(const v8::FunctionCallbackInfo<v8::Value>& args);
+  static void querymany(const v8::FunctionCallbackInfo<v8::Value>& args);
+  static void beginTransaction(const v8::FunctionCallbackInfo<v8::Value>& args);
+  static void commit(const v8::FunctionCallbackInfo<v8::Value>& args);
+  static void rollback(const v8::FunctionCallbackInfo<v8::Value>& args);
   static void disconnect(const v8::FunctionCallbackInfo<v8::Value>& args);
   static void destry(const v8::FunctionCallbackInfo<v8::Value>& args);
 
   // Opens a client connection from the connection string: its answer, with
   // the handle in *conn on success. A record left by a failed open is closed.
   int open_client(VMC_Handle* conn);
+  // query and querymany open a connection that was never opened; false when
+  // that failed (thrown to the script).
+  bool open_implicitly(v8::Isolate* isolate);
   // Takes conn as the client connection (closing any earlier one): state 1.
   void store_client(VMC_Handle conn);
   // Frees the readers' results and the current result, then closes the
@@ -70,8 +80,14 @@ class VMConnection : public node::ObjectWrap {
 
 // Calls back with null when code is 0 or above, else with the message.
 void call_status_callback(int code, v8::Local<v8::Function> callback, v8::Isolate* isolate, const char* message);
+// What scripts are told when the link to the server is gone.
+inline constexpr char kLinkClosed[] = "[EJ1024] database connection is closed";
+
 // The connection's current error text; empty when there is none.
 std::string last_error_text(VMC_Handle conn);
+// What a failed execution reports: kLinkClosed after a failure of the link,
+// which leaves no text of its own, else the connection's error text.
+std::string execution_error_text(int code, VMC_Handle conn);
 
 }  // namespace zorezu
 

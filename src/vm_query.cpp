@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kOwnerField = 1;  // the connection object, kept alive while the result is read
 constexpr int kMakerField = 2;  // the maker of row objects, made at the first row
-constexpr char kLinkClosed[] = "[EJ1024] database connection is closed";
 
 // The result that query is handing to the query object it is making; a
 // number from anywhere else never becomes a handle.

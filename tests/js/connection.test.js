@@ -45,7 +45,8 @@ test('createConnection refuses what is neither a string nor an options object wi
 
 test('script objects: their classes, methods, and what their constructors accept', () => {
   const conn = open();
-  assert.deepEqual(methods(conn), ['end', 'connect', 'query', 'disconnect', 'destry']);
+  assert.deepEqual(methods(conn),
+    ['end', 'connect', 'query', 'beginTransaction', 'rollback', 'commit', 'disconnect', 'destry', 'querymany']);
   const q = conn.query('SELECT 1');
   assert.equal(q.constructor.name, 'VMQuery');
   assert.deepEqual(methods(q), ['on', 'nextRecord']);

@@ -4,6 +4,7 @@
 //   drop         closes the link at the first command, without a word
 //   partial      sends the first byte of a reply to the first command, then closes
 //   two-results  answers every cursor's FETCH with two result sets
+//   prepare-drop answers PREPARE and closes the link at any other command
 //   rows=N       serves N rows of (int, bigint, varchar(20), double) through
 //                a server cursor, in blocks encoded once and sent again
 // It prints its port on the first line of its output.
@@ -104,6 +105,10 @@ const server = net.createServer((socket) => {
       if (pending.length < size) break;
       const text = pending.toString('latin1', 5, 5 + length);
       pending = pending.subarray(size);
+      if (mode === 'prepare-drop' && !text.startsWith('PREPARE')) {
+        socket.destroy();
+        return;
+      }
       socket.write(answer(text));
     }
   });
