@@ -4,6 +4,7 @@
 #ifndef RIZEZOVA_CLIENT_CALENDAR_H
 #define RIZEZOVA_CLIENT_CALENDAR_H
 
+#include <cfloat>
 #include <cstdint>
 
 struct DateTimeParts {
@@ -36,9 +37,11 @@ void days_to_date(int32_t days, DateParts* out);
 // ms of a day; the parts follow the sign of ms.
 void ms_to_time(int32_t ms, TimeParts* out);
 
-constexpr int kNumberTextSize = 64;
+// Room for the longest "%lf" form of a double with its terminator: a sign,
+// the 309 integer digits of the largest double, the point and six decimals.
+constexpr int kNumberTextSize = 1 + (DBL_MAX_10_EXP + 1) + 1 + 6 + 1;
 // v with 16 significant digits in fixed notation, trailing zeros kept; "%lf"
-// once the integer part has 16 digits or more. out holds 64 bytes.
+// once the integer part has 16 digits or more. out holds kNumberTextSize bytes.
 void format_double(char* out, double v);
 
 #endif

@@ -87,11 +87,9 @@ int put_server_version(Conn* conn, void* value, int size, int* type, int* len) {
   return rc;
 }
 
-// Whether the text (read within len when len is above 0) says "ON" or "TRUE".
-bool says_on(const char* text, int len) {
-  size_t n = len > 0 ? strnlen(text, static_cast<size_t>(len)) : std::strlen(text);
-  return (n == 2 && strncasecmp(text, "ON", 2) == 0) || (n == 4 && strncasecmp(text, "TRUE", 4) == 0);
-}
+// Whether the whole text says "ON" or "TRUE", in any case. The length the
+// caller gave plays no part: the text is what counts.
+bool says_on(const char* text) { return strcasecmp(text, "ON") == 0 || strcasecmp(text, "TRUE") == 0; }
 
 }  // namespace
 
@@ -109,7 +107,7 @@ int get_conn_attr(Conn* conn, int id, void* value, int size, int* type, int* len
     case ConnAttr::CharSet:
       return put_text(value, size, type, len, conn->char_set);
     case ConnAttr::UseSsl:
-      return put_int(value, size, type, len, conn->use_ssl);
+      return put_int(value, size, type, len, conn->link.use_ssl);
     case ConnAttr::Addresses:
       if (!conn->has_ips || !conn->ips) return RC_INVALID_HANDLE;
       return put_addresses(conn->ips, value, size, type, len);
@@ -127,12 +125,12 @@ int get_conn_attr(Conn* conn, int id, void* value, int size, int* type, int* len
   }
 }
 
-int set_conn_attr(Conn* conn, int id, const void* value, int len) {
+int set_conn_attr(Conn* conn, int id, const void* value, int /*len*/) {
   if (!conn) return RC_INVALID_HANDLE;
   switch (static_cast<ConnAttr>(id)) {
     case ConnAttr::AutoCommitOff:
       if (!value) return RC_INVALID_HANDLE;
-      conn->auto_commit_off = says_on(static_cast<const char*>(value), len) ? 1 : 0;
+      conn->auto_commit_off = says_on(static_cast<const char*>(value)) ? 1 : 0;
       return RC_SUCCESS;
     case ConnAttr::SrvCursorOff:
       if (!value) return RC_INVALID_HANDLE;

@@ -31,9 +31,9 @@ enum class AttrValueType : int {
 // in the connection's error text) and for the address list of a connection
 // without one (no text).
 int get_conn_attr(Conn* conn, int id, void* value, int size, int* type, int* len);
-// Changes attribute 11 (value: a text, read within len when len is above 0)
-// or 12 (value: an int): 0; -3 with EC0104 for any other id, -3 without text
-// for a null value.
+// Changes attribute 11 (value: a NUL-terminated text; "ON" or "TRUE" in any
+// case turns it on, len is not consulted) or 12 (value: an int): 0; -3 with
+// EC0104 for any other id, -3 without text for a null value.
 int set_conn_attr(Conn* conn, int id, const void* value, int len);
 
 #endif

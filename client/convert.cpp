@@ -96,9 +96,17 @@ int copy_out(const uint8_t* src, uint32_t n, void* buf, int bufsize, int* len, b
 }
 
 int to_text(const Value& v, void* buf, int bufsize, int* len) {
-  char text[kValueTextSize] = {};
-  const int n = value_text(v.type, v.p, v.len, text);
-  if (n > 0) return copy_out(reinterpret_cast<const uint8_t*>(text), static_cast<uint32_t>(n), buf, bufsize, len, false);
+  if (text_is_value_bytes(v.type)) {
+    // The value's own bytes are its text: given whole, or cut with -12.
+    const auto n = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(v.p), v.len));
+    if (n > 0) return copy_out(v.p, n, buf, bufsize, len, false);
+  } else {
+    char text[kValueTextSize];  // a double's widest form; only what is written is read
+    const int n = value_text(v.type, v.p, v.len, text);
+    if (n > 0) {
+      return copy_out(reinterpret_cast<const uint8_t*>(text), static_cast<uint32_t>(n), buf, bufsize, len, false);
+    }
+  }
   if (!is_raw_text_type(v.type)) return no_conversion(len);
   return copy_out(v.p, v.len, buf, bufsize, len, true);
 }

@@ -1,7 +1,10 @@
 // Statements that return rows: SELECTs walked through server cursors in
 // blocks of 20000 rows, other statements read whole, stepping through rows and
 // results, and the cursors that callers name themselves.
-#include <cstdarg>
+#include "client/cursors.h"
+
+#include <strings.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,45 +25,13 @@ namespace {
 constexpr char kCursorSuffix[] = "SMARTCUR";
 constexpr size_t kCloseErrorSize = 200;
 
-// A command text in a heap buffer of exactly its size; null when memory ran out.
-char* format_command(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-char* format_command(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  char* text = n < 0 ? nullptr : static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
-  if (text) std::vsnprintf(text, static_cast<size_t>(n) + 1, fmt, again);
-  va_end(again);
-  return text;
-}
-
-// The reply of OPEN or CLOSE: 'K', or a letter, the server's text and one
-// more letter. 0 / -4 / -1 with the text in *text (caller frees).
-int recv_short_reply(Conn* conn, char** text) {
-  *text = nullptr;
-  uint8_t letter = 0;
-  if (!recv_char(conn, &letter)) return RC_READ_FAILED;
-  if (letter == 'K') return RC_SUCCESS;
-  recv_str(conn, text);
-  uint8_t end = 0;
-  recv_char(conn, &end);
-  return RC_ERROR;
-}
-
 // Sends a text without values and reads an OPEN-style reply; a refusal's text
 // replaces the connection's error text.
 int open_cursor(Conn* conn, const char* cursor) {
   char* open = format_command("OPEN %s ;", cursor);
   if (!open) return RC_NO_MEMORY;
-  send_query_flush(conn, open);
+  const int rc = run_short_command(conn, open);
   std::free(open);
-  char* text = nullptr;
-  int rc = recv_short_reply(conn, &text);
-  if (rc == RC_ERROR) conn_set_error(conn, text);
-  std::free(text);
   return rc;
 }
 
@@ -135,10 +106,12 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
   send_with_params(conn, declare, params);
   std::free(declare);
   ResultSet* reply = nullptr;
-  if (recv_results(conn, &reply) < 0) {
+  const int declared = recv_results(conn, &reply);
+  if (declared < 0) {
     free_result_chain(reply);
     free_smart_result(smart);
-    return RC_ERROR;
+    // A refusal is -1; a failed link or memory keeps its own code.
+    return declared == RC_READ_FAILED || declared == RC_NO_MEMORY ? declared : RC_ERROR;
   }
   free_result_chain(reply);
 
@@ -151,8 +124,9 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
   lock.release();
 
   if (!smart->block) {
-    // No block to walk: close the cursor and hand nothing out.
-    close_after_failed_fetch(conn, smart->cursor_name);
+    // No block to walk: close the cursor (a failed link carries no CLOSE)
+    // and hand nothing out.
+    if (rc != RC_READ_FAILED) close_after_failed_fetch(conn, smart->cursor_name);
     free_smart_result(smart);
     return rc == RC_READ_FAILED || rc == RC_NO_MEMORY ? rc : RC_ERROR;
   }
@@ -184,6 +158,22 @@ int execute_direct(Conn* conn, const char* sql, ParamSet* params, VMC_Handle* ou
 }
 
 }  // namespace
+
+void mark_cursor_exhausted(Conn* conn, const char* cursor) {
+  std::memset(conn->exhausted_cursor, 0, sizeof conn->exhausted_cursor);
+  const size_t n = std::strlen(cursor);
+  if (n < sizeof conn->exhausted_cursor) std::memcpy(conn->exhausted_cursor, cursor, n);
+}
+
+bool cursor_is_exhausted(const Conn* conn, const char* cursor) {
+  return conn->exhausted_cursor[0] != 0 && strcasecmp(conn->exhausted_cursor, cursor) == 0;
+}
+
+void clear_cursor_exhausted(Conn* conn, const char* cursor) {
+  if (!cursor || cursor_is_exhausted(conn, cursor)) {
+    std::memset(conn->exhausted_cursor, 0, sizeof conn->exhausted_cursor);
+  }
+}
 
 extern "C" int VMC_ExecuteQuery(VMC_Handle* conn_var, const char* sql, VMC_Handle* out, int* fields, int64_t* rows,
                                 int* affected) {
@@ -223,14 +213,17 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
   free_result_chain(smart->block);
   smart->block = nullptr;
   Conn* conn = smart->conn;
+  int fetched;
   {
     ExchangeLock lock(conn);
-    fetch_block(conn, smart->cursor_name, &smart->block);
+    fetched = fetch_block(conn, smart->cursor_name, &smart->block);
   }
   if (!smart->block) {
-    close_after_failed_fetch(conn, smart->cursor_name);
+    // A failed link is a read failure and carries no CLOSE; a refused FETCH
+    // closes the cursor.
+    if (fetched != RC_READ_FAILED) close_after_failed_fetch(conn, smart->cursor_name);
     mark_closed(smart);
-    return RC_ERROR;
+    return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
   }
   if (smart->block->row_count != kFetchBlockRows && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
   return result_next_row(smart->block);
@@ -250,9 +243,16 @@ extern "C" int VMC_NextResult(VMC_Handle* handle) {
       auto* smart = static_cast<SmartResult*>(*handle);
       if (!smart->block || !smart->block->next) return RC_NO_DATA;
       // The handle moves on to a plain result; the cursor and its record go.
+      // A CLOSE that fails leaves the handle as it was, with the reason in
+      // the connection's error text.
+      if (smart->cursor_open) {
+        VMC_Handle conn_handle = smart->conn;
+        const int rc = VMC_CloseCursor(&conn_handle, smart->cursor_name);
+        if (rc != RC_SUCCESS) return rc;
+        mark_closed(smart);
+      }
       *handle = smart->block->next;
       smart->block->next = nullptr;
-      if (smart->cursor_open) close_smart_cursor(smart);
       free_smart_result(smart);
       return RC_SUCCESS;
     }
@@ -284,7 +284,11 @@ extern "C" int VMC_FreeResult(VMC_Handle* handle) {
 extern "C" int VMC_CloseCursor(VMC_Handle* conn_var, const char* cursor) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn || !cursor) return RC_INVALID_HANDLE;
-  if (conn->cursor_exhausted) return RC_SUCCESS;
+  if (cursor_is_exhausted(conn, cursor)) {
+    // Its rows ran out: there is nothing left to close on the server.
+    clear_cursor_exhausted(conn, cursor);
+    return RC_SUCCESS;
+  }
   char* close = format_command("CLOSE %s ", cursor);
   if (!close) return RC_NO_MEMORY;
   ExchangeLock lock(conn);
@@ -320,6 +324,7 @@ extern "C" int VMC_DeclareCursor(VMC_Handle* conn_var, const char* sql, const ch
     free_result_chain(reply);
     return rc;
   }
+  clear_cursor_exhausted(conn, cursor);
   if (fields) *fields = reply ? reply->field_count : 0;
   if (reply) reply->conn = conn;
   *out = reply;
@@ -348,7 +353,7 @@ extern "C" int VMC_FetchCursor(VMC_Handle* conn_var, const char* cursor, ResultS
 extern "C" int VMC_FetchCursorInto(VMC_Handle* conn_var, const char* cursor, ResultSet** res) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn || !cursor || !res) return RC_INVALID_HANDLE;
-  if (conn->cursor_exhausted) return RC_ERROR;
+  if (cursor_is_exhausted(conn, cursor)) return RC_ERROR;
   char* fetch = format_command("FETCH  %d  FROM  %s ", kFetchBlockRows, cursor);
   if (!fetch) return RC_NO_MEMORY;
   int rc;
@@ -358,7 +363,7 @@ extern "C" int VMC_FetchCursorInto(VMC_Handle* conn_var, const char* cursor, Res
     rc = recv_result_single(conn, res);
   }
   std::free(fetch);
-  if (rc < kFetchBlockRows) conn->cursor_exhausted = 1;
+  if (rc < kFetchBlockRows) mark_cursor_exhausted(conn, cursor);
   return rc;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/param_array.h"
 #include "client/result_set.h"
 #include "client/type_codes.h"
 
@@ -121,27 +122,12 @@ bool add_described_tables(ParamSet* set) {
 
 bool is_lob_ctype(int ctype) { return ctype >= CT_LOB && ctype <= CT_CLOB_44; }
 
-// The width at which a client type's value always goes out, whatever length
-// it was bound with; 0 for the types sent as their bound bytes.
-size_t full_width(int ctype) {
-  switch (ctype) {
-    case CT_INT16:
-    case CT_INT32:
-    case CT_INT64:
-    case CT_FLOAT:
-    case CT_DOUBLE:
-    case CT_DATETIME_MS:
-      return static_cast<size_t>(fixed_type_size(static_cast<uint32_t>(ctype)));
-    default:
-      return 0;
-  }
-}
-
 // The set's own copies of an input value and its length. The value copy is
 // zero-filled, one byte longer than the value (a text copy ends in a zero) and
-// never shorter than the widest fixed-width value. A fixed-width value is
-// copied at its type's full width, which is what goes out whatever length it
-// was bound with; a LOB value is the caller's handle itself.
+// never shorter than the widest fixed-width value, so a fixed-width value
+// bound with fewer bytes than its type's width goes out with the missing
+// bytes zero. Only the L bytes the caller bound are read from its buffer; a
+// LOB value is the caller's handle itself.
 struct InputCopy {
   void* value;
   int32_t* length;
@@ -150,7 +136,7 @@ struct InputCopy {
 bool make_input_copy(int ctype, const void* value, const int* length, InputCopy* out) {
   const int32_t len = length ? *length : 0;
   const size_t bound = len > 0 ? static_cast<size_t>(len) : 0;
-  size_t copy_len = bound > 0 ? std::max(bound, full_width(ctype)) : 0;
+  size_t copy_len = bound;
   if (is_lob_ctype(ctype)) copy_len = sizeof(void*);
   if (!value) copy_len = 0;
   out->value = alloc_zeroed(std::max<size_t>(bound, sizeof(uint64_t)) + 1);
@@ -316,10 +302,12 @@ int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, voi
 
 void free_param_copies(ParamSet* set) {
   if (!set) return;
+  if (set->batch_rows > 0) return free_array_params(set);
   bool outputs = false;
   for (int i = 0; i < set->count; ++i) {
-    const uint32_t dir = set->directions ? set->directions[i] : 0;
-    if (dir == 2 || dir == 3 || dir == 6) {
+    // Every slot that is not an input (an unbound one too) keeps the tables
+    // and the count for the reader of the output values.
+    if (set->directions && set->directions[i] != static_cast<uint32_t>(ParamDirection::In)) {
       outputs = true;
       continue;
     }
@@ -345,6 +333,7 @@ void free_param_copies(ParamSet* set) {
 
 void free_params(ParamSet* set) {
   if (!set) return;
+  if (set->batch_rows > 0) return free_array_params(set);
   for (int i = 0; i < set->count; ++i) {
     if (set->has_copies && set->directions && set->directions[i] == static_cast<uint32_t>(ParamDirection::In)) {
       if (set->values && set->values[0]) std::free(set->values[0][i]);
@@ -354,6 +343,8 @@ void free_params(ParamSet* set) {
   }
   release_tables(set);
 }
+
+void release_param_tables(ParamSet* set) { release_tables(set); }
 
 void release_param_set(ParamSet* set) {
   if (!set) return;
@@ -412,6 +403,7 @@ int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int
   Conn* conn;
   ParamSet* set = param_bind_target(handle, &conn);
   if (!set) return RC_INVALID_HANDLE;
+  if (set->batch_rows > 0) return refuse_single_into_array(conn, set);
   char text[80] = {};
   if (!valid_direction(direction)) {
     std::snprintf(text, sizeof text, "[EC052]Error invalis param type %d", direction);
@@ -420,6 +412,8 @@ int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int
   }
   const int rc = bind_param_by_name(set, name, direction, ctype, value, buf_size, reserved, length);
   if (rc >= 0) return rc;
+  // Running out of memory is no fault of the name.
+  if (rc == RC_NO_MEMORY) return rc;
   if (conn) {
     char named[100] = {};
     std::snprintf(named, sizeof named, "[EC053]Error invalid  param_name :%s out  of prepared ", name);
@@ -433,6 +427,7 @@ int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, vo
   Conn* conn;
   ParamSet* set = param_bind_target(handle, &conn);
   if (!set) return RC_INVALID_HANDLE;
+  if (set->batch_rows > 0) return refuse_single_into_array(conn, set);
   char text[80] = {};
   if (position > kMaxParamPosition) {
     std::snprintf(text, sizeof text, "[EC051]Error invalid param NO %d out of range paramnum", position);

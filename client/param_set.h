@@ -67,6 +67,9 @@ int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, voi
 // tables go too and the set is empty; otherwise the tables and the output slots
 // stay for the reader of the output values.
 void free_param_copies(ParamSet* set);
+// Releases the tables of a set (one row table per row), not what their
+// entries point to; count and capacity become 0.
+void release_param_tables(ParamSet* set);
 // Releases every copy, name and table; the set record itself stays.
 void free_params(ParamSet* set);
 // free_params, then the set's error text and the record.

@@ -30,21 +30,21 @@ constexpr const char* kOutUnbound =
 // What follows an item.
 enum class Next {
   End,       // 'K': the reply is complete
-  Go,        // another item, given back for the reader's loop
-  Stop,      // a zero byte: it cannot be given back and is no item a reader knows
+  Go,        // anything else: given back for the reader's loop
   Failed,    // the link failed
 };
 
+// A zero byte cannot be given back (0 means none); it is dropped and the
+// reader's loop reads on.
 Next classify_next(Conn* conn, uint8_t letter) {
   if (letter == 'K') return Next::End;
-  if (letter == 0) return Next::Stop;
-  conn->pushback_letter = letter;
+  conn->link.pushback_letter = letter;
   return Next::Go;
 }
 
 Next read_next(Conn* conn) {
   uint8_t letter = 0;
-  if (!recv_char(conn, &letter)) return Next::Failed;
+  if (!recv_char(&conn->link, &letter)) return Next::Failed;
   return classify_next(conn, letter);
 }
 
@@ -67,7 +67,7 @@ int prop_error(Conn* conn, const char* what) {
 // always printed, errors when print_errors is set. 0, or recv_str's failure.
 int take_server_text(Conn* conn, uint8_t letter, bool print_errors, int* status) {
   char* text = nullptr;
-  const int rc = recv_str(conn, &text);
+  const int rc = recv_str(&conn->link, &text);
   if (rc != 0) return rc;
   if (letter == 'E' || letter == 'F') {
     if (print_errors) std::printf("Server Error %s \n", text);
@@ -95,8 +95,14 @@ struct OutHead {
 };
 
 bool recv_out_head(Conn* conn, uint8_t letter, OutHead* head) {
-  return (letter != 'P' || recv_int(conn, &head->index)) && recv_int(conn, &head->type) &&
-         recv_int(conn, &head->length);
+  return (letter != 'P' || recv_int(&conn->link, &head->index)) && recv_int(&conn->link, &head->type) &&
+         recv_int(&conn->link, &head->length);
+}
+
+// Reads the rest of an 'O' or 'P' item and drops it: 0, or -4.
+int skip_out_item(Conn* conn, uint8_t letter) {
+  OutHead head;
+  return recv_out_head(conn, letter, &head) && skip_bytes(conn, head.length) ? 0 : RC_READ_FAILED;
 }
 
 // The value bytes of an 'O' or 'P' item in a new buffer of at least 8 bytes,
@@ -107,7 +113,7 @@ int recv_out_bytes(Conn* conn, uint32_t length, uint8_t** out) {
   if (length >= static_cast<uint32_t>(INT32_MAX)) return RC_NO_MEMORY;
   auto* raw = static_cast<uint8_t*>(alloc_zeroed(std::max<size_t>(length, sizeof(uint64_t))));
   if (!raw) return RC_NO_MEMORY;
-  if (!recv_bytes(conn, raw, length)) {
+  if (!recv_bytes(&conn->link, raw, length)) {
     std::free(raw);
     return RC_READ_FAILED;
   }
@@ -127,18 +133,17 @@ int recv_result_batched(Conn* conn, ResultSet* result, uint8_t* next) {
   int rows = recv_rows(conn, result, kRowBatch, &status);
   if (status < 0) return status;
   if (rows == kRowBatch) {
-    if (!recv_char(conn, next)) return RC_READ_FAILED;
+    if (!recv_char(&conn->link, next)) return RC_READ_FAILED;
     if (*next == 'K') return rows;
-    if (*next == 0) return rows;  // cannot be given back: the caller stops on it
-    conn->pushback_letter = *next;
-    send_bytes(conn, &kContinueRows, 1);
-    send_flush(conn);
+    conn->link.pushback_letter = *next;
+    send_bytes(&conn->link, &kContinueRows, 1);
+    send_flush(&conn->link);
     do {
       rows = recv_rows(conn, result, kRowBatch, &status);
       if (status < 0) return status;
     } while (rows == kRowBatch);
   }
-  if (!recv_char(conn, next)) return RC_READ_FAILED;
+  if (!recv_char(&conn->link, next)) return RC_READ_FAILED;
   return rows;
 }
 
@@ -184,18 +189,18 @@ int recv_noQuery(Conn* conn) {
   int inserts = 0;
   for (;;) {
     uint8_t letter = 0;
-    if (!recv_char(conn, &letter)) return net_error("recv_noQuery");
+    if (!recv_char(&conn->link, &letter)) return net_error("recv_noQuery");
     switch (letter) {
       case 'K':
         return status;
       case 'D':
       case 'U': {
         uint32_t count = 0;
-        if (!recv_int(conn, &count)) return prop_error(conn, "Update");
+        if (!recv_int(&conn->link, &count)) return prop_error(conn, "Update");
         status = static_cast<int32_t>(count);
         const Next next = read_next(conn);
         if (next == Next::Failed) return net_error("recv_noQuery");
-        if (next != Next::Go) return status;
+        if (next == Next::End) return status;
         break;
       }
       case 'I': {
@@ -206,7 +211,6 @@ int recv_noQuery(Conn* conn) {
         const Next next = read_next(conn);
         if (next == Next::Failed) return net_error("recv_noQuery");
         if (next == Next::End) return inserts;
-        if (next == Next::Stop) return status;
         break;
       }
       case 'E':
@@ -220,8 +224,8 @@ int recv_noQuery(Conn* conn) {
       case 'O':
       case 'P': {
         // Output values with nothing bound to take them: read and dropped.
-        OutHead head;
-        if (!recv_out_head(conn, letter, &head) || !skip_bytes(conn, head.length)) return RC_READ_FAILED;
+        const int rc = skip_out_item(conn, letter);
+        if (rc != 0) return rc;
         conn_set_error(conn, kOutputUnbound);
         status = RC_OUTPUT_UNBOUND;
         break;
@@ -247,7 +251,7 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
   int status = 0;
   for (;;) {
     uint8_t letter = 0;
-    if (!recv_char(conn, &letter)) return finish(RC_READ_FAILED);
+    if (!recv_char(&conn->link, &letter)) return finish(RC_READ_FAILED);
     if (is_text_letter(letter)) {
       const int rc = take_server_text(conn, letter, true, &status);
       if (rc != 0) return finish(rc);
@@ -259,13 +263,12 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
       case 'D':
       case 'U': {
         uint32_t count = 0;
-        if (!recv_int(conn, &count)) return finish(RC_READ_FAILED);
+        if (!recv_int(&conn->link, &count)) return finish(RC_READ_FAILED);
         std::memcpy(out, &count, sizeof count);
         status = letter == 'D' ? SQL_KIND_DELETE : SQL_KIND_UPDATE;
         const Next next = read_next(conn);
         if (next == Next::Failed) return finish(RC_READ_FAILED);
         if (next == Next::End) return finish(status);
-        if (next == Next::Stop) return finish(RC_SUCCESS);
         break;
       }
       case 'I': {
@@ -275,7 +278,6 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
         const Next next = read_next(conn);
         if (next == Next::Failed) return finish(RC_READ_FAILED);
         if (next == Next::End) return finish(SQL_KIND_INSERT);
-        if (next == Next::Stop) return finish(RC_SUCCESS);
         break;
       }
       case 'A': {
@@ -293,13 +295,17 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
           take_first_value(result, out, out_type, out_arg != nullptr);
           return finish(RC_SUCCESS);
         }
-        if (next == Next::Stop) return finish(RC_SUCCESS);
         break;
       }
-      case 'P':
-        // Output parameters are not taken here; the item ends the reading.
-        recv_out_params(conn, conn->params);
-        return finish(RC_SUCCESS);
+      case 'O':
+      case 'P': {
+        // Output values are not taken here: the item is read whole and
+        // dropped, so the rest of the reply stays in step.
+        const int rc = skip_out_item(conn, letter);
+        if (rc != 0) return finish(rc);
+        status = RC_SUCCESS;
+        break;
+      }
       default:
         return finish(RC_SUCCESS);
     }
@@ -312,7 +318,7 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out) {
   int status = 0;
   for (;;) {
     uint8_t letter = 0;
-    if (!recv_char(conn, &letter)) return net_error("recv_noQuery_OP");
+    if (!recv_char(&conn->link, &letter)) return net_error("recv_noQuery_OP");
     if (is_text_letter(letter)) {
       const int rc = take_server_text(conn, letter, false, &status);
       if (rc != 0) return rc;
@@ -339,7 +345,7 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out) {
         }
         // Only a result set that ends the reply is handed out.
         free_result(result);
-        if (next != Next::Go) return status;
+        if (next == Next::End) return status;
         break;
       }
       case 'O':
@@ -400,7 +406,7 @@ int recv_param_descs(Conn* conn, ParamSet* set) {
   if (!set) return RC_INVALID_HANDLE;
   free_params(set);
   uint32_t n = 0;
-  if (!recv_int(conn, &n)) return RC_READ_FAILED;
+  if (!recv_int(&conn->link, &n)) return RC_READ_FAILED;
   if (n > static_cast<uint32_t>(INT32_MAX)) return RC_NO_MEMORY;
   // The tables grow as descriptions arrive, so a count the server does not
   // follow with descriptions costs no memory.
@@ -427,16 +433,14 @@ int recv_param_descs(Conn* conn, ParamSet* set) {
   for (uint32_t i = 0; i < n; ++i) {
     if (i == room && !grow(static_cast<uint32_t>(std::min<uint64_t>(n, uint64_t{room} * 2)))) return RC_NO_MEMORY;
     char* name = nullptr;
-    const int rc = recv_str(conn, &name);
+    const int rc = recv_str(&conn->link, &name);
     if (rc != 0) return rc;
     set->names[i] = name;
     set->count = static_cast<int32_t>(i + 1);
-    if (!recv_int(conn, &set->positions[i]) || !recv_int(conn, &set->ctypes[i]) ||
-        !recv_int(conn, &set->buf_sizes[i])) {
+    if (!recv_int(&conn->link, &set->positions[i]) || !recv_int(&conn->link, &set->ctypes[i]) ||
+        !recv_int(&conn->link, &set->buf_sizes[i])) {
       return RC_READ_FAILED;
     }
   }
   return RC_SUCCESS;
 }
-
-void recv_out_params(Conn* /*conn*/, ParamSet* /*set*/) {}

@@ -26,7 +26,8 @@ int recv_noQuery(Conn* conn);
 // A reply whose first value is wanted: the first column of the first row of
 // its result set as text in out (and its server type in *out_type), the row
 // id of an 'I' item as text, or the count of a 'D' or 'U' item as an i32 in the
-// first 4 bytes of out. Answers 0 after a result set or a 'P' item, 1 after
+// first 4 bytes of out. Output values ('O', 'P') are read and dropped.
+// Answers 0 after a result set or an output value, 1 after
 // an 'I' item or a message or warning, 2 after 'U', 3 after 'D', -1 after an
 // error text, -4 when the link failed, -5 when memory ran out. out holds
 // kQueryValueSize bytes; a long value goes to a heap copy that the caller
@@ -49,9 +50,5 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out);
 // link failed (the set then holds the parameters read so far); -5 when memory
 // ran out.
 int recv_param_descs(Conn* conn, ParamSet* set);
-
-// Called on an output parameter in a reply read for its first value; output
-// parameters are not taken there.
-void recv_out_params(Conn* conn, ParamSet* set);
 
 #endif

@@ -16,7 +16,7 @@ int print(char* out, const char* fmt, auto... args) {
   return n < 0 ? 0 : (n >= kValueTextSize ? kValueTextSize - 1 : n);
 }
 
-// Raw bytes as a text, cut at 63 characters and ended by the first zero byte.
+// Raw bytes as a text, cut to fit out and ended by the first zero byte.
 int copy_text(char* out, const uint8_t* p, uint32_t len) {
   const uint32_t n = len < kValueTextSize - 1 ? len : kValueTextSize - 1;
   std::memcpy(out, p, n);
@@ -72,6 +72,8 @@ int datetime_tz_text(char* out, const uint8_t* p, uint32_t len) {
 }
 
 }  // namespace
+
+bool text_is_value_bytes(uint32_t st) { return st == ST_NUMERIC || st == ST_VARBYTES || st == ST_VARBYTES_45; }
 
 int interval_text(uint32_t st, const uint8_t* p, char* out) {
   switch (st) {
@@ -164,7 +166,19 @@ bool first_column_text(ResultSet* result, char* out, int* flag) {
     return true;
   }
 
-  char text[kValueTextSize] = {};
+  // A value too long for out goes to a heap copy whose length and address
+  // out receives.
+  auto to_heap = [out, flag](const uint8_t* bytes, uint32_t n) {
+    auto* copy = static_cast<char*>(alloc_zeroed(static_cast<size_t>(n) + 1));
+    if (!copy) return true;
+    std::memcpy(copy, bytes, n);
+    std::memcpy(out, &n, sizeof n);
+    std::memcpy(out + sizeof n, &copy, sizeof copy);
+    if (flag) *flag = 1;
+    return true;
+  };
+
+  char text[kValueTextSize];
   int n = 0;
   switch (st) {
     case ST_BOOLEAN:
@@ -173,6 +187,13 @@ bool first_column_text(ResultSet* result, char* out, int* flag) {
     case ST_DOUBLE:
       n = print(text, "%.16g", load_value<double>(p));
       break;
+    case ST_NUMERIC: {
+      // A number is never cut: a long one goes to the heap.
+      const auto digits = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(p), len));
+      if (digits >= kFirstColumnSize) return to_heap(p, digits);
+      n = value_text(st, p, len, text);
+      break;
+    }
     case ST_TIME_TZ:
     case ST_DATETIME_TZ:
     case ST_VARBYTES:
@@ -183,7 +204,10 @@ bool first_column_text(ResultSet* result, char* out, int* flag) {
       break;
   }
   if (n > 0) {
-    std::memcpy(out, text, static_cast<size_t>(n) + 1);
+    // Every text formed here is short; out never takes more than it holds.
+    const size_t take = n < kFirstColumnSize ? static_cast<size_t>(n) : kFirstColumnSize - 1;
+    std::memcpy(out, text, take);
+    out[take] = 0;
     if (flag) *flag = 0;
     return true;
   }
@@ -199,16 +223,10 @@ bool first_column_text(ResultSet* result, char* out, int* flag) {
     default:
       return true;
   }
-  if ((st == ST_CHAR || st == ST_VARBYTES_45) && len < kValueTextSize) {
+  if ((st == ST_CHAR || st == ST_VARBYTES_45) && len < kFirstColumnSize) {
     std::memcpy(out, p, len + 1);  // the pool keeps a zero byte behind every value
     if (flag) *flag = 0;
     return true;
   }
-  auto* copy = static_cast<char*>(alloc_zeroed(static_cast<size_t>(len) + 1));
-  if (!copy) return true;
-  std::memcpy(copy, p, len);
-  std::memcpy(out, &len, sizeof len);
-  std::memcpy(out + sizeof len, &copy, sizeof copy);
-  if (flag) *flag = 1;
-  return true;
+  return to_heap(p, len);
 }

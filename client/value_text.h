@@ -5,23 +5,36 @@
 #include <cstdint>
 #include <cstring>
 
+#include "client/calendar.h"
+
 struct ResultSet;
 
-constexpr int kValueTextSize = 64;  // a text form holds at most 63 characters
+// Room for the longest text that value_text forms (a double's "%lf" form).
+constexpr int kValueTextSize = kNumberTextSize;
 
-// Writes the text form of a value (p and len as row_field_ptr gives them) into
-// out, which holds kValueTextSize zero bytes; answers its length, 0 when the
-// server type has no text form.
+// The types whose text form is the value's own bytes, up to the first zero
+// byte, however long: numeric texts and types 29 and 45.
+bool text_is_value_bytes(uint32_t server_type);
+
+// Writes the text form of a value (p and len as row_field_ptr gives them),
+// with its terminator, into out, which holds kValueTextSize bytes; answers
+// its length, 0 when the server type has no text form (out is then not to be
+// read). The value-bytes types are cut to fit out: a caller that needs them
+// whole takes the bytes themselves.
 int value_text(uint32_t server_type, const uint8_t* p, uint32_t len, char* out);
 
 // The interval types 15 to 27 only; 0 for any other type.
 int interval_text(uint32_t server_type, const uint8_t* p, char* out);
 
+// Room that first_column_text's out has.
+constexpr int kFirstColumnSize = 64;
+
 // Field 1 of the row at the result's cursor as text, for the single-value
-// reader. out holds 64 bytes. A text form is copied there with flag 0; a long
-// text or binary value goes to a new heap buffer and out receives its u32
-// length followed by the buffer's address, flag 1 (the caller frees it).
-// A NULL value writes an empty text and leaves flag alone. Always true.
+// reader. out holds kFirstColumnSize bytes. A text form is copied there with
+// flag 0; a long text, binary or numeric value goes to a new heap buffer and
+// out receives its u32 length followed by the buffer's address, flag 1 (the
+// caller frees it). A NULL value writes an empty text and leaves flag alone.
+// Always true.
 bool first_column_text(ResultSet* result, char* out, int* flag);
 
 // A fixed-width value out of an unaligned slot.

@@ -18,6 +18,7 @@ extern "C" {
 enum ResultCode {
   RC_SUCCESS = 0,
   RC_SUCCESS_WITH_INFO = 1,   // a server message or warning came with the reply
+  RC_RECONNECTED = 1,         // VMC_Reconnect success
   RC_OPEN_OK = 2,             // VMC_OpenConn success; VMC_GetDiag: message cut
   RC_NO_DATA = 100,           // no next row, no next result, no error text
   RC_END_OF_ROWS = 101,       // internal to the row reader
@@ -41,6 +42,86 @@ enum ResultCode {
   RC_OUTPUT_UNBOUND = -56,
   RC_ARRAY_CTYPE = -58,
   RC_PARAMS_NO_VALUES = -59
+};
+
+// ---- Type codes ----
+
+// Codes the server sends with field descriptions, output values and parameter
+// descriptions. A code above ST_ARRAY_BASE marks an array of code - ST_ARRAY_BASE.
+enum ServerType {
+  ST_BOOLEAN = 2,            // one byte, 'T' or 'F'
+  ST_INT8 = 3,
+  ST_INT16 = 4,
+  ST_INT32 = 5,
+  ST_INT64 = 6,
+  ST_NUMERIC = 7,            // decimal text
+  ST_FLOAT = 8,
+  ST_DOUBLE = 9,
+  ST_DATE = 10,              // i32 days since 1970-01-01
+  ST_TIME = 11,              // i32 milliseconds of the day
+  ST_TIME_TZ = 12,           // 6 bytes: u32 ms, i16 zone minutes, big-endian
+  ST_DATETIME = 13,          // i64 ms since 1970-01-01 00:00:00
+  ST_DATETIME_TZ = 14,       // 10 bytes: i64 us, i16 zone minutes, big-endian
+  ST_IV_YEAR = 15,           // intervals 15 to 23: one i32
+  ST_IV_YEAR_MONTH = 16,     // months
+  ST_IV_MONTH = 17,
+  ST_IV_DAY = 18,
+  ST_IV_DAY_HOUR = 19,       // hours
+  ST_IV_HOUR = 20,
+  ST_IV_DAY_MINUTE = 21,     // minutes
+  ST_IV_HOUR_MINUTE = 22,    // minutes
+  ST_IV_MINUTE = 23,
+  ST_IV_DAY_SECOND = 24,     // intervals 24 to 27: i64 microseconds
+  ST_IV_HOUR_SECOND = 25,
+  ST_IV_MINUTE_SECOND = 26,
+  ST_IV_SECOND = 27,
+  ST_VARBYTES = 29,
+  ST_CHAR = 30,
+  ST_CLOB = 32,
+  ST_BINARY = 33,
+  ST_BLOB = 34,
+  ST_VARBYTES_45 = 45,
+  ST_LOB = 47,
+  ST_VARBYTES_48 = 48,       // 48 to 60: variable bytes
+  ST_VARBYTES_60 = 60,
+  ST_LOB_64 = 64,
+  ST_ARRAY_BASE = 10000,
+};
+
+// Codes with which callers bind parameters and ask for column values.
+enum CType {
+  CT_INT = 1,                // 32-bit integer when fetched, one byte when bound
+  CT_TEXT = 2,
+  CT_INT8 = 3,
+  CT_INT16 = 4,
+  CT_INT32 = 5,
+  CT_INT64 = 6,
+  CT_FLOAT = 7,
+  CT_DOUBLE = 8,
+  CT_NUMERIC = 9,            // the value's bytes
+  CT_DATE = 10,              // 10 to 14: as text
+  CT_TIME = 11,
+  CT_TIME_TZ = 12,
+  CT_DATETIME = 13,
+  CT_DATETIME_TZ = 14,
+  CT_BINARY = 15,
+  CT_BINARY_PIECE = 18,      // binary bytes read piecewise from an offset
+  CT_INTERVAL = 21,
+  CT_DATETIME_MS = 23,       // datetime as i64 milliseconds
+  CT_INTERVAL_MONTHS = 28,
+  CT_INTERVAL_I64 = 31,
+  CT_LOB = 40,
+  CT_CLOB = 41,
+  CT_BLOB = 42,
+  CT_CLOB_43 = 43,
+  CT_CLOB_44 = 44,
+  CT_VARBYTES_45 = 45,       // 45 to 57: defaults of server types 48 to 60
+  CT_VARBYTES_57 = 57,
+  CT_BIND_58 = 58,
+  CT_BIND_62 = 62,
+  CT_BYTE = 63,
+  CT_VARBYTES = 69,          // default of server type 29
+  CT_MAX = 63,               // no conversion above this code
 };
 
 // A handle: the address of an object whose first 32 bits tell its type.
@@ -160,7 +241,8 @@ int VMC_AllocParams(VMC_Handle* params);
 int VMC_ClearParams(VMC_Handle* handle);
 // Attaches a caller-owned set to the connection for the next execution.
 int VMC_SetParams(VMC_Handle* conn, VMC_Handle* params);
-// Binds the next slot under a name; `reserved` is not read.
+// Binds the next slot under a name; `reserved` is not read. Single values
+// are refused (-1, EC062) in a set bound by rows.
 int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int ctype, void* value,
                         int buf_size, int* reserved, int* length);
 // Binds the slot at a 1-based position.
@@ -168,6 +250,34 @@ int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, vo
                   int buf_size, int* length);
 
 // ---- Array parameter binding ----
+// Every row of one input parameter at once, for VMC_ExecuteBatch. `values`
+// holds the rows' elements one after another: 1 byte for client types 1, 3
+// and 63, 2 for 4, 4 for 5 and 7, 8 for 6, 8 and 23; for 2 and 62 a u32 n,
+// then n bytes; for 9, 10, 11 and 13 the row's length in bytes; for 15 a u32,
+// then the row's length in bytes. `lengths` holds the rows' lengths (0 or
+// more): the bytes of each element that are sent. Values of types 10, 11 and
+// 13 (and 15 bound by name) stay in the caller's buffer until the execution;
+// the others are copied. `declared` is the statement's parameter count; the
+// first bind into an empty set lays it out for that many slots and `rows`
+// rows, and every later bind must give the same rows. A declared count of 0
+// makes a set of one row (rows 1), bound as single values are. Other
+// directions than 1 store nothing.
+
+// Binds the slot at a 1-based position: 0; -3 (no set or connection, null
+// values or lengths); -51 (EC051: the position or declared count out of range,
+// or a position beyond the declared count); -52 (EC052 direction); -54 (EC054
+// position below 1); -8 (directions 2 and 3); -58 (EC058: client types 12, 14,
+// 28, 31 and those without an element size above); -1 (EC062: rows that do
+// not match the set's; EC063: a row length below 0 or beyond its element or
+// buffer).
+int VMC_BindParamArray(VMC_Handle* handle, int position, int declared, int direction, int ctype, int rows,
+                       void* values, int buf_size, int* lengths);
+// Binds the next free slot under a name, or the slot a PREPARE described under
+// it: 0; -53 (no text) when the name is bound already or the described set
+// holds no such name; -51 (EC051) beyond the declared count or past 127
+// names; else as VMC_BindParamArray.
+int VMC_BindParamArrayByName(VMC_Handle* handle, const char* name, int declared, int direction, int ctype,
+                             int rows, void* values, int buf_size, int* lengths);
 
 // ---- Statement kinds ----
 
@@ -213,10 +323,46 @@ int VMC_ExecuteValue(VMC_Handle* conn, const char* sql, void* out, int* out_type
 int VMC_ExecuteWithOutput(VMC_Handle* conn, const char* sql, VMC_Handle* result);
 
 // ---- Prepared statements and batches ----
-
-// ---- Server cursors and stepping through results ----
+// Each connection has one default prepared statement; others are prepared
+// under names that the library writes into the caller's buffer. Statements
+// and server cursors are named from one counter of the connection ("STC%d").
+// Server refusals leave the server's text in VMC_GetError.
 
 struct ResultSet;
+
+// Prepares the default statement, deallocating the one before it. The
+// statement's parameter description becomes the connection's current set,
+// into which VMC_BindParamByName binds by name. 19665 when the statement
+// returns rows, 0 when it does not; -1 (server error), -4 (link failure), -5,
+// or the failure of deallocating the previous default statement.
+int VMC_Prepare(VMC_Handle* conn, const char* sql);
+// With a name buffer (at least 15 bytes): prepares a further statement under
+// the new name written there, leaving the default statement as it was. Else as
+// VMC_Prepare.
+int VMC_Prepare2(VMC_Handle* conn, const char* sql, char* name);
+// Executes the default statement with the bound values; *out receives the
+// reply's results (freed when out is null). The status of the reply (0 or
+// above on success, -1, -4, -5), or -1 (EC023) without a default statement.
+int VMC_Execute(VMC_Handle* conn, struct ResultSet** out);
+// Executes statement `name`: directly, or, with a cursor buffer (at least 57
+// bytes), by declaring and opening the cursor "name_CUR" over it, written into
+// the buffer; *out receives the declaration's results. A refused execution or
+// declaration leaves "sql:<sent text> errinfo: <server text>" and hands
+// nothing out. Both names null: VMC_Execute. -59 (EC059) when the statement's
+// described parameters were not bound; -1 (EC064) for a name too long for its
+// command; -3 for a cursor buffer without a statement name.
+int VMC_Execute2(VMC_Handle* conn, const char* name, char* cursor, struct ResultSet** out);
+// Deallocates statement `name`, or the default statement when name is null:
+// 0, -1 (server refusal; EC064 for a name too long), -4.
+int VMC_UnPrepare(VMC_Handle* conn, const char* name);
+// Runs sql once for every row of the values bound with the array binders, in
+// one exchange; the set is emptied and stays attached. rows must be the rows
+// bound. The status of the reply, or -1: EC025 nothing bound, EC057 rows
+// other than those bound, EC065 more than 65535 rows or parameters, EC026 the
+// statement returned rows. -5 when the request broke off for want of memory.
+int VMC_ExecuteBatch(VMC_Handle* conn, const char* sql, int rows);
+
+// ---- Server cursors and stepping through results ----
 
 // Runs any statement with the connection's bound values. A SELECT goes
 // through a server cursor (unless the connection string turned them off) and

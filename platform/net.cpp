@@ -14,8 +14,12 @@ namespace {
 
 int fd_of(int64_t sock) { return static_cast<int>(sock); }
 
+// 0 is "no socket" in a connection record; descriptor 0 is the host's
+// standard input and must never be used on behalf of a record without a link.
+bool is_socket(int64_t sock) { return sock > 0; }
+
 bool set_int_option(int64_t sock, int level, int name, int value) {
-  return setsockopt(fd_of(sock), level, name, &value, sizeof value) == 0;
+  return is_socket(sock) && setsockopt(fd_of(sock), level, name, &value, sizeof value) == 0;
 }
 
 // One call never moves more than an int can count.
@@ -25,7 +29,9 @@ size_t clamp_len(size_t n) { return n > INT_MAX ? INT_MAX : n; }
 
 uint32_t net_inet_addr(const char* text) {
   in_addr addr{};
-  if (!text || inet_pton(AF_INET, text, &addr) != 1) return INADDR_NONE;
+  // inet_aton takes every form the classic address conversion does
+  // ("127.1", octal and hex parts), not only four decimal parts.
+  if (!text || inet_aton(text, &addr) == 0) return INADDR_NONE;
   return addr.s_addr;
 }
 
@@ -43,7 +49,7 @@ int64_t net_tcp_socket() {
 }
 
 void net_close(int64_t sock) {
-  if (sock > 0) close(fd_of(sock));
+  if (is_socket(sock)) close(fd_of(sock));
 }
 
 bool net_set_reuseaddr(int64_t sock) { return set_int_option(sock, SOL_SOCKET, SO_REUSEADDR, 1); }
@@ -51,6 +57,7 @@ bool net_set_nodelay(int64_t sock) { return set_int_option(sock, IPPROTO_TCP, TC
 bool net_set_keepalive(int64_t sock) { return set_int_option(sock, SOL_SOCKET, SO_KEEPALIVE, 1); }
 
 bool net_set_recv_timeout_ms(int64_t sock, int32_t ms) {
+  if (!is_socket(sock)) return false;
   timeval tv{};
   tv.tv_sec = ms / 1000;
   tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
@@ -58,6 +65,7 @@ bool net_set_recv_timeout_ms(int64_t sock, int32_t ms) {
 }
 
 bool net_set_linger_zero(int64_t sock) {
+  if (!is_socket(sock)) return false;
   linger lg{};
   lg.l_onoff = 1;
   lg.l_linger = 0;
@@ -65,7 +73,7 @@ bool net_set_linger_zero(int64_t sock) {
 }
 
 bool net_connect_ipv4(int64_t sock, uint32_t addr, uint16_t port) {
-  if (sock <= 0) return false;
+  if (!is_socket(sock)) return false;
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
@@ -84,6 +92,7 @@ bool net_connect_ipv4(int64_t sock, uint32_t addr, uint16_t port) {
 }
 
 int net_send(int64_t sock, const void* data, size_t n) {
+  if (!is_socket(sock)) return -1;
   ssize_t rc;
   do {
     rc = send(fd_of(sock), data, clamp_len(n), MSG_NOSIGNAL);
@@ -92,6 +101,7 @@ int net_send(int64_t sock, const void* data, size_t n) {
 }
 
 int net_recv(int64_t sock, void* buf, size_t n) {
+  if (!is_socket(sock)) return -1;
   ssize_t rc;
   do {
     rc = recv(fd_of(sock), buf, clamp_len(n), 0);

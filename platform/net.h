@@ -1,13 +1,15 @@
 // The few socket calls the wire link makes, over POSIX sockets. A socket is
-// held as a 64-bit value; 0 means none.
+// held as a 64-bit value; 0 means none, and every call given none fails at
+// once without touching descriptor 0.
 #ifndef RIZEZOVA_PLATFORM_NET_H
 #define RIZEZOVA_PLATFORM_NET_H
 
 #include <cstddef>
 #include <cstdint>
 
-// The IPv4 address of a dotted-decimal text in network order; all bits set
-// when the text is not such an address. No name is looked up.
+// The IPv4 address of a dotted text in network order (every form the classic
+// address conversion takes, "127.1" included); all bits set when the text is
+// not such an address. No name is looked up.
 uint32_t net_inet_addr(const char* text);
 
 // A new IPv4 stream socket, or 0 when none could be made.

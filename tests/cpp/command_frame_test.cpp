@@ -50,7 +50,7 @@ class FrameWire : public ::testing::Test {
       ParamSet* set = conn()->params;
       send_query(conn(), sql, set ? static_cast<uint32_t>(set->count) : 0);
       send_params(conn(), set);
-      send_flush(conn());
+      send_flush(&conn()->link);
     });
   }
 
@@ -70,8 +70,8 @@ TEST_F(FrameWire, PositionalRecordsOfTheFixedWidthTypes) {
   double d = 1.5;
   ASSERT_EQ(VMC_BindParam(&handle_, 1, 1, 0, nullptr, 0, &len0), 0);   // null
   ASSERT_EQ(VMC_BindParam(&handle_, 2, 1, 5, &i32, 4, &len0), 0);      // CType 5, length 0
-  ASSERT_EQ(VMC_BindParam(&handle_, 3, 1, 5, &i32, 4, &len2), 0);      // CType 5, any length: 4
-  ASSERT_EQ(VMC_BindParam(&handle_, 4, 1, 6, &i64, 8, &len4), 0);      // CType 6 keeps length 4, sends 8 bytes
+  ASSERT_EQ(VMC_BindParam(&handle_, 3, 1, 5, &i32, 4, &len2), 0);      // CType 5, any length: 4, 2 bytes read
+  ASSERT_EQ(VMC_BindParam(&handle_, 4, 1, 6, &i64, 8, &len4), 0);      // CType 6 keeps length 4: 4 bytes read, 8 sent
   ASSERT_EQ(VMC_BindParam(&handle_, 5, 1, 4, &i16, 2, &len2), 0);
   ASSERT_EQ(VMC_BindParam(&handle_, 6, 1, 8, &d, 8, &len8), 0);
   ASSERT_EQ(VMC_BindParam(&handle_, 7, 1, 58, &d, 8, &len8), 0);      // wire type 1008, no value
@@ -81,8 +81,9 @@ TEST_F(FrameWire, PositionalRecordsOfTheFixedWidthTypes) {
   frame(w, "x", 7);
   head(w, "", 1).u16(30).u32(0);
   head(w, "", 1).u16(5).u32(0);
-  head(w, "", 1).u16(5).u32(4).u32(0x01020304);
-  head(w, "", 1).u16(6).u32(4).u64(0x0102030405060708ULL);
+  // Only the bound bytes are read from the caller; the rest go out as zero.
+  head(w, "", 1).u16(5).u32(4).u32(0x0304);
+  head(w, "", 1).u16(6).u32(4).u64(0x05060708ULL);
   head(w, "", 1).u16(4).u32(2).u16(0x0A0B);
   head(w, "", 1).u16(9).u32(8).u64(dbits);
   head(w, "", 1).u16(1008).u32(0);
@@ -198,7 +199,7 @@ TEST_F(FrameWire, CallerOwnedSetCanBeSentAgain) {
                 send_query(conn(), "a", 1);
                 send_params(conn(), set);
               }
-              send_flush(conn());
+              send_flush(&conn()->link);
             }),
             w.bytes);
   release_param_set(set);
@@ -210,7 +211,7 @@ TEST_F(FrameWire, RowBoundSetsWriteNothing) {
   set.batch_rows = 3;
   set.count = 2;
   EXPECT_EQ(send_params(conn(), &set), 0);
-  EXPECT_EQ(conn()->send_fill, 0);
+  EXPECT_EQ(conn()->link.send_fill, 0);
 }
 
 TEST(WireTypes, BatchRowsMapClientTypes) {

@@ -109,18 +109,18 @@ TEST(ConnAttr, AutoCommitAndServerCursorCanBeSet) {
   EXPECT_EQ(read_int_attr(c.conn, 6), 1);
   EXPECT_EQ(read_int_attr(c.conn, 9), 1);
 
-  EXPECT_EQ(set_conn_attr(c.conn, 11, "on", 0), 0);
-  EXPECT_EQ(read_int_attr(c.conn, 11), 1);
-  EXPECT_EQ(set_conn_attr(c.conn, 11, "off", 0), 0);
-  EXPECT_EQ(c->auto_commit_off, 0);
-  EXPECT_EQ(set_conn_attr(c.conn, 11, "True", 0), 0);
-  EXPECT_EQ(c->auto_commit_off, 1);
-  EXPECT_EQ(set_conn_attr(c.conn, 11, "ONE", 0), 0);
-  EXPECT_EQ(c->auto_commit_off, 0);
-  // A given length bounds the text: no terminator is needed behind it.
-  const char on_unterminated[2] = {'O', 'n'};
-  EXPECT_EQ(set_conn_attr(c.conn, 11, on_unterminated, 2), 0);
-  EXPECT_EQ(c->auto_commit_off, 1);
+  // The whole text decides, whatever length the caller gave.
+  const struct {
+    const char* text;
+    int len;
+    int32_t on;
+  } cases[] = {{"on", 0, 1},  {"off", 0, 0},  {"True", 0, 1}, {"ONE", 0, 0},
+               {"TRUE", 2, 1}, {"ONX", 2, 0}, {"on", 9, 1},   {"", 0, 0}};
+  for (const auto& k : cases) {
+    c->auto_commit_off = 1 - k.on;
+    EXPECT_EQ(set_conn_attr(c.conn, 11, k.text, k.len), 0) << k.text;
+    EXPECT_EQ(read_int_attr(c.conn, 11), k.on) << k.text << " " << k.len;
+  }
 
   int32_t off = 1;
   EXPECT_EQ(set_conn_attr(c.conn, 12, &off, 4), 0);

@@ -85,7 +85,7 @@ TEST(OpenConn, LogsInAndCloses) {
   EXPECT_EQ(c->handle_type, 1u);
   EXPECT_EQ(c->state, 1);
   EXPECT_STREQ(c->version, "201") << "the peer answered 'K'";
-  EXPECT_NE(c->sock, 0);
+  EXPECT_NE(c->link.sock, 0);
   EXPECT_NE(c->lock, nullptr);
   EXPECT_EQ(c->lock_timeout, 7);
   EXPECT_EQ(c->verbose_mode, 3);
@@ -111,7 +111,7 @@ TEST(OpenConn, FailedOpensLeaveARecordWithItsText) {
   EXPECT_EQ(c->verbose_mode, 1);
   EXPECT_EQ(c->recv_timeout, 1800000);
   EXPECT_EQ(c->state, 123);
-  EXPECT_EQ(c->sock, 0);
+  EXPECT_EQ(c->link.sock, 0);
   EXPECT_NE(c->lock, nullptr);
   EXPECT_EQ(VMC_CloseConn(&h), 0);
   EXPECT_EQ(h, nullptr);
@@ -126,6 +126,51 @@ TEST(OpenConn, FailedOpensLeaveARecordWithItsText) {
   EXPECT_EQ(h, nullptr);
 }
 
+TEST(OpenConn, ARecordWithoutALinkNeverUsesDescriptorZero) {
+  // Standard input is a socket with input waiting, as in a child process
+  // whose stdio is piped.
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  // A stray read gives up after a second rather than hanging the test.
+  const timeval one_second{1, 0};
+  ASSERT_EQ(setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &one_second, sizeof one_second), 0);
+  const int saved_stdin = dup(0);
+  ASSERT_EQ(dup2(pair[0], 0), 0);
+  ASSERT_EQ(write(pair[1], "pending", 7), 7);
+  timeval timeout_before{};
+  socklen_t n = sizeof timeout_before;
+  ASSERT_EQ(getsockopt(0, SOL_SOCKET, SO_RCVTIMEO, &timeout_before, &n), 0);
+
+  VMC_Handle h = nullptr;
+  EXPECT_EQ(VMC_OpenConn("IP=no.such.address;PORT=1;DB=d;USER=u;PWD=p", &h), -8);
+  char value[64] = {};
+  int type = 0, len = 0;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(VMC_GetAttr(&h, 1, value, sizeof value, &type, &len), -4);
+  EXPECT_EQ(VMC_ExecuteNoQuery(&h, "DELETE FROM t"), -4);
+  EXPECT_EQ(VMC_Reconnect(&h), -8);
+  EXPECT_EQ(VMC_ExecuteNoQuery(&h, "DELETE FROM t"), -4);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(VMC_CloseConn(&h), 0);
+
+  char buf[16] = {};
+  EXPECT_EQ(recv(pair[1], buf, sizeof buf, MSG_DONTWAIT), -1) << "nothing was written to standard input";
+  EXPECT_EQ(recv(0, buf, sizeof buf, MSG_DONTWAIT), 7) << "nothing was read from it";
+  timeval timeout_after{};
+  n = sizeof timeout_after;
+  ASSERT_EQ(getsockopt(0, SOL_SOCKET, SO_RCVTIMEO, &timeout_after, &n), 0);
+  EXPECT_EQ(timeout_after.tv_sec, timeout_before.tv_sec) << "no option lands on it";
+
+  if (saved_stdin >= 0) {
+    dup2(saved_stdin, 0);
+    close(saved_stdin);
+  } else {
+    close(0);
+  }
+  close(pair[0]);
+  close(pair[1]);
+}
+
 TEST(OpenConn, RefusedLoginGivesEC012) {
   ScriptedPeer peer([](ScriptedPeer::Listener& l) { refuse_next_login(l, "no such user"); });
   VMC_Handle h = nullptr;
@@ -133,7 +178,7 @@ TEST(OpenConn, RefusedLoginGivesEC012) {
   ASSERT_NE(h, nullptr);
   Conn* c = as_conn(h);
   EXPECT_STREQ(c->error_text, "[EC012]Error in build-database-connect LOGIN database Failure");
-  EXPECT_EQ(c->sock, 0) << "the login closes the socket";
+  EXPECT_EQ(c->link.sock, 0) << "the login closes the socket";
   EXPECT_EQ(c->state, 123);
 
   char code[6];
@@ -148,8 +193,8 @@ TEST(OpenConn, EncryptedLoginAndCiphersReleasedOnClose) {
   ScriptedPeer peer([](ScriptedPeer::Listener& l) { accept_logins(l, 1); });
   VMC_Handle h = nullptr;
   ASSERT_EQ(VMC_OpenConn(conn_string("127.0.0.1", peer.port(), ";SSL=on").c_str(), &h), 2);
-  EXPECT_NE(as_conn(h)->recv_cipher, nullptr);
-  EXPECT_NE(as_conn(h)->send_cipher, nullptr);
+  EXPECT_NE(as_conn(h)->link.recv_cipher, nullptr);
+  EXPECT_NE(as_conn(h)->link.send_cipher, nullptr);
   EXPECT_EQ(VMC_CloseConn(&h), 0);  // the leak check sees the ciphers go
 }
 

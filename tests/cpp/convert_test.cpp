@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "client/row_store.h"
 #include "client/type_codes.h"
@@ -147,11 +149,37 @@ TEST_F(Column, NumericText) {
   EXPECT_EQ(get(CT_NUMERIC, small, 3), -12);
   EXPECT_EQ(std::string(small, 4), "12.z");
   EXPECT_EQ(len_, 2);
-  free_result(rs_);
+}
 
-  // A long numeric text is cut at 63 characters.
-  make_raw(ST_NUMERIC, std::string(70, '7'));
-  EXPECT_EQ(text(), std::string(63, '7'));
+TEST_F(Column, LongTextFormsComeWholeOrCutWithASign) {
+  // Texts that are the value's own bytes, and a double's widest form.
+  char dbl_max[400];
+  std::snprintf(dbl_max, sizeof dbl_max, "%f", 1.7976931348623157e308);
+  const struct {
+    uint32_t type;
+    std::string stored;
+    std::string text;
+  } cases[] = {{ST_NUMERIC, std::string(72, '7'), std::string(72, '7')},
+               {ST_VARBYTES, std::string(100, 'v'), std::string(100, 'v')},
+               {ST_VARBYTES_45, std::string(64, 'w') + std::string(1, '\0') + "after", std::string(64, 'w')},
+               {ST_DOUBLE, "", dbl_max}};
+  for (const auto& k : cases) {
+    if (k.type == ST_DOUBLE) {
+      make<double>(ST_DOUBLE, 1.7976931348623157e308);
+    } else {
+      make_raw(k.type, k.stored);
+    }
+    std::vector<char> roomy(k.text.size() + 1, 'x');
+    EXPECT_EQ(get(CT_TEXT, roomy.data(), static_cast<int>(roomy.size())), 0) << k.type;
+    EXPECT_EQ(std::string(roomy.data()), k.text) << k.type;
+    EXPECT_EQ(len_, static_cast<int>(k.text.size())) << k.type;
+    std::vector<char> tight(k.text.size(), 'x');
+    EXPECT_EQ(get(CT_TEXT, tight.data(), static_cast<int>(tight.size())), -12) << k.type;
+    EXPECT_EQ(std::string(tight.data()), k.text.substr(0, k.text.size() - 1)) << k.type;
+    EXPECT_EQ(len_, 1) << k.type;
+    free_result(rs_);
+    rs_ = nullptr;
+  }
 }
 
 TEST_F(Column, TextIsCutToTheBufferWithItsTerminator) {

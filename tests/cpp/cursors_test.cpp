@@ -29,6 +29,9 @@ class CursorServer {
   int total = 0;
   bool refuse_close = false;
   bool fail_fetch = false;
+  bool two_results_per_fetch = false;  // each FETCH reply carries one more 1-row result
+  int hang_up_at_fetch = 0;            // the FETCH (counted from 1) answered by closing the link
+  bool hang_up_in_open_refusal = false;  // OPEN answered by 'E' and a closed link
 
   CursorServer() {
     peer_ = std::make_unique<ScriptedPeer>([this](ScriptedPeer::Listener& l) {
@@ -44,7 +47,7 @@ class CursorServer {
           log_.push_back(cmd.text);
           for (const auto& v : values) params_.push_back(v);
         }
-        answer(*conn, cmd.text);
+        if (!answer(*conn, cmd.text)) break;
       }
     });
   }
@@ -78,18 +81,27 @@ class CursorServer {
     send_flush(p.link());
   }
 
-  void answer(PeerConn& p, const std::string& text) {
+  // False when the server hangs up instead of answering.
+  bool answer(PeerConn& p, const std::string& text) {
     if (text.rfind("FETCH ", 0) == 0) {
+      if (++fetches_ == hang_up_at_fetch) return false;
       if (fail_fetch) {
         send(p, ReplyBytes().letter('E').text("fetch went wrong").letter('K'));
-        return;
+        return true;
       }
       // "FETCH 20000 FROM c ;", "FETCH 10  FROM c ", "FETCH  20000  FROM  c "
       const int asked = std::atoi(text.c_str() + text.find_first_of("0123456789"));
       int n = std::min(asked, total - served_);
       ReplyBytes r = rows_item(served_ + 1, n);
       served_ += n;
+      if (two_results_per_fetch) {
+        ReplyBytes extra = rows_item(-1, 1);
+        r.bytes.insert(r.bytes.end(), extra.bytes.begin(), extra.bytes.end());
+      }
       send(p, r.letter('K'));
+    } else if (text.rfind("OPEN ", 0) == 0 && hang_up_in_open_refusal) {
+      send(p, ReplyBytes().letter('E'));
+      return false;
     } else if (text.rfind("CLOSE ", 0) == 0 && refuse_close) {
       send(p, ReplyBytes().letter('E').text("cannot close").letter('K'));
     } else if (text.rfind("select 1; select 2", 0) == 0) {
@@ -102,6 +114,7 @@ class CursorServer {
     } else {
       send(p, ReplyBytes().letter('K'));  // DECLARE, OPEN, CLOSE
     }
+    return true;
   }
 
   std::unique_ptr<ScriptedPeer> peer_;
@@ -109,6 +122,7 @@ class CursorServer {
   std::vector<std::string> log_;
   std::vector<standin::ParamRecord> params_;
   int served_ = 0;
+  int fetches_ = 0;
 };
 
 struct Client {
@@ -317,9 +331,14 @@ TEST(NamedCursors, DeclareFetchAndExhaust) {
   EXPECT_EQ(VMC_FetchCursorInto(&c.conn, "C1", &into), 15);
   ASSERT_NE(into, nullptr);
   EXPECT_EQ(into->row_count, 15);
-  EXPECT_EQ(c.record()->cursor_exhausted, 1);
   ResultSet* again = nullptr;
   EXPECT_EQ(VMC_FetchCursorInto(&c.conn, "C1", &again), -1);
+  // The mark is C1's alone: another cursor closes, and a SELECT's own cursor
+  // is closed when its rows came short.
+  EXPECT_EQ(VMC_CloseCursor(&c.conn, "C2"), 0);
+  VMC_Handle select = nullptr;
+  EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &select, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(VMC_FreeResult(&select), 0);
   // An exhausted cursor is not closed again.
   EXPECT_EQ(VMC_CloseCursor(&c.conn, "C1"), 0);
   h = into;
@@ -327,5 +346,59 @@ TEST(NamedCursors, DeclareFetchAndExhaust) {
 
   auto log = server.log();
   EXPECT_EQ(log, (std::vector<std::string>{"DECLARE C1 CURSOR FOR select n from t ", "OPEN C1 ;",
-                                           "FETCH 10  FROM C1 ", "FETCH  20000  FROM  C1 "}));
+                                           "FETCH 10  FROM C1 ", "FETCH  20000  FROM  C1 ", "CLOSE C2 ",
+                                           "DECLARE STC0_SMARTCUR CURSOR FOR select n from t;",
+                                           "OPEN STC0_SMARTCUR ;", "FETCH 20000 FROM STC0_SMARTCUR ;",
+                                           "CLOSE STC0_SMARTCUR "}));
+}
+
+TEST(ServerCursor, ARefusedCloseKeepsTheHandleOnTheNextResult) {
+  CursorServer server;
+  server.total = 30000;
+  server.two_results_per_fetch = true;
+  Client c(server.port());
+  VMC_Handle result = nullptr;
+  // The code is the status of the reply's last result: its one row.
+  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 1);
+  VMC_Handle const smart = result;
+  server.refuse_close = true;
+  EXPECT_EQ(VMC_NextResult(&result), -1);
+  EXPECT_EQ(result, smart);
+  EXPECT_STREQ(c.record()->error_text, "[EC027]Error :cannot close Close Cursor STC0_SMARTCUR  \n");
+
+  server.refuse_close = false;
+  EXPECT_EQ(VMC_NextResult(&result), 0);
+  EXPECT_EQ(*static_cast<uint32_t*>(result), 4u);
+  ASSERT_EQ(VMC_Fetch(&result), 0);
+  EXPECT_EQ(value_of(&result), -1);
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+  EXPECT_EQ(server.count_starting("CLOSE STC0_SMARTCUR "), 2u);
+}
+
+TEST(ServerCursor, ALinkThatFailsIsAReadFailureAndKeepsTheEarlierText) {
+  {
+    // The server hangs up instead of answering the second FETCH.
+    CursorServer server;
+    server.total = 30000;
+    server.hang_up_at_fetch = 2;
+    Client c(server.port());
+    VMC_Handle result = nullptr;
+    ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+    conn_set_error(c.record(), "earlier");
+    for (int i = 0; i < 20000; ++i) ASSERT_EQ(VMC_Fetch(&result), 0);
+    EXPECT_EQ(VMC_Fetch(&result), -4);
+    EXPECT_STREQ(c.record()->error_text, "earlier");
+    EXPECT_EQ(VMC_FreeResult(&result), 0);
+  }
+  {
+    // OPEN refused, the link gone before the server's text.
+    CursorServer server;
+    server.hang_up_in_open_refusal = true;
+    Client c(server.port());
+    conn_set_error(c.record(), "earlier");
+    VMC_Handle result = nullptr;
+    EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), -4);
+    EXPECT_EQ(result, nullptr);
+    EXPECT_STREQ(c.record()->error_text, "earlier");
+  }
 }

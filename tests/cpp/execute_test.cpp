@@ -195,6 +195,18 @@ TEST_F(Execute, OutputExecutionWithAResultSetOrNothingBound) {
   EXPECT_EQ(sent(), expected.bytes);
 }
 
+TEST_F(Execute, AnUnboundSlotKeepsTheSlotsForTheOutputValues) {
+  // Bound only at position 2: the unbound first slot keeps the set's slots
+  // for the reply, whose return value finds an input slot and is dropped.
+  int32_t in = 5;
+  int len4 = 4;
+  ASSERT_EQ(VMC_BindParam(&handle_, 2, 1, CT_INT32, &in, 4, &len4), 0);
+  reply(ReplyBytes().letter('O').u32(ST_INT32).u32(4).u32(42).letter('K'));
+  EXPECT_EQ(VMC_ExecuteWithOutput(&handle_, "CALL p(?, ?)", nullptr), 0);
+  EXPECT_EQ(conn()->error_text, nullptr);
+  sent();
+}
+
 TEST_F(Execute, HandlesThatNameNoOpenConnectionAreRefused) {
   VMC_Handle none = nullptr;
   VMC_Handle set = nullptr;

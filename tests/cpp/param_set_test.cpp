@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "client/type_codes.h"
+
 namespace {
 
 class ParamBinding : public ::testing::Test {
@@ -115,6 +117,29 @@ TEST_F(ParamBinding, InputValuesAreCopiedAndOutputValuesAreTheCallers) {
   len = 2;
   ASSERT_EQ(VMC_BindParam(&handle_, 1, 1, 2, text, 64, &len), 0);
   EXPECT_EQ(std::memcmp(set->values[0][0], "xx\0", 3), 0);
+}
+
+TEST_F(ParamBinding, FixedWidthValuesShorterThanTheirTypeAreReadOnlyToTheirLength) {
+  // Each value lives in a heap block of exactly its bound length, so that a
+  // read past it would not go unnoticed; the copy is zero past the value.
+  const struct {
+    int ctype;
+    int len;
+    uint64_t copied;
+  } cases[] = {{CT_INT64, 4, 0x44332211u}, {CT_INT16, 1, 0x11u}, {CT_DOUBLE, 2, 0x2211u}, {CT_INT32, 3, 0x332211u}};
+  int pos = 1;
+  for (const auto& k : cases) {
+    auto* value = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(k.len)));
+    for (int i = 0; i < k.len; ++i) value[i] = static_cast<uint8_t>(0x11 * (i + 1));
+    int len = k.len;
+    ASSERT_EQ(VMC_BindParam(&handle_, pos, 1, k.ctype, value, k.len, &len), 0) << k.ctype;
+    std::free(value);
+    uint64_t copy = ~0ull;
+    std::memcpy(&copy, conn_->params->values[0][pos - 1], sizeof copy);
+    EXPECT_EQ(copy, k.copied) << k.ctype;
+    EXPECT_EQ(*conn_->params->lengths[pos - 1], k.len) << k.ctype;
+    ++pos;
+  }
 }
 
 TEST_F(ParamBinding, NamesTakeOneSlotEachEvenWhenRepeated) {
@@ -246,7 +271,7 @@ TEST_F(ParamBinding, DescribedSetBindsByNameIgnoringCase) {
 TEST(ParamOwnership, HandleCallsAndClosingReleaseWhatTheyOwn) {
   VMC_Handle own = nullptr;
   ASSERT_EQ(VMC_AllocParams(&own), 0);
-  ASSERT_EQ(bind_int(&own, 2), 0);
+  ASSERT_EQ(bind_int(&own, 1), 0);
   ASSERT_EQ(VMC_ResetHandle(&own), 0);
   EXPECT_EQ(static_cast<ParamSet*>(own)->count, 0);
   ASSERT_EQ(bind_int(&own, 1), 0);

@@ -397,3 +397,40 @@ TEST_F(ReplyReaders, ParameterDescriptionsFillTheSet) {
   EXPECT_STREQ(set.names[0], "only");
   free_params(&set);
 }
+
+TEST_F(ReplyReaders, ZeroBytesAndOutputValuesDoNotEndTheReading) {
+  // A zero byte behind an item cannot be given back: it is dropped and the
+  // reading goes on to the reply's 'K'.
+  reply(ReplyBytes().letter('U').u32(5).u8(0).letter('U').u32(7).letter('K'));
+  EXPECT_EQ(recv_noQuery(conn()), 7);
+  expect_in_step();
+  reply(ReplyBytes().letter('I').text("r1").u8(0).letter('I').text("r2").letter('K'));
+  EXPECT_EQ(recv_noQuery(conn()), 2);
+  EXPECT_STREQ(conn()->row_id, "r2");
+  expect_in_step();
+
+  char out[kQueryValueSize] = {};
+  int type = 0;
+  int32_t count = 0;
+  reply(ReplyBytes().letter('D').u32(5).u8(0).letter('U').u32(7).letter('K'));
+  EXPECT_EQ(recv_query_value(conn(), out, &type), 2);
+  std::memcpy(&count, out, 4);
+  EXPECT_EQ(count, 7);
+  expect_in_step();
+
+  // Output values reaching the single-value reader are read whole and
+  // dropped; the next reply is read from its first letter.
+  for (char letter : {'P', 'O'}) {
+    ReplyBytes r;
+    r.letter(letter);
+    if (letter == 'P') r.u32(0);
+    r.u32(ST_INT32).u32(4).u32(99).letter('K');
+    reply(r);
+    EXPECT_EQ(recv_query_value(conn(), out, &type), 0) << letter;
+    reply(ReplyBytes().letter('U').u32(7).letter('K'));
+    EXPECT_EQ(recv_query_value(conn(), out, &type), 2) << letter;
+    std::memcpy(&count, out, 4);
+    EXPECT_EQ(count, 7) << letter;
+  }
+  EXPECT_TRUE(link_.peer_read_available(20).empty());
+}

@@ -241,6 +241,10 @@ TEST_F(StandinTest, CursorsServeBlocksAndRunSideBySide) {
   ASSERT_EQ(all.size(), 45001u);
   EXPECT_EQ(all.front(), "1");
   EXPECT_EQ(all.back(), "45001");
+  // A first-value reader sends '.' after its first 200 rows; the server has
+  // sent them all already and takes the '.' for nothing.
+  EXPECT_EQ(value(c, "SELECT x FROM big ORDER BY x"), "1");
+  EXPECT_EQ(value(c, "SELECT 8"), "8");
 
   // Two cursors of one connection walked in turns, with a statement between.
   VMC_Handle a = nullptr, b = nullptr;

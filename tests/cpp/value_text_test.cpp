@@ -60,21 +60,32 @@ TEST(FirstColumnText, ShortTextsInPlaceLongOnesOnTheHeap) {
   EXPECT_EQ(short_text.text, "ten bytes!");
   EXPECT_EQ(short_text.flag, 0);
 
-  const std::string long_text(70, 'L');
-  ResultSet* rs = build_result({{"c", ST_CHAR}});
-  set_raw(rs, add_row(rs), 0, long_text.data(), 70);
-  char out[64] = {};
-  int flag = -1;
-  EXPECT_TRUE(first_column_text(rs, out, &flag));
-  EXPECT_EQ(flag, 1);
+  // A long text, and a number too long for out, which is never cut.
   uint32_t len;
   char* copy;
-  std::memcpy(&len, out, 4);
-  std::memcpy(&copy, out + 4, sizeof copy);
-  EXPECT_EQ(len, 70u);
-  EXPECT_EQ(std::string(copy), long_text);
-  std::free(copy);
-  free_result(rs);
+  char out[64] = {};
+  int flag = -1;
+  for (const auto& [type, long_text] : {std::pair{ST_CHAR, std::string(70, 'L')},
+                                        std::pair{ST_NUMERIC, std::string(64, '9')}}) {
+    ResultSet* rs = build_result({{"c", type}});
+    set_raw(rs, add_row(rs), 0, long_text.data(), static_cast<uint32_t>(long_text.size()));
+    flag = -1;
+    EXPECT_TRUE(first_column_text(rs, out, &flag));
+    EXPECT_EQ(flag, 1) << type;
+    std::memcpy(&len, out, 4);
+    std::memcpy(&copy, out + 4, sizeof copy);
+    EXPECT_EQ(len, long_text.size());
+    EXPECT_EQ(std::string(copy), long_text);
+    std::free(copy);
+    free_result(rs);
+  }
+  auto numeric = first_column(ST_NUMERIC, [](ResultSet* r, uint8_t* row) {
+    set_raw(r, row, 0, std::string(63, '8').data(), 63);
+  });
+  EXPECT_EQ(numeric.text, std::string(63, '8'));
+  EXPECT_EQ(numeric.flag, 0);
+
+  ResultSet* rs = nullptr;
 
   // A binary value goes to the heap whatever its length; a zoned time has no text.
   rs = build_result({{"c", ST_BLOB}});

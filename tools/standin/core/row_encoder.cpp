@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "client/type_codes.h"
+#include "client/vmc.h"
 
 namespace standin {
 
@@ -42,9 +42,9 @@ uint64_t float_bits(double v) {
   return b;
 }
 
-std::string_view column_text(sqlite3_stmt* stmt, int k) {
-  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, k));
-  return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(stmt, k))) : std::string_view();
+std::string_view value_text(sqlite3_value* v) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+  return p ? std::string_view(p, static_cast<size_t>(sqlite3_value_bytes(v))) : std::string_view();
 }
 
 // A truth value kept as text: T, Y, 1 (any case) are true.
@@ -96,58 +96,62 @@ void RowEncoder::write_head(ReplyWriter& out) const {
   for (const FieldPlan& f : fields_) out.field(f.name, f.type.server_type, f.type.length, f.type.attr);
 }
 
+// The value is read through its sqlite3_value: one call into the statement
+// per column rather than one per question asked of it. The statement's
+// connection belongs to this thread alone (it is opened without a mutex), so
+// the value needs no protection.
 void RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
   cell->width = 0;
   cell->fixed = true;
-  if (sqlite3_column_type(stmt, k) == SQLITE_NULL) return;
+  sqlite3_value* v = sqlite3_column_value(stmt, k);
+  const int storage = sqlite3_value_type(v);
+  if (storage == SQLITE_NULL) return;
   auto fixed = [cell](uint32_t width, uint64_t bits) {
     cell->width = width;
     cell->bits = bits;
   };
   switch (fields_[k].type.server_type) {
     case ST_BOOLEAN: {
-      const bool yes = sqlite3_column_type(stmt, k) == SQLITE_TEXT ? text_is_true(column_text(stmt, k))
-                                                                    : sqlite3_column_int64(stmt, k) != 0;
+      const bool yes = storage == SQLITE_TEXT ? text_is_true(value_text(v)) : sqlite3_value_int64(v) != 0;
       fixed(1, yes ? 'T' : 'F');
       return;
     }
-    case ST_INT8: fixed(1, static_cast<uint64_t>(sqlite3_column_int64(stmt, k))); return;
-    case ST_INT16: fixed(2, static_cast<uint64_t>(sqlite3_column_int64(stmt, k))); return;
-    case ST_INT32: fixed(4, static_cast<uint64_t>(sqlite3_column_int64(stmt, k))); return;
-    case ST_INT64: fixed(8, static_cast<uint64_t>(sqlite3_column_int64(stmt, k))); return;
-    case ST_FLOAT: fixed(4, float_bits(sqlite3_column_double(stmt, k))); return;
-    case ST_DOUBLE: fixed(8, double_bits(sqlite3_column_double(stmt, k))); return;
+    case ST_INT8: fixed(1, static_cast<uint64_t>(sqlite3_value_int64(v))); return;
+    case ST_INT16: fixed(2, static_cast<uint64_t>(sqlite3_value_int64(v))); return;
+    case ST_INT32: fixed(4, static_cast<uint64_t>(sqlite3_value_int64(v))); return;
+    case ST_INT64: fixed(8, static_cast<uint64_t>(sqlite3_value_int64(v))); return;
+    case ST_FLOAT: fixed(4, float_bits(sqlite3_value_double(v))); return;
+    case ST_DOUBLE: fixed(8, double_bits(sqlite3_value_double(v))); return;
     case ST_DATE:
     case ST_TIME:
     case ST_DATETIME: {
       // Numbers are taken as the wire's own unit; texts are read as calendar
       // texts, and one that is none goes out as NULL.
-      const int storage = sqlite3_column_type(stmt, k);
       const uint32_t width = fields_[k].type.server_type == ST_DATETIME ? 8 : 4;
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-        fixed(width, static_cast<uint64_t>(sqlite3_column_int64(stmt, k)));
+        fixed(width, static_cast<uint64_t>(sqlite3_value_int64(v)));
         return;
       }
-      const std::string_view text = column_text(stmt, k);
+      const std::string_view text = value_text(v);
       if (fields_[k].type.server_type == ST_DATETIME) {
         int64_t ms;
         if (local_text_to_ms(text, &ms)) fixed(8, static_cast<uint64_t>(ms));
       } else {
-        int32_t v;
-        const bool ok = fields_[k].type.server_type == ST_DATE ? text_to_days(text, &v) : text_to_day_ms(text, &v);
-        if (ok) fixed(4, static_cast<uint32_t>(v));
+        int32_t n;
+        const bool ok = fields_[k].type.server_type == ST_DATE ? text_to_days(text, &n) : text_to_day_ms(text, &n);
+        if (ok) fixed(4, static_cast<uint32_t>(n));
       }
       return;
     }
     case ST_BINARY: {
-      const void* p = sqlite3_column_blob(stmt, k);
+      const void* p = sqlite3_value_blob(v);
       cell->fixed = false;
       cell->data = p;
-      cell->width = p ? static_cast<uint32_t>(sqlite3_column_bytes(stmt, k)) : 0;
+      cell->width = p ? static_cast<uint32_t>(sqlite3_value_bytes(v)) : 0;
       return;
     }
     default: {
-      const std::string_view text = column_text(stmt, k);
+      const std::string_view text = value_text(v);
       cell->fixed = false;
       cell->data = text.data();
       cell->width = static_cast<uint32_t>(text.size());

@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/conn.h"
+#include "link/link.h"
+#include "platform/net.h"
 #include "tools/standin/core/login_responder.h"
 #include "tools/standin/core/sql_session.h"
 
@@ -129,6 +130,9 @@ void Server::accept_loop() {
     if (!fds[0].revents) continue;
     const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    // A reply's last small piece goes out at once, not after the client's
+    // delayed acknowledgement of the piece before it.
+    net_set_nodelay(fd);
     reap_done();
     std::lock_guard<std::mutex> g(mu_);
     auto client = std::make_unique<Client>();
@@ -153,7 +157,7 @@ void Server::reap_done() {
 }
 
 void Server::serve(Client* client, int fd, int id) {
-  Conn* link = make_server_link(fd);
+  Link* link = make_server_link(fd);
   LoginRequest request;
   sqlite3* db = nullptr;
   if (!link || !read_login(link, &request)) {

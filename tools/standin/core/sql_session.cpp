@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "client/type_codes.h"
+#include "client/vmc.h"
 #include "tools/standin/core/column_types.h"
 
 namespace standin {
@@ -93,7 +93,7 @@ int parameter_index(sqlite3_stmt* stmt, const std::string& name) {
 
 }  // namespace
 
-SqlSession::SqlSession(Conn* link, sqlite3* db, SessionSettings settings)
+SqlSession::SqlSession(Link* link, sqlite3* db, SessionSettings settings)
     : link_(link), db_(db), settings_(std::move(settings)), out_(link) {}
 
 SqlSession::~SqlSession() {
@@ -137,8 +137,8 @@ void SqlSession::answer(const std::string& text, const Values& values) {
     case TextKind::ShowVersion: answer_value("VERSION", settings_.version_text); break;
     case TextKind::ShowAutoCommit: answer_value("AUTO_COMMIT", settings_.auto_commit ? "T" : "F"); break;
     case TextKind::AutoCommitOn:
-      end_transaction("COMMIT");
-      settings_.auto_commit = true;
+      // Switched on only once what was open is committed.
+      if (end_transaction("COMMIT")) settings_.auto_commit = true;
       break;
     case TextKind::AutoCommitOff: settings_.auto_commit = false; break;
     case TextKind::Commit: end_transaction("COMMIT"); break;
@@ -174,10 +174,23 @@ void SqlSession::write_error(const std::string& text) {
   out_.text(text);
 }
 
-void SqlSession::write_db_error() {
+void SqlSession::write_db_error(const char* where) {
   char code[16];
   std::snprintf(code, sizeof code, "[ES%03d]", sqlite3_errcode(db_) & 0xFF);
-  write_error(code + std::string(sqlite3_errmsg(db_)));
+  write_error(code + std::string(sqlite3_errmsg(db_)) + where);
+}
+
+// What a statement without rows answers: an INSERT its new row id, an UPDATE
+// or DELETE the rows it changed.
+void SqlSession::write_changes(sqlite3_stmt* stmt, int64_t changes) {
+  const std::string keyword = first_keyword(sqlite3_sql(stmt));
+  if ((keyword == "INSERT" || keyword == "REPLACE") && changes > 0) {
+    out_.letter('I');
+    out_.text(std::to_string(sqlite3_last_insert_rowid(db_)));
+  } else if (keyword == "UPDATE" || keyword == "DELETE") {
+    out_.letter(keyword == "UPDATE" ? 'U' : 'D');
+    out_.u32(static_cast<uint32_t>(changes));
+  }
 }
 
 bool SqlSession::exec(const char* sql) {
@@ -194,9 +207,7 @@ bool SqlSession::begin_if_needed(sqlite3_stmt* stmt) {
   return exec("BEGIN");
 }
 
-void SqlSession::end_transaction(const char* verb) {
-  if (!sqlite3_get_autocommit(db_)) exec(verb);
-}
+bool SqlSession::end_transaction(const char* verb) { return sqlite3_get_autocommit(db_) || exec(verb); }
 
 bool SqlSession::prepare_one(const char* sql, size_t n, Stmt* stmt, const char** tail) {
   sqlite3_stmt* raw = nullptr;
@@ -273,14 +284,7 @@ bool SqlSession::run_statement(sqlite3_stmt* stmt) {
     write_db_error();
     return false;
   }
-  const std::string keyword = first_keyword(sqlite3_sql(stmt));
-  if ((keyword == "INSERT" || keyword == "REPLACE") && sqlite3_changes(db_) > 0) {
-    out_.letter('I');
-    out_.text(std::to_string(sqlite3_last_insert_rowid(db_)));
-  } else if (keyword == "UPDATE" || keyword == "DELETE") {
-    out_.letter(keyword == "UPDATE" ? 'U' : 'D');
-    out_.u32(static_cast<uint32_t>(sqlite3_changes(db_)));
-  }
+  write_changes(stmt, sqlite3_changes(db_));
   return true;
 }
 
@@ -329,9 +333,7 @@ void SqlSession::run_batch(const std::string& text, uint32_t count, uint32_t row
     if (rc != SQLITE_DONE) {
       char where[48];
       std::snprintf(where, sizeof where, " (batch row %u)", this_row);
-      char code[16];
-      std::snprintf(code, sizeof code, "[ES%03d]", sqlite3_errcode(db_) & 0xFF);
-      write_error(code + std::string(sqlite3_errmsg(db_)) + where);
+      write_db_error(where);
       failed = true;
       return;
     }
@@ -350,16 +352,7 @@ void SqlSession::run_batch(const std::string& text, uint32_t count, uint32_t row
       failed = true;
     }
   }
-  if (!failed && !has_rows) {
-    const std::string keyword = first_keyword(sqlite3_sql(stmt.get()));
-    if ((keyword == "INSERT" || keyword == "REPLACE") && changes > 0) {
-      out_.letter('I');
-      out_.text(std::to_string(sqlite3_last_insert_rowid(db_)));
-    } else if (keyword == "UPDATE" || keyword == "DELETE") {
-      out_.letter(keyword == "UPDATE" ? 'U' : 'D');
-      out_.u32(static_cast<uint32_t>(changes));
-    }
-  }
+  if (!failed && !has_rows) write_changes(stmt.get(), changes);
   out_.letter('K');
 }
 

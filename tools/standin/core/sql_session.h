@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "client/conn.h"
+#include "link/link.h"
 #include "tools/standin/core/command_reader.h"
 #include "tools/standin/core/driver_texts.h"
 #include "tools/standin/core/reply_writer.h"
@@ -40,7 +40,7 @@ using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 class SqlSession {
  public:
   // The session writes on link and runs SQL on db; it owns neither.
-  SqlSession(Conn* link, sqlite3* db, SessionSettings settings);
+  SqlSession(Link* link, sqlite3* db, SessionSettings settings);
   ~SqlSession();
   SqlSession(const SqlSession&) = delete;
   SqlSession& operator=(const SqlSession&) = delete;
@@ -70,7 +70,8 @@ class SqlSession {
   void execute_prepared(const DriverText& t, const Values& values);
   void send_lob(const DriverText& t);
   void answer_value(const char* column, const std::string& value);
-  void end_transaction(const char* verb);
+  // COMMIT or ROLLBACK of the open transaction, if there is one.
+  bool end_transaction(const char* verb);
 
   // The first statement of a text into *stmt (null when the text holds only
   // blanks or comments) and where the next one starts into *tail. False,
@@ -82,10 +83,12 @@ class SqlSession {
   bool begin_if_needed(sqlite3_stmt* stmt);
   bool exec(const char* sql);
   void write_error(const std::string& text);
-  void write_db_error();
+  // The connection's last SQLite failure as "[ES<code>]<message><where>".
+  void write_db_error(const char* where = "");
+  void write_changes(sqlite3_stmt* stmt, int64_t changes);
   LobStore* lobs() { return settings_.lob_descriptors ? &lob_store_ : nullptr; }
 
-  Conn* link_;
+  Link* link_;
   sqlite3* db_;
   SessionSettings settings_;
   ReplyWriter out_;
