@@ -110,7 +110,7 @@ uint32_t be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} <
 // The peer: reads the frame, row 0 and the blocks, counting rows as the
 // values go by, then answers 'K'.
 void discarding_peer(int fd) {
-  Conn* link = standin::make_server_link(fd);
+  Link* link = standin::make_server_link(fd);
   standin::Command cmd;
   std::vector<standin::ParamRecord> row0;
   std::vector<uint8_t> block(1 << 20);
@@ -144,7 +144,7 @@ struct Run {
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return false;
     conn = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
     conn->handle_type = static_cast<uint32_t>(HandleType::Conn);
-    conn->sock = fds[0];
+    conn->link.sock = fds[0];
     std::snprintf(conn->version, sizeof conn->version, "301");
     peer = std::thread(discarding_peer, fds[1]);
     return true;
@@ -187,13 +187,13 @@ std::vector<uint8_t> packed_request() {
   });
   auto* conn = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
   conn->handle_type = static_cast<uint32_t>(HandleType::Conn);
-  conn->sock = fds[0];
+  conn->link.sock = fds[0];
   std::snprintf(conn->version, sizeof conn->version, "301");
   VMC_Handle h = conn;
   bind_all(&h);
   send_query(conn, kSql, count_word());
   send_params_batch(conn, conn->params);
-  send_flush(conn);
+  send_flush(&conn->link);
   close(fds[0]);
   reader.join();
   close(fds[1]);
@@ -236,7 +236,7 @@ void BM_BatchSend(benchmark::State& state) {
     bind_all(&h);
     send_query(conn, kSql, count_word());
     send_params_batch(conn, conn->params);
-    send_flush(conn);
+    send_flush(&conn->link);
     t_counting = false;
     allocs += t_allocs;
   });
@@ -246,8 +246,8 @@ void BM_BatchSend(benchmark::State& state) {
 void BM_BatchSendFloor(benchmark::State& state) {
   static const std::vector<uint8_t> request = packed_request();
   time_batches(state, [&](Conn* conn) {
-    send_bytes(conn, request.data(), static_cast<uint32_t>(request.size()));
-    send_flush(conn);
+    send_bytes(&conn->link, request.data(), static_cast<uint32_t>(request.size()));
+    send_flush(&conn->link);
   });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(request.size()));
 }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "client/conn.h"
+#include "platform/memory.h"
 #include "link/link_cipher.h"
 #include "link/turing.h"
 
@@ -27,20 +27,20 @@ BENCHMARK(BM_TuringGen);
 // XOR in pieces of the given size, as the framed writer and readers do.
 static void BM_CipherSendBytes(benchmark::State& state) {
   uint8_t key[32] = {};
-  auto* conn = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
-  if (!init_link_ciphers(conn, key, sizeof key)) {
+  auto* link = static_cast<Link*>(alloc_zeroed(sizeof(Link)));
+  if (!init_link_ciphers(link, key, sizeof key)) {
     state.SkipWithError("no memory");
-    std::free(conn);
+    std::free(link);
     return;
   }
   std::vector<uint8_t> buf(static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
-    cipher_send_bytes(conn, buf.data(), static_cast<int>(buf.size()));
+    cipher_send_bytes(link, buf.data(), static_cast<int>(buf.size()));
     benchmark::DoNotOptimize(buf.data());
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
-  free_link_ciphers(conn);
-  std::free(conn);
+  free_link_ciphers(link);
+  std::free(link);
 }
 BENCHMARK(BM_CipherSendBytes)->Arg(1)->Arg(4)->Arg(2048)->Arg(65536);
 

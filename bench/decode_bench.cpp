@@ -1,14 +1,18 @@
-// Decode rate of the results reader beside its floor. A captured reply of
-// (int, bigint, varchar(20), double) rows is written by a thread into a
-// loopback TCP connection, the kind of socket a connection reads from. Each
-// iteration times two reads of the same bytes from the same socket: the floor
-// (the bytes taken in 8192-byte receives, as the link's buffer takes them, and
-// not decoded) and the decode (recv_results into a ResultSet). Only the reads
-// are timed; every decoded value is checked, and the result freed, outside.
+// Decode rate of the results reader on a plain and on an encrypted link,
+// beside their floor. A captured reply of (int, bigint, varchar(20), double)
+// rows is written by a thread into a loopback TCP connection, the kind of
+// socket a connection reads from. Each iteration times three reads from the
+// same socket: the floor (the bytes taken in 8192-byte receives, as the link's
+// buffer takes them, and not decoded), the plain decode (recv_results into a
+// ResultSet) and the encrypted decode (the same rows enciphered with the link
+// keystream, read by a link keyed as an encrypted login keys it). Only the
+// reads are timed; every decoded value is checked, and the result freed,
+// outside.
 //
-// The reported time is the decode; "floor_ms" is the floor of the same
-// iterations and "ratio" decode / floor. Run with repetitions, the medians
-// are the figures to quote.
+// The reported time is the whole iteration; "floor_ms", "plain_ms" and
+// "enc_ms" are its three reads, "plain/floor", "enc/floor" and
+// "enc/plain" their ratios. Run with repetitions, the medians are the figures
+// to quote.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -27,6 +31,7 @@
 #include "client/results_reader.h"
 #include "client/row_store.h"
 #include "client/value_text.h"
+#include "link/link_cipher.h"
 
 namespace {
 
@@ -164,6 +169,20 @@ bool decoded_whole(ResultSet* rs, int rows) {
   return true;
 }
 
+constexpr uint8_t kLinkKey[32] = {7, 1, 8, 2, 8, 1, 8, 2, 8, 4, 5, 9, 0, 4, 5, 2,
+                                  3, 5, 3, 6, 0, 2, 8, 7, 4, 7, 1, 3, 5, 2, 6, 6};
+
+// The reply as the server's side of an encrypted link sends it: every byte
+// XORed with the keystream from its start.
+std::vector<uint8_t> enciphered(std::vector<uint8_t> bytes) {
+  auto* server = static_cast<Link*>(alloc_zeroed(sizeof(Link)));
+  init_link_ciphers(server, kLinkKey, sizeof kLinkKey);
+  cipher_send_bytes(server, bytes.data(), static_cast<int>(bytes.size()));
+  free_link_ciphers(server);
+  std::free(server);
+  return bytes;
+}
+
 void BM_DecodeReply(benchmark::State& state) {
   // Freed memory stays with the process, so that every iteration decodes
   // into memory already mapped: what is measured is the decoding, not the
@@ -178,23 +197,39 @@ void BM_DecodeReply(benchmark::State& state) {
     state.SkipWithError("no loopback connection");
     return;
   }
+  const std::vector<uint8_t> secret = enciphered(reply);
   auto* conn = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
   conn->handle_type = static_cast<uint32_t>(HandleType::Conn);
-  conn->sock = pair.reader;
+  conn->link.sock = pair.reader;
 
   double floor_total = 0;
-  double decode_total = 0;
+  double plain_total = 0;
+  double enc_total = 0;
+  // One decode of `bytes`: seconds, or -1 when the rows did not come whole.
+  auto decode = [&](const std::vector<uint8_t>& bytes) {
+    ResultSet* rs = nullptr;
+    bool read = false;
+    const double s = timed_read(pair, bytes, [&] { read = recv_results(conn, &rs) >= 0; });
+    const bool ok = read && decoded_whole(rs, rows) && conn->link.recv_fill == 0;
+    free_result(rs);
+    return ok ? s : -1;
+  };
   auto one_round = [&](bool timed) {
     bool ok = true;
     const double floor_s = timed_read(pair, reply, [&] { ok = read_undecoded(pair.reader, reply.size()); });
-    ResultSet* rs = nullptr;
-    const double decode_s = timed_read(pair, reply, [&] { ok = recv_results(conn, &rs) >= 0 && ok; });
-    ok = ok && decoded_whole(rs, rows) && conn->recv_fill == 0;
-    free_result(rs);
+    conn->link.use_ssl = 0;
+    free_link_ciphers(&conn->link);
+    const double plain_s = decode(reply);
+    // Keyed afresh each round, so the keystream meets the bytes from their start.
+    conn->link.use_ssl = 1;
+    init_link_ciphers(&conn->link, kLinkKey, sizeof kLinkKey);
+    const double enc_s = decode(secret);
+    ok = ok && plain_s >= 0 && enc_s >= 0;
     if (timed) {
       floor_total += floor_s;
-      decode_total += decode_s;
-      state.SetIterationTime(decode_s);
+      plain_total += plain_s;
+      enc_total += enc_s;
+      state.SetIterationTime(floor_s + plain_s + enc_s);
     }
     return ok;
   };
@@ -205,15 +240,18 @@ void BM_DecodeReply(benchmark::State& state) {
       break;
     }
   }
+  free_link_ciphers(&conn->link);
   std::free(conn->error_text);
   std::free(conn);
 
   const double iterations = static_cast<double>(state.iterations());
-  if (iterations > 0 && floor_total > 0) {
+  if (iterations > 0 && floor_total > 0 && plain_total > 0) {
     state.counters["floor_ms"] = floor_total * 1e3 / iterations;
-    state.counters["decode_ms"] = decode_total * 1e3 / iterations;
-    state.counters["ratio"] = decode_total / floor_total;
-    state.counters["Mrows/s"] = rows * iterations / decode_total / 1e6;
+    state.counters["plain_ms"] = plain_total * 1e3 / iterations;
+    state.counters["enc_ms"] = enc_total * 1e3 / iterations;
+    state.counters["plain/floor"] = plain_total / floor_total;
+    state.counters["enc/floor"] = enc_total / floor_total;
+    state.counters["enc/plain"] = enc_total / plain_total;
   }
 }
 BENCHMARK(BM_DecodeReply)

@@ -164,7 +164,7 @@ void BM_StandinServe(benchmark::State& state) {
   World& w = world();
   if (!w.ok) return state.SkipWithError("no server");
   Conn* conn = static_cast<Conn*>(w.conn);
-  ByteWalker in(conn->sock);
+  ByteWalker in(conn->link.sock);
   int64_t rows = 0;
   for (auto _ : state) {
     send_query_flush(conn, (std::string("DECLARE bc CURSOR FOR ") + kSelect + ";").c_str());

@@ -117,19 +117,19 @@ T load(const uint8_t* at) {
 void send_record(Conn* conn, const ParamSet* set, int slot, const SlotPlan& plan) {
   const char* name = set->names ? set->names[slot] : nullptr;
   const size_t n = name ? std::strlen(name) : 0;
-  send_short(conn, static_cast<uint16_t>(n));
-  if (n > 0) send_bytes(conn, name, static_cast<uint32_t>(n));
-  send_short(conn, static_cast<uint16_t>(ParamDirection::In));
-  send_short(conn, plan.wire);
+  send_short(&conn->link, static_cast<uint16_t>(n));
+  if (n > 0) send_bytes(&conn->link, name, static_cast<uint32_t>(n));
+  send_short(&conn->link, static_cast<uint16_t>(ParamDirection::In));
+  send_short(&conn->link, plan.wire);
   const RowValue v = row_value(set, plan, slot, 0);
-  send_int(conn, static_cast<uint32_t>(v.length));
+  send_int(&conn->link, static_cast<uint32_t>(v.length));
   if (v.length <= 0) return;
   switch (plan.form) {
-    case ValueForm::Fixed16: send_short(conn, load<uint16_t>(v.bytes)); break;
-    case ValueForm::Fixed32: send_int(conn, load<uint32_t>(v.bytes)); break;
-    case ValueForm::Fixed64: send_long(conn, load<uint64_t>(v.bytes)); break;
+    case ValueForm::Fixed16: send_short(&conn->link, load<uint16_t>(v.bytes)); break;
+    case ValueForm::Fixed32: send_int(&conn->link, load<uint32_t>(v.bytes)); break;
+    case ValueForm::Fixed64: send_long(&conn->link, load<uint64_t>(v.bytes)); break;
     case ValueForm::Bytes:
-    case ValueForm::BytesAfterPrefix: send_bytes(conn, v.bytes, static_cast<uint32_t>(v.length)); break;
+    case ValueForm::BytesAfterPrefix: send_bytes(&conn->link, v.bytes, static_cast<uint32_t>(v.length)); break;
     case ValueForm::None: break;
   }
 }
@@ -154,8 +154,8 @@ class BlockPacker {
 
   // Sends the first n bytes as one block and empties the buffer.
   void send_block(int64_t n) {
-    send_int(conn_, static_cast<uint32_t>(n));
-    send_bytes(conn_, buf_, static_cast<uint32_t>(n));
+    send_int(&conn_->link, static_cast<uint32_t>(n));
+    send_bytes(&conn_->link, buf_, static_cast<uint32_t>(n));
     fill_ = 0;
     mark_ = 0;
   }

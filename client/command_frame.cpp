@@ -39,16 +39,16 @@ T read_fixed(const SlotValue& v) {
 // type's full width.
 template <typename T>
 int send_fixed(Conn* conn, uint16_t wire, const SlotValue& v) {
-  send_short(conn, wire);
-  send_int(conn, static_cast<uint32_t>(v.length));
+  send_short(&conn->link, wire);
+  send_int(&conn->link, static_cast<uint32_t>(v.length));
   if (v.length <= 0) return 0;
   const T value = read_fixed<T>(v);
   if constexpr (sizeof(T) == 2) {
-    send_short(conn, value);
+    send_short(&conn->link, value);
   } else if constexpr (sizeof(T) == 4) {
-    send_int(conn, value);
+    send_int(&conn->link, value);
   } else {
-    send_long(conn, value);
+    send_long(&conn->link, value);
   }
   return 0;
 }
@@ -65,7 +65,7 @@ int send_lob_bytes(Conn* conn, const LobObject* lob, bool binary) {
         std::memcpy(joined + done, c->chunk_data, static_cast<size_t>(piece));
         done += piece;
       }
-      send_bytes(conn, joined, static_cast<uint32_t>(lob->lob_size));
+      send_bytes(&conn->link, joined, static_cast<uint32_t>(lob->lob_size));
       std::free(joined);
       return 0;
     }
@@ -75,7 +75,7 @@ int send_lob_bytes(Conn* conn, const LobObject* lob, bool binary) {
   int64_t remaining = lob->lob_size;
   for (const LobChunk* c = lob->first_chunk; c && remaining > 0; c = c->chunk_next) {
     const int64_t piece = std::min<int64_t>(remaining, kLobChunkSize);
-    const int rc = send_bytes(conn, c->chunk_data, static_cast<uint32_t>(piece));
+    const int rc = send_bytes(&conn->link, c->chunk_data, static_cast<uint32_t>(piece));
     if (binary && rc == -1) {
       std::printf("send param net Error for BLOB");
       return -1;
@@ -92,10 +92,10 @@ int send_lob_value(Conn* conn, uint32_t ctype, const SlotValue& v) {
   if (v.bytes && v.readable >= static_cast<int64_t>(sizeof lob)) std::memcpy(&lob, v.bytes, sizeof lob);
   if (!lob || lob->handle_type != static_cast<uint32_t>(HandleType::LobObject) ||
       lob->lob_state != static_cast<uint32_t>(LobState::Complete)) {
-    send_int(conn, 0);
+    send_int(&conn->link, 0);
     return 0;
   }
-  send_int(conn, static_cast<uint32_t>(lob->lob_size));
+  send_int(&conn->link, static_cast<uint32_t>(lob->lob_size));
   const bool binary = ctype == CT_LOB || ctype == CT_BLOB;
   const int rc = send_lob_bytes(conn, lob, binary);
   return binary ? rc : 0;
@@ -105,12 +105,12 @@ int send_lob_value(Conn* conn, uint32_t ctype, const SlotValue& v) {
 int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
   switch (ctype) {
     case 0:  // no value, a null: the value is not read
-      send_short(conn, ST_CHAR);
-      send_int(conn, 0);
+      send_short(&conn->link, ST_CHAR);
+      send_int(&conn->link, 0);
       return 0;
     case CT_BIND_58:  // bind-only type: the value is not read
-      send_short(conn, kWireBindOnly);
-      send_int(conn, 0);
+      send_short(&conn->link, kWireBindOnly);
+      send_int(&conn->link, 0);
       return 0;
     case CT_INT16:
       return send_fixed<uint16_t>(conn, ST_INT16, v);
@@ -136,7 +136,7 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
                             : ctype == CT_CLOB_43 ? ST_LOB
                             : ctype == CT_CLOB_44 ? ST_LOB_64
                                                   : ST_BLOB;
-      send_short(conn, wire);
+      send_short(&conn->link, wire);
       return send_lob_value(conn, ctype, v);
     }
     default:
@@ -149,9 +149,9 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
   if (ctype == CT_BINARY) wire = ST_BINARY;
   // Never more bytes than the slot's memory holds.
   const int32_t length = v.length > v.readable ? static_cast<int32_t>(v.readable) : v.length;
-  send_short(conn, wire);
-  send_int(conn, static_cast<uint32_t>(length));
-  if (length > 0) send_bytes(conn, v.bytes, static_cast<uint32_t>(length));
+  send_short(&conn->link, wire);
+  send_int(&conn->link, static_cast<uint32_t>(length));
+  if (length > 0) send_bytes(&conn->link, v.bytes, static_cast<uint32_t>(length));
   return 0;
 }
 
@@ -160,16 +160,16 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
 int send_query(Conn* conn, const char* sql, uint32_t param_count) {
   const char* text = sql ? sql : "";
   const uint32_t len = static_cast<uint32_t>(std::strlen(text));
-  send_bytes(conn, "?", 1);
-  send_int(conn, len);
-  send_bytes(conn, text, len + 1);
-  send_int(conn, param_count);
+  send_bytes(&conn->link, "?", 1);
+  send_int(&conn->link, len);
+  send_bytes(&conn->link, text, len + 1);
+  send_int(&conn->link, param_count);
   return 0;
 }
 
 int send_query_flush(Conn* conn, const char* sql) {
   send_query(conn, sql, 0);
-  send_flush(conn);
+  send_flush(&conn->link);
   return 0;
 }
 
@@ -182,19 +182,19 @@ int send_params(Conn* conn, ParamSet* set) {
     if (set->names) {
       const char* name = set->names[i];
       const size_t n = name ? std::strlen(name) : 0;
-      send_short(conn, static_cast<uint16_t>(n));
-      if (n > 0) send_bytes(conn, name, static_cast<uint32_t>(n));
+      send_short(&conn->link, static_cast<uint16_t>(n));
+      if (n > 0) send_bytes(&conn->link, name, static_cast<uint32_t>(n));
     } else {
-      send_short(conn, 0);
+      send_short(&conn->link, 0);
     }
 
     if (dir != 1 && dir != 2 && dir != 3) {
       // A slot between 1 and count that was never bound goes out as a null input.
-      send_short(conn, static_cast<uint16_t>(ParamDirection::In));
+      send_short(&conn->link, static_cast<uint16_t>(ParamDirection::In));
       send_slot_value(conn, 0, SlotValue{nullptr, 0, 0});
       continue;
     }
-    send_short(conn, static_cast<uint16_t>(dir));
+    send_short(&conn->link, static_cast<uint16_t>(dir));
 
     SlotValue v{};
     v.bytes = set->values && set->values[0] ? static_cast<const uint8_t*>(set->values[0][i]) : nullptr;

@@ -1,5 +1,4 @@
-// Handles, the connection record and the allocation helper that every part of
-// the library (and the wire link below it) shares.
+// Handles and the connection record that every part of the library shares.
 #ifndef RIZEZOVA_CLIENT_CONN_H
 #define RIZEZOVA_CLIENT_CONN_H
 
@@ -7,9 +6,10 @@
 #include <cstdint>
 
 #include "client/vmc.h"
+#include "link/link.h"
+#include "platform/memory.h"
 
 struct PlatformLock;
-struct LinkCipher;
 struct ParamSet;
 struct ResultSet;
 struct IpsList;
@@ -23,9 +23,6 @@ enum class HandleType : uint32_t {
   LobObject = 5,
   SmartResult = 6,
 };
-
-constexpr int kSendBufSize = 8192;
-constexpr int kRecvBufSize = 8192;
 
 // The connection record. Zero-filled when made; the open fills the defaults.
 // Texts are NUL-terminated inside their arrays.
@@ -44,18 +41,14 @@ struct Conn {
   char keyword_filter[64];
   int32_t recv_timeout;        // socket receive time-out in ms; none when 0 or less
   int32_t lock_timeout;
-  int32_t use_ssl;             // 1 = encrypted link
   int32_t auto_commit_off;
   int32_t return_cursor_id_off;
   int32_t lob_ret;             // 1 = LOB values arrive as descriptors
   int32_t state;               // 123 from the open, 1 after a good login
   int32_t verbose_mode;
-  uint8_t pushback_letter;     // a reply letter given back; 0 = none
-  int64_t sock;                // connected socket; 0 = none
+  Link link;                   // the wire link: socket, queues, given-back letter, keystream
   PlatformLock* lock;          // serialises request/reply exchanges
   uint32_t server_addr;        // IPv4 address in network order
-  int32_t send_fill;
-  uint8_t send_buf[kSendBufSize];
   ParamSet* params;
   int32_t prepare_pending;
   char prepare_name[20];
@@ -68,18 +61,10 @@ struct Conn {
   int32_t row_id_received;
   int32_t server_type;
   int32_t srvcursor_off;
-  uint8_t recv_buf[kRecvBufSize];
-  int32_t recv_fill;
-  int32_t recv_pos;
   uint8_t login_exponent[32];
   uint8_t login_modulus[32];
-  LinkCipher* recv_cipher;
-  LinkCipher* send_cipher;
   char exhausted_cursor[64];   // the caller-named cursor whose FETCH INTO ran out; empty = none
 };
-
-// n zero-filled bytes, or null when they cannot be had.
-void* alloc_zeroed(size_t n);
 
 // Replaces the heap text in *slot with a copy of text (null clears it). When
 // the copy cannot be made the slot is cleared rather than left stale.

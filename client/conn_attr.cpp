@@ -107,7 +107,7 @@ int get_conn_attr(Conn* conn, int id, void* value, int size, int* type, int* len
     case ConnAttr::CharSet:
       return put_text(value, size, type, len, conn->char_set);
     case ConnAttr::UseSsl:
-      return put_int(value, size, type, len, conn->use_ssl);
+      return put_int(value, size, type, len, conn->link.use_ssl);
     case ConnAttr::Addresses:
       if (!conn->has_ips || !conn->ips) return RC_INVALID_HANDLE;
       return put_addresses(conn->ips, value, size, type, len);

@@ -60,7 +60,7 @@ const KeyRow kKeyTable[] = {
     {{"verbose_mode"}, [](Conn* c, const char* v) { c->verbose_mode = parse_decimal(v); }},
     {{"use_ssl", "ssl", "USESSL", "USE SSL"},
      [](Conn* c, const char* v) {
-       c->use_ssl = is_word(v, "on") || is_word(v, "yes") || is_word(v, "true") ? 1 : 0;
+       c->link.use_ssl = is_word(v, "on") || is_word(v, "yes") || is_word(v, "true") ? 1 : 0;
      }},
     {{"CHAR_SET", "CHARACTER_SET", "CHARSET", "CHARACTER SET"},
      [](Conn* c, const char* v) { set_text(c->char_set, v); }},

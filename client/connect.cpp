@@ -11,12 +11,10 @@
 #include "client/prepared.h"
 #include "client/result_set.h"
 #include "client/vmc.h"
-#include "link/link_cipher.h"
-#include "link/login.h"
+#include "client/conn_link.h"
 #include "link/socket_link.h"
 #include "platform/crt_rand.h"
 #include "platform/lock.h"
-#include "platform/net.h"
 
 namespace {
 
@@ -51,7 +49,7 @@ Conn* new_conn(VMC_Handle* conn_var) {
 }
 
 void reset_link_state(Conn* conn) {
-  conn->pushback_letter = 0;
+  conn->link.pushback_letter = 0;
   conn->state = kStateOpening;
   conn->recv_timeout = kDefaultRecvTimeoutMs;
 }
@@ -91,12 +89,12 @@ extern "C" int VMC_OpenConn(const char* conn_str, VMC_Handle* conn_var) {
   reset_link_state(conn);
   if (!create_conn_lock(conn)) return RC_ERROR;
 
-  conn->sock = 0;
-  if (!open_socket(conn)) {
+  conn->link.sock = 0;
+  if (!conn_open_socket(conn)) {
     conn_set_error(conn, kSockFailure);
     return RC_SOCKET_FAILED;
   }
-  if (!login_database(conn)) {
+  if (!conn_login(conn)) {
     conn_set_error(conn, kLoginFailure);
     return RC_LOGIN_FAILED;
   }
@@ -143,9 +141,9 @@ extern "C" int VMC_OpenConnIps(const char* conn_str, int attempt, IpsList** ips_
     list->ips_current = index;
     reset_link_state(conn);
     copy_bounded(conn->version, sizeof conn->version, kFirstVersion);
-    conn->sock = 0;
+    conn->link.sock = 0;
 
-    if (!open_socket(conn)) {
+    if (!conn_open_socket(conn)) {
       if (list->ips_remaining < 2) {
         conn_set_error(conn, kIpsSockFailure);
         return RC_SOCKET_FAILED;
@@ -155,7 +153,7 @@ extern "C" int VMC_OpenConnIps(const char* conn_str, int attempt, IpsList** ips_
       tries += 3;
       continue;
     }
-    if (!login_database(conn)) {
+    if (!conn_login(conn)) {
       char text[sizeof conn->server_ip + 64];
       std::snprintf(text, sizeof text, kIpsLoginFailure, conn->server_ip);
       conn_set_error(conn, text);
@@ -169,7 +167,7 @@ extern "C" int VMC_OpenConnIps(const char* conn_str, int attempt, IpsList** ips_
 extern "C" int VMC_Reconnect(VMC_Handle* conn_var) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn) return RC_INVALID_HANDLE;
-  return reconnect(conn);
+  return conn_reconnect(conn);
 }
 
 extern "C" int VMC_CloseConn(VMC_Handle* conn_var) {
@@ -178,11 +176,7 @@ extern "C" int VMC_CloseConn(VMC_Handle* conn_var) {
   if (!conn) return RC_INVALID_HANDLE;
 
   release_pending_prepare(conn);
-  if (conn->sock != 0) {
-    net_close(conn->sock);
-    conn->sock = 0;
-  }
-  free_link_ciphers(conn);
+  close_link(&conn->link);
   if (conn->lock) {
     lock_close(conn->lock);
     conn->lock = nullptr;

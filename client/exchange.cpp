@@ -18,7 +18,7 @@ void ExchangeLock::release() {
 void send_with_params(Conn* conn, const char* text, ParamSet* params) {
   send_query(conn, text, params ? static_cast<uint32_t>(params->count) : 0);
   if (params) send_params(conn, params);
-  send_flush(conn);
+  send_flush(&conn->link);
 }
 
 void consume_params(Conn* conn, ParamSet* params) {
@@ -43,12 +43,12 @@ char* format_command(const char* fmt, ...) {
 int recv_short_reply(Conn* conn, char** text) {
   *text = nullptr;
   uint8_t letter = 0;
-  if (!recv_char(conn, &letter)) return RC_READ_FAILED;
+  if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
   if (letter == 'K') return RC_SUCCESS;
-  const int rc = recv_str(conn, text);
+  const int rc = recv_str(&conn->link, text);
   if (rc != 0) return rc;
   uint8_t end = 0;
-  if (!recv_char(conn, &end)) {
+  if (!recv_char(&conn->link, &end)) {
     std::free(*text);
     *text = nullptr;
     return RC_READ_FAILED;

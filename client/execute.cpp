@@ -73,7 +73,7 @@ int VMC_ExecuteWithOutput(VMC_Handle* conn_var, const char* sql, VMC_Handle* out
     params->has_copies = 1;
     send_query(conn, text, output_count_word(params));
     send_params(conn, params);
-    send_flush(conn);
+    send_flush(&conn->link);
     rc = recv_noQuery_OP(conn, &result);
     // The output slots have been written; a set that is not the caller's is
     // emptied for the next statement and stays attached.

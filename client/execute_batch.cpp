@@ -71,7 +71,7 @@ int VMC_ExecuteBatch(VMC_Handle* conn_var, const char* sql, int rows) {
       send_params(conn, params);
     }
   }
-  send_flush(conn);
+  send_flush(&conn->link);
   ResultSet* chain = nullptr;
   int rc = recv_results(conn, &chain);
   lock.release();

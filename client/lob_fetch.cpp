@@ -41,12 +41,12 @@ int recv_lob_pieces(Conn* conn, LobObject* lob) {
   for (;;) {
     uint32_t more = 0;
     uint32_t length = 0;
-    if (!recv_int(conn, &more)) {
+    if (!recv_int(&conn->link, &more)) {
       result = RC_READ_FAILED;
       break;
     }
     if (more == 0) break;
-    if (!recv_int(conn, &length)) {
+    if (!recv_int(&conn->link, &length)) {
       result = RC_READ_FAILED;
       break;
     }
@@ -56,7 +56,7 @@ int recv_lob_pieces(Conn* conn, LobObject* lob) {
       result = RC_ERROR;
       break;
     }
-    if (!recv_bytes(conn, piece, length)) {
+    if (!recv_bytes(&conn->link, piece, length)) {
       result = RC_READ_FAILED;
       break;
     }
@@ -72,15 +72,15 @@ int recv_lob_pieces(Conn* conn, LobObject* lob) {
 
 int fetch_lob_exchange(Conn* conn, LobObject* lob, const char* command) {
   send_query(conn, command, 0);
-  send_flush(conn);
+  send_flush(&conn->link);
   uint8_t letter = 0;
-  if (!recv_char(conn, &letter)) return RC_READ_FAILED;
+  if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
   if (letter != 'A') return RC_SUCCESS;
   uint32_t fields = 0;
-  if (!recv_int(conn, &fields)) return RC_READ_FAILED;
+  if (!recv_int(&conn->link, &fields)) return RC_READ_FAILED;
   const int rc = skip_field_descs(conn, fields);
   if (rc != RC_SUCCESS) return rc;
-  if (!recv_char(conn, &letter)) return RC_READ_FAILED;
+  if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
   if (letter != 'R') return RC_SUCCESS;
   return recv_lob_pieces(conn, lob);
 }

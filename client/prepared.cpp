@@ -170,7 +170,7 @@ int prepare_statement(Conn* conn, const char* sql, const char* name) {
   int status = RC_SUCCESS;
   for (;;) {
     uint8_t letter = 0;
-    if (!recv_char(conn, &letter)) return RC_READ_FAILED;
+    if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
     if (letter == 'K') {
       conn->prepare_pending = 1;
       break;
@@ -183,14 +183,14 @@ int prepare_statement(Conn* conn, const char* sql, const char* name) {
     }
     // The server's refusal, then the end of the reply or more items.
     char* reason = nullptr;
-    const int rc = recv_str(conn, &reason);
+    const int rc = recv_str(&conn->link, &reason);
     if (rc != 0) return rc;
     std::free(conn->error_text);
     conn->error_text = reason;
     status = RC_ERROR;
-    if (!recv_char(conn, &letter)) return RC_READ_FAILED;
+    if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
     if (letter == 'K') break;
-    conn->pushback_letter = letter;
+    conn->link.pushback_letter = letter;
   }
   return status;
 }
@@ -207,7 +207,7 @@ int deallocate_prepared(Conn* conn, const char* name) {
 void release_pending_prepare(Conn* conn) {
   if (!conn->prepare_pending) return;
   // Without a link there is nothing on the server to release.
-  if (conn->sock != 0 && conn->lock) deallocate_prepared(conn, conn->prepare_name);
+  if (conn->link.sock != 0 && conn->lock) deallocate_prepared(conn, conn->prepare_name);
   conn->prepare_pending = 0;
 }
 

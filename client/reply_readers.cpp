@@ -38,13 +38,13 @@ enum class Next {
 // reader's loop reads on.
 Next classify_next(Conn* conn, uint8_t letter) {
   if (letter == 'K') return Next::End;
-  conn->pushback_letter = letter;
+  conn->link.pushback_letter = letter;
   return Next::Go;
 }
 
 Next read_next(Conn* conn) {
   uint8_t letter = 0;
-  if (!recv_char(conn, &letter)) return Next::Failed;
+  if (!recv_char(&conn->link, &letter)) return Next::Failed;
   return classify_next(conn, letter);
 }
 
@@ -67,7 +67,7 @@ int prop_error(Conn* conn, const char* what) {
 // always printed, errors when print_errors is set. 0, or recv_str's failure.
 int take_server_text(Conn* conn, uint8_t letter, bool print_errors, int* status) {
   char* text = nullptr;
-  const int rc = recv_str(conn, &text);
+  const int rc = recv_str(&conn->link, &text);
   if (rc != 0) return rc;
   if (letter == 'E' || letter == 'F') {
     if (print_errors) std::printf("Server Error %s \n", text);
@@ -95,8 +95,8 @@ struct OutHead {
 };
 
 bool recv_out_head(Conn* conn, uint8_t letter, OutHead* head) {
-  return (letter != 'P' || recv_int(conn, &head->index)) && recv_int(conn, &head->type) &&
-         recv_int(conn, &head->length);
+  return (letter != 'P' || recv_int(&conn->link, &head->index)) && recv_int(&conn->link, &head->type) &&
+         recv_int(&conn->link, &head->length);
 }
 
 // Reads the rest of an 'O' or 'P' item and drops it: 0, or -4.
@@ -113,7 +113,7 @@ int recv_out_bytes(Conn* conn, uint32_t length, uint8_t** out) {
   if (length >= static_cast<uint32_t>(INT32_MAX)) return RC_NO_MEMORY;
   auto* raw = static_cast<uint8_t*>(alloc_zeroed(std::max<size_t>(length, sizeof(uint64_t))));
   if (!raw) return RC_NO_MEMORY;
-  if (!recv_bytes(conn, raw, length)) {
+  if (!recv_bytes(&conn->link, raw, length)) {
     std::free(raw);
     return RC_READ_FAILED;
   }
@@ -133,17 +133,17 @@ int recv_result_batched(Conn* conn, ResultSet* result, uint8_t* next) {
   int rows = recv_rows(conn, result, kRowBatch, &status);
   if (status < 0) return status;
   if (rows == kRowBatch) {
-    if (!recv_char(conn, next)) return RC_READ_FAILED;
+    if (!recv_char(&conn->link, next)) return RC_READ_FAILED;
     if (*next == 'K') return rows;
-    conn->pushback_letter = *next;
-    send_bytes(conn, &kContinueRows, 1);
-    send_flush(conn);
+    conn->link.pushback_letter = *next;
+    send_bytes(&conn->link, &kContinueRows, 1);
+    send_flush(&conn->link);
     do {
       rows = recv_rows(conn, result, kRowBatch, &status);
       if (status < 0) return status;
     } while (rows == kRowBatch);
   }
-  if (!recv_char(conn, next)) return RC_READ_FAILED;
+  if (!recv_char(&conn->link, next)) return RC_READ_FAILED;
   return rows;
 }
 
@@ -189,14 +189,14 @@ int recv_noQuery(Conn* conn) {
   int inserts = 0;
   for (;;) {
     uint8_t letter = 0;
-    if (!recv_char(conn, &letter)) return net_error("recv_noQuery");
+    if (!recv_char(&conn->link, &letter)) return net_error("recv_noQuery");
     switch (letter) {
       case 'K':
         return status;
       case 'D':
       case 'U': {
         uint32_t count = 0;
-        if (!recv_int(conn, &count)) return prop_error(conn, "Update");
+        if (!recv_int(&conn->link, &count)) return prop_error(conn, "Update");
         status = static_cast<int32_t>(count);
         const Next next = read_next(conn);
         if (next == Next::Failed) return net_error("recv_noQuery");
@@ -251,7 +251,7 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
   int status = 0;
   for (;;) {
     uint8_t letter = 0;
-    if (!recv_char(conn, &letter)) return finish(RC_READ_FAILED);
+    if (!recv_char(&conn->link, &letter)) return finish(RC_READ_FAILED);
     if (is_text_letter(letter)) {
       const int rc = take_server_text(conn, letter, true, &status);
       if (rc != 0) return finish(rc);
@@ -263,7 +263,7 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
       case 'D':
       case 'U': {
         uint32_t count = 0;
-        if (!recv_int(conn, &count)) return finish(RC_READ_FAILED);
+        if (!recv_int(&conn->link, &count)) return finish(RC_READ_FAILED);
         std::memcpy(out, &count, sizeof count);
         status = letter == 'D' ? SQL_KIND_DELETE : SQL_KIND_UPDATE;
         const Next next = read_next(conn);
@@ -318,7 +318,7 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out) {
   int status = 0;
   for (;;) {
     uint8_t letter = 0;
-    if (!recv_char(conn, &letter)) return net_error("recv_noQuery_OP");
+    if (!recv_char(&conn->link, &letter)) return net_error("recv_noQuery_OP");
     if (is_text_letter(letter)) {
       const int rc = take_server_text(conn, letter, false, &status);
       if (rc != 0) return rc;
@@ -406,7 +406,7 @@ int recv_param_descs(Conn* conn, ParamSet* set) {
   if (!set) return RC_INVALID_HANDLE;
   free_params(set);
   uint32_t n = 0;
-  if (!recv_int(conn, &n)) return RC_READ_FAILED;
+  if (!recv_int(&conn->link, &n)) return RC_READ_FAILED;
   if (n > static_cast<uint32_t>(INT32_MAX)) return RC_NO_MEMORY;
   // The tables grow as descriptions arrive, so a count the server does not
   // follow with descriptions costs no memory.
@@ -433,12 +433,12 @@ int recv_param_descs(Conn* conn, ParamSet* set) {
   for (uint32_t i = 0; i < n; ++i) {
     if (i == room && !grow(static_cast<uint32_t>(std::min<uint64_t>(n, uint64_t{room} * 2)))) return RC_NO_MEMORY;
     char* name = nullptr;
-    const int rc = recv_str(conn, &name);
+    const int rc = recv_str(&conn->link, &name);
     if (rc != 0) return rc;
     set->names[i] = name;
     set->count = static_cast<int32_t>(i + 1);
-    if (!recv_int(conn, &set->positions[i]) || !recv_int(conn, &set->ctypes[i]) ||
-        !recv_int(conn, &set->buf_sizes[i])) {
+    if (!recv_int(&conn->link, &set->positions[i]) || !recv_int(&conn->link, &set->ctypes[i]) ||
+        !recv_int(&conn->link, &set->buf_sizes[i])) {
       return RC_READ_FAILED;
     }
   }

@@ -23,7 +23,7 @@ constexpr int kVerboseWarnings = 4;
 // the connection's error text. Answers the status it sets, or a read failure.
 int take_server_text(Conn* conn, uint8_t letter, int* status) {
   char* text = nullptr;
-  const int rc = recv_str(conn, &text);
+  const int rc = recv_str(&conn->link, &text);
   if (rc != 0) return rc;
   if (letter == 'E' || letter == 'F') {
     if (conn->verbose_mode & (kVerboseAll | kVerboseErrors)) std::printf("[EC031]Error in recv result :%s \n", text);
@@ -63,18 +63,18 @@ bool is_text_letter(uint8_t letter) {
 
 bool recv_row_id(Conn* conn, char (&row_id)[32]) {
   uint32_t n = 0;
-  if (!recv_int(conn, &n)) return false;
+  if (!recv_int(&conn->link, &n)) return false;
   std::memset(row_id, 0, sizeof row_id);
   return recv_bytes_cut(conn, reinterpret_cast<uint8_t*>(row_id), n, sizeof row_id - 1);
 }
 
 bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep) {
   const uint32_t kept = n < keep ? n : keep;
-  if (!recv_bytes(conn, dst, kept)) return false;
+  if (!recv_bytes(&conn->link, dst, kept)) return false;
   uint8_t scratch[256];
   for (uint32_t left = n - kept; left > 0;) {
     const uint32_t step = left < sizeof scratch ? left : static_cast<uint32_t>(sizeof scratch);
-    if (!recv_bytes(conn, scratch, step)) return false;
+    if (!recv_bytes(&conn->link, scratch, step)) return false;
     left -= step;
   }
   return true;
@@ -82,11 +82,11 @@ bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep) {
 
 int recv_field_desc(Conn* conn, FieldDesc* field) {
   uint32_t n = 0;
-  if (!recv_int(conn, &n)) return -4;
+  if (!recv_int(&conn->link, &n)) return -4;
   if (n >= INT32_MAX) return -5;
   auto* name = static_cast<char*>(alloc_zeroed(static_cast<size_t>(n) + 1));
   if (!name) return -5;
-  if (!recv_bytes(conn, reinterpret_cast<uint8_t*>(name), n)) {
+  if (!recv_bytes(&conn->link, reinterpret_cast<uint8_t*>(name), n)) {
     std::free(name);
     return -1;
   }
@@ -101,7 +101,7 @@ int recv_field_desc(Conn* conn, FieldDesc* field) {
   } else {
     field->column = name;
   }
-  if (!recv_int(conn, &field->server_type) || !recv_int(conn, &field->length) || !recv_int(conn, &field->attr))
+  if (!recv_int(&conn->link, &field->server_type) || !recv_int(&conn->link, &field->length) || !recv_int(&conn->link, &field->attr))
     return -1;
   field->ctype = static_cast<uint32_t>(map_server_type(field->server_type));
   return 0;
@@ -109,7 +109,7 @@ int recv_field_desc(Conn* conn, FieldDesc* field) {
 
 int recv_field_descs(Conn* conn, ResultSet* result) {
   uint32_t n = 0;
-  if (!recv_int(conn, &n) || n > static_cast<uint32_t>(kMaxFields)) return -4;
+  if (!recv_int(&conn->link, &n) || n > static_cast<uint32_t>(kMaxFields)) return -4;
   auto* fields = static_cast<FieldDesc*>(alloc_zeroed(n * sizeof(FieldDesc)));
   if (!fields) return -1;
   const auto count = static_cast<int32_t>(n);
@@ -162,21 +162,6 @@ int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status) {
   return count;
 }
 
-int recv_rows_200(Conn* conn, ResultSet* result) {
-  int status;
-  return recv_rows(conn, result, 200, &status);
-}
-
-int recv_rows_20000(Conn* conn, ResultSet* result) {
-  int status;
-  return recv_rows(conn, result, kRowBlock, &status);
-}
-
-int recv_rows_all(Conn* conn, ResultSet* result) {
-  int status;
-  return recv_rows(conn, result, 0, &status);
-}
-
 int recv_results(Conn* conn, ResultSet** out) {
   ResultSet* head = nullptr;
   ResultSet* tail = nullptr;
@@ -198,7 +183,7 @@ int recv_results(Conn* conn, ResultSet** out) {
   };
 
   uint8_t letter = 0;
-  if (!recv_char(conn, &letter)) return fail(-4);
+  if (!recv_char(&conn->link, &letter)) return fail(-4);
   for (;;) {
     if (letter == 'A') {
       ResultSet* result = append(SQL_KIND_SELECT);
@@ -209,7 +194,7 @@ int recv_results(Conn* conn, ResultSet** out) {
       status = rc;
     } else if (letter == 'D' || letter == 'U') {
       uint32_t count = 0;
-      if (!recv_int(conn, &count)) return fail(-4);
+      if (!recv_int(&conn->link, &count)) return fail(-4);
       ResultSet* result = append(letter == 'D' ? SQL_KIND_DELETE : SQL_KIND_UPDATE);
       if (!result) return fail(-5);
       result->affected = static_cast<int32_t>(count);
@@ -228,7 +213,7 @@ int recv_results(Conn* conn, ResultSet** out) {
     } else {
       break;  // 'K', or a letter that ends the reply
     }
-    if (!recv_char(conn, &letter)) return fail(-4);
+    if (!recv_char(&conn->link, &letter)) return fail(-4);
   }
   *out = head;
   return status;
@@ -244,7 +229,7 @@ int recv_result_single(Conn* conn, ResultSet** out) {
   };
 
   uint8_t letter = 0;
-  if (!recv_char(conn, &letter)) return fail(-4);
+  if (!recv_char(&conn->link, &letter)) return fail(-4);
   for (;;) {
     if (letter == 'A') {
       // One record holds one layout: a second result set is read to its end
@@ -265,7 +250,7 @@ int recv_result_single(Conn* conn, ResultSet** out) {
     } else {
       break;
     }
-    if (!recv_char(conn, &letter)) return fail(-4);
+    if (!recv_char(&conn->link, &letter)) return fail(-4);
   }
   if (second_layout) {
     *out = nullptr;

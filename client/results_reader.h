@@ -26,13 +26,10 @@ int recv_field_descs(Conn* conn, ResultSet* result);
 // One description: 0; -4 the name length unreadable; -5 no memory; -1 a later read failed.
 int recv_field_desc(Conn* conn, FieldDesc* field);
 
-// Rows of an 'A' item into the result, at most 200 / 20000 / all of them;
-// each answers the number of rows read in this call.
-int recv_rows_200(Conn* conn, ResultSet* result);
-int recv_rows_20000(Conn* conn, ResultSet* result);
-int recv_rows_all(Conn* conn, ResultSet* result);
-// The same with the reason the rows stopped in *status: 0 the limit or the end
-// of rows, -4 a read failure, -5 no memory. limit 0 means no limit.
+// Rows of an 'A' item into the result, at most `limit` of them (0: no
+// limit); answers the number of rows read in this call, with the reason the
+// rows stopped in *status: 0 the limit or the end of rows, -4 a read failure,
+// -5 no memory.
 int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status);
 
 // Reads n bytes and keeps the first keep of them in dst; the rest is read and

@@ -15,7 +15,7 @@ namespace {
 // Joins a text that came between rows onto the result's error text.
 int join_text(Conn* conn, ResultSet* result) {
   char* text = nullptr;
-  const int rc = recv_str(conn, &text);
+  const int rc = recv_str(&conn->link, &text);
   if (rc != 0) return rc;
   if (!result->error_text) {
     result->error_text = text;
@@ -37,7 +37,7 @@ int join_text(Conn* conn, ResultSet* result) {
 // The row id of a '*' row into the header, cut to the 20 bytes it holds.
 bool recv_star_row_id(Conn* conn, uint8_t* row) {
   uint32_t n = 0;
-  if (!recv_int(conn, &n)) return false;
+  if (!recv_int(&conn->link, &n)) return false;
   return recv_bytes_cut(conn, row + RowLayout::kRowIdOffset, n, RowLayout::kRowIdSize);
 }
 
@@ -47,13 +47,13 @@ int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len)
     case ST_BOOLEAN:
     case ST_INT8: {
       uint8_t v;
-      if (!recv_char(conn, &v)) return -4;
+      if (!recv_char(&conn->link, &v)) return -4;
       row_set_i8(row, fields, k, static_cast<int8_t>(v));
       return 0;
     }
     case ST_INT16: {
       uint16_t v;
-      if (!recv_short(conn, &v)) return -4;
+      if (!recv_short(&conn->link, &v)) return -4;
       row_set_i16(row, fields, k, static_cast<int16_t>(v));
       return 0;
     }
@@ -70,7 +70,7 @@ int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len)
     case ST_IV_HOUR_MINUTE:
     case ST_IV_MINUTE: {
       uint32_t v;
-      if (!recv_int(conn, &v)) return -4;
+      if (!recv_int(&conn->link, &v)) return -4;
       row_set_i32(row, fields, k, static_cast<int32_t>(v));
       return 0;
     }
@@ -81,26 +81,26 @@ int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len)
     case ST_IV_MINUTE_SECOND:
     case ST_IV_SECOND: {
       uint64_t v;
-      if (!recv_long(conn, &v)) return -4;
+      if (!recv_long(&conn->link, &v)) return -4;
       row_set_i64(row, fields, k, static_cast<int64_t>(v));
       return 0;
     }
     case ST_FLOAT: {
       float v;
-      if (!recv_float(conn, &v)) return -4;
+      if (!recv_float(&conn->link, &v)) return -4;
       row_set_f32(row, fields, k, v);
       return 0;
     }
     case ST_DOUBLE: {
       double v;
-      if (!recv_double(conn, &v)) return -4;
+      if (!recv_double(&conn->link, &v)) return -4;
       row_set_f64(row, fields, k, v);
       return 0;
     }
     default: {
       auto* bytes = static_cast<uint8_t*>(mem_pool_take(result->pool, len));
       if (!bytes) return -5;
-      if (!recv_bytes(conn, bytes, len)) return -4;
+      if (!recv_bytes(&conn->link, bytes, len)) return -4;
       row_set_indirect(row, k);
       row_set_ptr(row, fields, k, bytes, len);
       return 0;
@@ -129,10 +129,10 @@ inline uint32_t wire_u32(const uint8_t* p) {
 // nothing, when the row is not whole there (or is not a plain 'R' row); the
 // framed readers then take it.
 bool recv_buffered_row(Conn* conn, ResultSet* result, const uint8_t* widths, uint8_t** out, int* rc) {
-  if (conn->use_ssl != 0 || conn->pushback_letter != 0 || conn->recv_fill == 0) return false;
-  const uint8_t* const start = conn->recv_buf + conn->recv_pos;
-  const uint8_t* const end = conn->recv_buf + conn->recv_fill;
-  if (*start != 'R') return false;
+  const RecvWindow window = recv_window(&conn->link);
+  const uint8_t* const start = window.begin;
+  const uint8_t* const end = window.end;
+  if (start == end || *start != 'R') return false;
   const FieldDesc* fields = result->fields;
   const int n = result->field_count;
 
@@ -180,8 +180,7 @@ bool recv_buffered_row(Conn* conn, ResultSet* result, const uint8_t* widths, uin
     }
     row_clear_null(row, k);
   }
-  conn->recv_pos = static_cast<int32_t>(p - conn->recv_buf);
-  if (conn->recv_pos == conn->recv_fill) conn->recv_fill = conn->recv_pos = 0;
+  recv_take(&conn->link, static_cast<uint32_t>(p - start));
   *out = row;
   *rc = 0;
   return true;
@@ -209,14 +208,14 @@ int recv_row_sized(Conn* conn, ResultSet* result, const uint8_t* widths, uint8_t
   if (widths && recv_buffered_row(conn, result, widths, out, &rc)) return rc;
   uint8_t letter = 0;
   for (;;) {
-    if (!recv_char(conn, &letter)) return -4;
+    if (!recv_char(&conn->link, &letter)) return -4;
     if (letter == 'R' || letter == '*') break;
     if (letter == 'E' || letter == 'F' || letter == 'M' || letter == 'W') {
       const int rc = join_text(conn, result);
       if (rc != 0) return rc;
       continue;
     }
-    conn->pushback_letter = letter;
+    conn->link.pushback_letter = letter;
     return 101;
   }
   uint8_t* row = new_row(result->pool, result->row_size, result->field_count);
@@ -224,7 +223,7 @@ int recv_row_sized(Conn* conn, ResultSet* result, const uint8_t* widths, uint8_t
   if (letter == '*' && !recv_star_row_id(conn, row)) return -4;
   for (int k = 0; k < result->field_count; ++k) {
     uint32_t len = 0;
-    if (!recv_int(conn, &len)) return -4;
+    if (!recv_int(&conn->link, &len)) return -4;
     if (static_cast<int32_t>(len) < 1) continue;  // NULL: the bit is already set
     const int rc = recv_value(conn, result, row, k, len);
     if (rc != 0) return rc;

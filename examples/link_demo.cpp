@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "client/type_codes.h"
 #include "client/vmc.h"
 
 namespace {

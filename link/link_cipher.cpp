@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/memory.h"
+
 namespace {
 
 constexpr int kLinkKeyBytes = 32;
@@ -46,11 +48,11 @@ void release_cipher(LinkCipher* c) {
 
 }  // namespace
 
-bool init_link_ciphers(Conn* conn, const uint8_t* key, int key_len) {
+bool init_link_ciphers(Link* link, const uint8_t* key, int key_len) {
   (void)key_len;  // the link key is always 32 bytes
   // Contexts of an earlier login must not leak when the caller has not
   // released them yet.
-  free_link_ciphers(conn);
+  free_link_ciphers(link);
   auto* recv = static_cast<LinkCipher*>(alloc_zeroed(sizeof(LinkCipher)));
   auto* send = static_cast<LinkCipher*>(alloc_zeroed(sizeof(LinkCipher)));
   if (recv == nullptr || send == nullptr) {
@@ -61,18 +63,18 @@ bool init_link_ciphers(Conn* conn, const uint8_t* key, int key_len) {
   // Both directions run the same keystream from its start.
   key_cipher(recv, key);
   key_cipher(send, key);
-  conn->recv_cipher = recv;
-  conn->send_cipher = send;
+  link->recv_cipher = recv;
+  link->send_cipher = send;
   return true;
 }
 
-void free_link_ciphers(Conn* conn) {
-  release_cipher(conn->recv_cipher);
-  release_cipher(conn->send_cipher);
-  conn->recv_cipher = nullptr;
-  conn->send_cipher = nullptr;
+void free_link_ciphers(Link* link) {
+  release_cipher(link->recv_cipher);
+  release_cipher(link->send_cipher);
+  link->recv_cipher = nullptr;
+  link->send_cipher = nullptr;
 }
 
-void cipher_send_bytes(Conn* conn, uint8_t* buf, int n) { cipher_xor(conn->send_cipher, buf, n); }
+void cipher_send_bytes(Link* link, uint8_t* buf, int n) { cipher_xor(link->send_cipher, buf, n); }
 
-void cipher_recv_bytes(Conn* conn, uint8_t* buf, int n) { cipher_xor(conn->recv_cipher, buf, n); }
+void cipher_recv_bytes(Link* link, uint8_t* buf, int n) { cipher_xor(link->recv_cipher, buf, n); }

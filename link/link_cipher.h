@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "client/conn.h"
+#include "link/link.h"
 #include "link/turing.h"
 
 // Each generated block serves this many bytes of traffic before the next.
@@ -19,11 +19,11 @@ struct LinkCipher {
 // Makes and keys recv_cipher and send_cipher from the 32-byte link key (the
 // length argument is not used). False, with both left null, when the
 // contexts cannot be allocated.
-bool init_link_ciphers(Conn* conn, const uint8_t* key, int key_len);
+bool init_link_ciphers(Link* link, const uint8_t* key, int key_len);
 // Release both contexts and set them to null.
-void free_link_ciphers(Conn* conn);
+void free_link_ciphers(Link* link);
 // XOR n bytes in place with the send / receive keystream.
-void cipher_send_bytes(Conn* conn, uint8_t* buf, int n);
-void cipher_recv_bytes(Conn* conn, uint8_t* buf, int n);
+void cipher_send_bytes(Link* link, uint8_t* buf, int n);
+void cipher_recv_bytes(Link* link, uint8_t* buf, int n);
 
 #endif

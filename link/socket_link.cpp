@@ -1,7 +1,6 @@
 #include "link/socket_link.h"
 
-#include "link/login.h"
-#include "link/wire_io.h"
+#include "link/link_cipher.h"
 #include "platform/net.h"
 
 namespace {
@@ -9,22 +8,23 @@ namespace {
 constexpr uint32_t kNoAddress = 0xffffffffu;
 
 // A fresh link must not see bytes left over from the one it replaces.
-void reset_link_buffers(Conn* conn) {
-  conn->recv_fill = 0;
-  conn->recv_pos = 0;
-  conn->pushback_letter = 0;
-  conn->send_fill = 0;
+void reset_link_buffers(Link* link) {
+  link->recv_fill = 0;
+  link->recv_pos = 0;
+  link->pushback_letter = 0;
+  link->send_fill = 0;
 }
 
 }  // namespace
 
-bool open_socket(Conn* conn) {
-  if (conn->sock != 0) {
-    net_close(conn->sock);
-    conn->sock = 0;
+bool open_socket(Link* link, const char* server_ip, uint16_t port, int32_t recv_timeout_ms, uint32_t* server_addr) {
+  if (link->sock != 0) {
+    net_close(link->sock);
+    link->sock = 0;
   }
-  reset_link_buffers(conn);
-  conn->server_addr = net_inet_addr(conn->server_ip);
+  reset_link_buffers(link);
+  const uint32_t addr = net_inet_addr(server_ip);
+  *server_addr = addr;
 
   int64_t sock = net_tcp_socket();
   if (sock == 0) return false;  // no socket: nothing to set options on
@@ -32,27 +32,21 @@ bool open_socket(Conn* conn) {
   net_set_reuseaddr(sock);
   net_set_nodelay(sock);
   net_set_keepalive(sock);
-  if (conn->recv_timeout > 0) net_set_recv_timeout_ms(sock, conn->recv_timeout);
+  if (recv_timeout_ms > 0) net_set_recv_timeout_ms(sock, recv_timeout_ms);
 
   // Only a dotted IPv4 address is understood; anything else cannot connect.
-  if (conn->server_addr == kNoAddress || !net_connect_ipv4(sock, conn->server_addr, conn->port)) {
+  if (addr == kNoAddress || !net_connect_ipv4(sock, addr, port)) {
     net_close(sock);
-    conn->sock = 0;
+    link->sock = 0;
     return false;
   }
   net_set_linger_zero(sock);
-  conn->sock = sock;
+  link->sock = sock;
   return true;
 }
 
-int reconnect(Conn* conn) {
-  if (!open_socket(conn)) {
-    conn_set_error(conn, "[EC0197]Error when RECONNECT Sock Failure");
-    return RC_SOCKET_FAILED;
-  }
-  if (!login_database(conn)) {
-    conn_set_error(conn, "[EC0198]Error when LOGIN database Failure");
-    return RC_LOGIN_FAILED;
-  }
-  return 1;
+void close_link(Link* link) {
+  net_close(link->sock);
+  link->sock = 0;
+  free_link_ciphers(link);
 }

@@ -4,19 +4,22 @@
 #include <cstring>
 
 #include "link/link_cipher.h"
+#include "platform/memory.h"
 #include "platform/net.h"
 
 namespace {
 
 // A write above this size skips the send queue.
 constexpr uint32_t kLargeWrite = 2048;
-// Empty receives in a row before a plain link counts as gone.
+// Empty receives in a row before a plain link counts as gone, and what
+// recv_buffered answers then.
 constexpr int kRecvTries = 3;
+constexpr int kRecvGone = -1;
 
 // Keystream applies to what we read whenever the link is encrypted; what we
 // write passes through it only once the login has keyed the ciphers.
-bool reads_enciphered(const Conn* conn) { return conn->use_ssl != 0; }
-bool writes_enciphered(const Conn* conn) { return conn->use_ssl == 1 && conn->recv_cipher != nullptr; }
+bool reads_enciphered(const Link* link) { return link->use_ssl != 0; }
+bool writes_enciphered(const Link* link) { return link->use_ssl == 1 && link->recv_cipher != nullptr; }
 
 template <size_t N>
 void to_wire_order(uint8_t (&bytes)[N]) {
@@ -30,20 +33,20 @@ void to_wire_order(uint8_t (&bytes)[N]) {
 }
 
 template <typename T>
-int recv_value(Conn* conn, T* out) {
+int recv_value(Link* link, T* out) {
   uint8_t bytes[sizeof(T)];
-  if (!recv_bytes(conn, bytes, sizeof bytes)) return 0;
+  if (!recv_bytes(link, bytes, sizeof bytes)) return LINK_NO_VALUE;
   to_wire_order(bytes);  // the reversal is its own inverse
   std::memcpy(out, bytes, sizeof bytes);
-  return 1;
+  return LINK_VALUE;
 }
 
 template <typename T>
-int send_value(Conn* conn, T value) {
+int send_value(Link* link, T value) {
   uint8_t bytes[sizeof(T)];
   std::memcpy(bytes, &value, sizeof bytes);
   to_wire_order(bytes);
-  return send_bytes(conn, bytes, sizeof bytes);
+  return send_bytes(link, bytes, sizeof bytes);
 }
 
 template <typename T>
@@ -55,146 +58,146 @@ uint32_t put_value(uint8_t* buf, uint32_t* pos, T value) {
 }
 
 // Sends the whole queue in one call and empties it whatever the call gave.
-int send_queue(Conn* conn) {
-  int rc = net_send(conn->sock, conn->send_buf, static_cast<size_t>(conn->send_fill));
-  conn->send_fill = 0;
+int send_queue(Link* link) {
+  int rc = net_send(link->sock, link->send_buf, static_cast<size_t>(link->send_fill));
+  link->send_fill = 0;
   return rc;
 }
 
 // Queues n bytes at the end of the send queue, enciphering them in place.
-void queue_bytes(Conn* conn, const void* data, uint32_t n) {
-  uint8_t* at = conn->send_buf + conn->send_fill;
+void queue_bytes(Link* link, const void* data, uint32_t n) {
+  uint8_t* at = link->send_buf + link->send_fill;
   std::memcpy(at, data, n);
-  if (writes_enciphered(conn)) cipher_send_bytes(conn, at, static_cast<int>(n));
-  conn->send_fill += static_cast<int32_t>(n);
+  if (writes_enciphered(link)) cipher_send_bytes(link, at, static_cast<int>(n));
+  link->send_fill += static_cast<int32_t>(n);
 }
 
 }  // namespace
 
-int recv_buffered(Conn* conn, uint8_t* dst, int n) {
-  int left = conn->recv_fill - conn->recv_pos;
+int recv_buffered(Link* link, uint8_t* dst, int n) {
+  int left = link->recv_fill - link->recv_pos;
   if (left > n) {
-    std::memcpy(dst, conn->recv_buf + conn->recv_pos, static_cast<size_t>(n));
-    conn->recv_pos += n;
+    std::memcpy(dst, link->recv_buf + link->recv_pos, static_cast<size_t>(n));
+    link->recv_pos += n;
     return n;
   }
-  if (conn->recv_fill != 0) {
-    std::memcpy(dst, conn->recv_buf + conn->recv_pos, static_cast<size_t>(left));
-    conn->recv_fill = 0;
-    conn->recv_pos = 0;
+  if (link->recv_fill != 0) {
+    std::memcpy(dst, link->recv_buf + link->recv_pos, static_cast<size_t>(left));
+    link->recv_fill = 0;
+    link->recv_pos = 0;
     return left;
   }
   int r = -1;
   for (int attempt = 0; attempt < kRecvTries && r <= 0; ++attempt) {
-    r = net_recv(conn->sock, conn->recv_buf, sizeof conn->recv_buf);
+    r = net_recv(link->sock, link->recv_buf, sizeof link->recv_buf);
   }
-  if (r <= 0) return -1;
+  if (r <= 0) return kRecvGone;
   if (r > n) {
-    conn->recv_fill = r;
-    std::memcpy(dst, conn->recv_buf, static_cast<size_t>(n));
-    conn->recv_pos = n;
+    link->recv_fill = r;
+    std::memcpy(dst, link->recv_buf, static_cast<size_t>(n));
+    link->recv_pos = n;
     return n;
   }
-  std::memcpy(dst, conn->recv_buf, static_cast<size_t>(r));
-  conn->recv_fill = 0;
-  conn->recv_pos = 0;
+  std::memcpy(dst, link->recv_buf, static_cast<size_t>(r));
+  link->recv_fill = 0;
+  link->recv_pos = 0;
   return r;
 }
 
-bool recv_bytes(Conn* conn, uint8_t* buf, uint32_t n) {
+bool recv_bytes(Link* link, uint8_t* buf, uint32_t n) {
   if (n == 0) return true;
   uint32_t done = 0;
-  if (conn->pushback_letter != 0) {
+  if (link->pushback_letter != 0) {
     // A given-back letter was deciphered when it first arrived.
-    buf[0] = conn->pushback_letter;
-    conn->pushback_letter = 0;
+    buf[0] = link->pushback_letter;
+    link->pushback_letter = 0;
     done = 1;
   }
   const uint32_t from_link = done;
-  const bool enciphered = reads_enciphered(conn);
+  const bool enciphered = reads_enciphered(link);
   while (done < n) {
     uint32_t want = n - done;
     int got;
     if (enciphered) {
       // An encrypted link never reads ahead: the keystream position must
       // match exactly the bytes handed out.
-      got = net_recv(conn->sock, buf + done, want);
+      got = net_recv(link->sock, buf + done, want);
     } else {
-      got = recv_buffered(conn, buf + done, want > 0x7fffffffu ? 0x7fffffff : static_cast<int>(want));
+      got = recv_buffered(link, buf + done, want > 0x7fffffffu ? 0x7fffffff : static_cast<int>(want));
     }
     if (got <= 0) return false;
     done += static_cast<uint32_t>(got);
   }
-  if (enciphered) cipher_recv_bytes(conn, buf + from_link, static_cast<int>(n - from_link));
+  if (enciphered) cipher_recv_bytes(link, buf + from_link, static_cast<int>(n - from_link));
   return true;
 }
 
-int recv_char(Conn* conn, uint8_t* out) { return recv_value(conn, out); }
-int recv_short(Conn* conn, uint16_t* out) { return recv_value(conn, out); }
-int recv_int(Conn* conn, uint32_t* out) { return recv_value(conn, out); }
-int recv_long(Conn* conn, uint64_t* out) { return recv_value(conn, out); }
-int recv_float(Conn* conn, float* out) { return recv_value(conn, out); }
-int recv_double(Conn* conn, double* out) { return recv_value(conn, out); }
+int recv_char(Link* link, uint8_t* out) { return recv_value(link, out); }
+int recv_short(Link* link, uint16_t* out) { return recv_value(link, out); }
+int recv_int(Link* link, uint32_t* out) { return recv_value(link, out); }
+int recv_long(Link* link, uint64_t* out) { return recv_value(link, out); }
+int recv_float(Link* link, float* out) { return recv_value(link, out); }
+int recv_double(Link* link, double* out) { return recv_value(link, out); }
 
-int recv_str(Conn* conn, char** out) {
+int recv_str(Link* link, char** out) {
   *out = nullptr;
   uint32_t len;
-  if (!recv_int(conn, &len)) return RC_READ_FAILED;
+  if (!recv_int(link, &len)) return LINK_READ_FAILED;
   // Sizes are counted in signed 32 bits: a length whose terminator would not
   // fit is refused as unallocatable.
-  if (len >= 0x7fffffffu) return RC_NO_MEMORY;
+  if (len >= 0x7fffffffu) return LINK_NO_MEMORY;
   auto* text = static_cast<char*>(alloc_zeroed(static_cast<size_t>(len) + 1));
-  if (!text) return RC_NO_MEMORY;
-  if (!recv_bytes(conn, reinterpret_cast<uint8_t*>(text), len)) {
+  if (!text) return LINK_NO_MEMORY;
+  if (!recv_bytes(link, reinterpret_cast<uint8_t*>(text), len)) {
     std::free(text);
-    return RC_READ_FAILED;
+    return LINK_READ_FAILED;
   }
   text[len] = '\0';
   *out = text;
-  return 0;
+  return LINK_OK;
 }
 
-int send_bytes(Conn* conn, const void* data, uint32_t n) {
-  if (n == 0) return 0;
+int send_bytes(Link* link, const void* data, uint32_t n) {
+  if (n == 0) return LINK_OK;
   if (n > kLargeWrite) {
     const void* out = data;
     uint8_t* copy = nullptr;
-    if (writes_enciphered(conn)) {
+    if (writes_enciphered(link)) {
       // The queue ahead of it is already enciphered; this copy follows it on
       // the wire, so it takes the keystream after the queue.
       copy = static_cast<uint8_t*>(std::malloc(n));
       if (!copy) {
         // The exchange is abandoned: its queued bytes must not lead the next one.
-        conn->send_fill = 0;
-        return -1;
+        link->send_fill = 0;
+        return LINK_SEND_FAILED;
       }
       std::memcpy(copy, data, n);
-      cipher_send_bytes(conn, copy, static_cast<int>(n));
+      cipher_send_bytes(link, copy, static_cast<int>(n));
       out = copy;
     }
-    int rc = send_queue(conn);
-    if (rc != -1) rc = net_send(conn->sock, out, n);
+    int rc = send_queue(link);
+    if (rc != LINK_SEND_FAILED) rc = net_send(link->sock, out, n);
     std::free(copy);
     return rc;
   }
-  if (static_cast<uint32_t>(conn->send_fill) + n < static_cast<uint32_t>(kSendBufSize)) {
-    queue_bytes(conn, data, n);
-    return 0;
+  if (static_cast<uint32_t>(link->send_fill) + n < static_cast<uint32_t>(kSendBufSize)) {
+    queue_bytes(link, data, n);
+    return LINK_OK;
   }
   // The queue is full: send it, and keep the new bytes queued even when that
   // send failed (the caller abandons the exchange on -1).
-  int rc = send_queue(conn);
-  queue_bytes(conn, data, n);
+  int rc = send_queue(link);
+  queue_bytes(link, data, n);
   return rc;
 }
 
-int send_short(Conn* conn, uint16_t value) { return send_value(conn, value); }
-int send_int(Conn* conn, uint32_t value) { return send_value(conn, value); }
-int send_long(Conn* conn, uint64_t value) { return send_value(conn, value); }
+int send_short(Link* link, uint16_t value) { return send_value(link, value); }
+int send_int(Link* link, uint32_t value) { return send_value(link, value); }
+int send_long(Link* link, uint64_t value) { return send_value(link, value); }
 
-int send_flush(Conn* conn) {
-  if (conn->send_fill == 0) return 0;
-  return send_queue(conn) == -1 ? -1 : 0;
+int send_flush(Link* link) {
+  if (link->send_fill == 0) return LINK_OK;
+  return send_queue(link) == LINK_SEND_FAILED ? LINK_SEND_FAILED : LINK_OK;
 }
 
 uint32_t buf_put_bytes(uint8_t* buf, uint32_t* pos, const void* data, int n) {

@@ -1,42 +1,60 @@
-// Framed, big-endian reading and writing on a connection's link: an 8192-byte
-// send queue flushed explicitly, an 8192-byte receive buffer on a plain link,
-// one given-back reply letter, and the link keystream applied in wire order on
-// an encrypted link.
+// Framed, big-endian reading and writing on a link: an 8192-byte send queue
+// flushed explicitly, an 8192-byte receive buffer on a plain link, one
+// given-back reply letter, and the link keystream applied in wire order on an
+// encrypted link.
 #ifndef RIZEZOVA_LINK_WIRE_IO_H
 #define RIZEZOVA_LINK_WIRE_IO_H
 
 #include <bit>
 #include <cstdint>
 
-#include "client/conn.h"
+#include "link/link.h"
 
 // 1 when the host keeps integers least significant byte first: a fact of the
 // build, never written at run time.
 inline constexpr uint8_t host_is_little_endian = std::endian::native == std::endian::little ? 1 : 0;
 
-// Readers. recv_bytes: true when all n bytes arrived. The typed readers give 1
-// with the value stored, 0 on failure with *out untouched.
-bool recv_bytes(Conn* conn, uint8_t* buf, uint32_t n);
-int recv_char(Conn* conn, uint8_t* out);
-int recv_short(Conn* conn, uint16_t* out);
-int recv_int(Conn* conn, uint32_t* out);
-int recv_long(Conn* conn, uint64_t* out);
-int recv_float(Conn* conn, float* out);
-int recv_double(Conn* conn, double* out);
-// A length-prefixed text: 0 with a new heap text (NUL-terminated) in *out; -4
-// when the link failed; -5 when it could not be allocated. *out is null on failure.
-int recv_str(Conn* conn, char** out);
+// Readers. recv_bytes: true when all n bytes arrived. The typed readers give
+// LINK_VALUE with the value stored, LINK_NO_VALUE on failure with *out untouched.
+bool recv_bytes(Link* link, uint8_t* buf, uint32_t n);
+int recv_char(Link* link, uint8_t* out);
+int recv_short(Link* link, uint16_t* out);
+int recv_int(Link* link, uint32_t* out);
+int recv_long(Link* link, uint64_t* out);
+int recv_float(Link* link, float* out);
+int recv_double(Link* link, double* out);
+// A length-prefixed text: LINK_OK with a new heap text (NUL-terminated) in
+// *out; LINK_READ_FAILED when the link failed; LINK_NO_MEMORY when it could
+// not be allocated. *out is null on failure.
+int recv_str(Link* link, char** out);
 // Plain link only: 1 to n bytes from the receive buffer, -1 when the link gave
 // nothing in three tries.
-int recv_buffered(Conn* conn, uint8_t* dst, int n);
+int recv_buffered(Link* link, uint8_t* dst, int n);
 
-// Writers. send_bytes: 0 when only queued, else the result of the last send
-// call (-1 when it failed). send_flush: 0, or -1 when the send failed.
-int send_bytes(Conn* conn, const void* data, uint32_t n);
-int send_short(Conn* conn, uint16_t value);
-int send_int(Conn* conn, uint32_t value);
-int send_long(Conn* conn, uint64_t value);
-int send_flush(Conn* conn);
+// The bytes received and not yet handed out, for a reader that decodes them
+// where they lie; empty while a letter is given back, and on an encrypted
+// link. recv_take then hands out the first n of them (n at most their count).
+struct RecvWindow {
+  const uint8_t* begin;
+  const uint8_t* end;
+};
+inline RecvWindow recv_window(const Link* link) {
+  if (link->use_ssl != 0 || link->pushback_letter != 0 || link->recv_fill == 0) return {nullptr, nullptr};
+  return {link->recv_buf + link->recv_pos, link->recv_buf + link->recv_fill};
+}
+inline void recv_take(Link* link, uint32_t n) {
+  link->recv_pos += static_cast<int32_t>(n);
+  if (link->recv_pos == link->recv_fill) link->recv_fill = link->recv_pos = 0;
+}
+
+// Writers. send_bytes: LINK_OK when only queued, else the result of the last
+// send call (LINK_SEND_FAILED when it failed). send_flush: LINK_OK, or
+// LINK_SEND_FAILED.
+int send_bytes(Link* link, const void* data, uint32_t n);
+int send_short(Link* link, uint16_t value);
+int send_int(Link* link, uint32_t value);
+int send_long(Link* link, uint64_t value);
+int send_flush(Link* link);
 
 // Builders of the same big-endian forms in a caller's buffer; each answers the
 // new *pos. The caller sizes the buffer.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs when they are missing;
-# `bootstrap.sh module` only those the Node module itself needs.
+# `bootstrap.sh module` only those an install of the package builds with.
 set -euo pipefail
 scope="${1:-all}"
 
@@ -11,11 +11,11 @@ need_file() { [ -e "$1" ] || missing+=("$2"); }
 need_cmd cmake cmake
 need_cmd ninja ninja-build
 need_cmd g++ g++
+need_file /usr/include/sqlite3.h libsqlite3-dev
 if [ "$scope" != module ]; then
   need_file /usr/include/gtest/gtest.h libgtest-dev
   need_file /usr/include/gmock/gmock.h libgmock-dev
   need_file /usr/include/benchmark/benchmark.h libbenchmark-dev
-  need_file /usr/include/sqlite3.h libsqlite3-dev
 fi
 
 if [ ${#missing[@]} -gt 0 ]; then

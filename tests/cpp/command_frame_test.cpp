@@ -50,7 +50,7 @@ class FrameWire : public ::testing::Test {
       ParamSet* set = conn()->params;
       send_query(conn(), sql, set ? static_cast<uint32_t>(set->count) : 0);
       send_params(conn(), set);
-      send_flush(conn());
+      send_flush(&conn()->link);
     });
   }
 
@@ -199,7 +199,7 @@ TEST_F(FrameWire, CallerOwnedSetCanBeSentAgain) {
                 send_query(conn(), "a", 1);
                 send_params(conn(), set);
               }
-              send_flush(conn());
+              send_flush(&conn()->link);
             }),
             w.bytes);
   release_param_set(set);
@@ -211,7 +211,7 @@ TEST_F(FrameWire, RowBoundSetsWriteNothing) {
   set.batch_rows = 3;
   set.count = 2;
   EXPECT_EQ(send_params(conn(), &set), 0);
-  EXPECT_EQ(conn()->send_fill, 0);
+  EXPECT_EQ(conn()->link.send_fill, 0);
 }
 
 TEST(WireTypes, BatchRowsMapClientTypes) {

@@ -79,7 +79,7 @@ TEST(ConnString, KeySynonymsAndValueWords) {
   EXPECT_STREQ(c->keyword_filter, "k");
   EXPECT_EQ(c->lock_timeout, -1);
   EXPECT_EQ(c->verbose_mode, 7);
-  EXPECT_EQ(c->use_ssl, 1);
+  EXPECT_EQ(c->link.use_ssl, 1);
   EXPECT_EQ(c->auto_commit_off, 1);
   EXPECT_EQ(c->return_cursor_id_off, 1);
   EXPECT_EQ(c->srvcursor_off, 1);
@@ -88,7 +88,7 @@ TEST(ConnString, KeySynonymsAndValueWords) {
   // Later items win; words other than off/false leave the feature on.
   ASSERT_TRUE(parse_conn_string("AUTO_COMMIT=no;use_ssl=1;PORT=abc", c.conn));
   EXPECT_EQ(c->auto_commit_off, 0);
-  EXPECT_EQ(c->use_ssl, 0);
+  EXPECT_EQ(c->link.use_ssl, 0);
   EXPECT_EQ(c->port, 0);
   ASSERT_TRUE(parse_conn_string("PORT=70000;LOCK_TIMEOUT=99999999999999999999", c.conn));
   EXPECT_EQ(c->port, 70000 & 0xffff);

@@ -85,7 +85,7 @@ TEST(OpenConn, LogsInAndCloses) {
   EXPECT_EQ(c->handle_type, 1u);
   EXPECT_EQ(c->state, 1);
   EXPECT_STREQ(c->version, "201") << "the peer answered 'K'";
-  EXPECT_NE(c->sock, 0);
+  EXPECT_NE(c->link.sock, 0);
   EXPECT_NE(c->lock, nullptr);
   EXPECT_EQ(c->lock_timeout, 7);
   EXPECT_EQ(c->verbose_mode, 3);
@@ -111,7 +111,7 @@ TEST(OpenConn, FailedOpensLeaveARecordWithItsText) {
   EXPECT_EQ(c->verbose_mode, 1);
   EXPECT_EQ(c->recv_timeout, 1800000);
   EXPECT_EQ(c->state, 123);
-  EXPECT_EQ(c->sock, 0);
+  EXPECT_EQ(c->link.sock, 0);
   EXPECT_NE(c->lock, nullptr);
   EXPECT_EQ(VMC_CloseConn(&h), 0);
   EXPECT_EQ(h, nullptr);
@@ -178,7 +178,7 @@ TEST(OpenConn, RefusedLoginGivesEC012) {
   ASSERT_NE(h, nullptr);
   Conn* c = as_conn(h);
   EXPECT_STREQ(c->error_text, "[EC012]Error in build-database-connect LOGIN database Failure");
-  EXPECT_EQ(c->sock, 0) << "the login closes the socket";
+  EXPECT_EQ(c->link.sock, 0) << "the login closes the socket";
   EXPECT_EQ(c->state, 123);
 
   char code[6];
@@ -193,8 +193,8 @@ TEST(OpenConn, EncryptedLoginAndCiphersReleasedOnClose) {
   ScriptedPeer peer([](ScriptedPeer::Listener& l) { accept_logins(l, 1); });
   VMC_Handle h = nullptr;
   ASSERT_EQ(VMC_OpenConn(conn_string("127.0.0.1", peer.port(), ";SSL=on").c_str(), &h), 2);
-  EXPECT_NE(as_conn(h)->recv_cipher, nullptr);
-  EXPECT_NE(as_conn(h)->send_cipher, nullptr);
+  EXPECT_NE(as_conn(h)->link.recv_cipher, nullptr);
+  EXPECT_NE(as_conn(h)->link.send_cipher, nullptr);
   EXPECT_EQ(VMC_CloseConn(&h), 0);  // the leak check sees the ciphers go
 }
 

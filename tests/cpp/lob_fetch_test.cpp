@@ -78,7 +78,7 @@ TEST_F(LobFetch, ADescriptorInARowBringsTheWholeValue) {
   EXPECT_EQ(lob()->chunk_count, 2u);
   // The next exchange starts right behind the closing 0.
   uint8_t letter = 0;
-  ASSERT_EQ(recv_char(link_.client, &letter), 1);
+  ASSERT_EQ(recv_char(link_.link(), &letter), 1);
   EXPECT_EQ(letter, 'K');
 }
 

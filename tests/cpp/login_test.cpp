@@ -9,6 +9,7 @@
 #include <string>
 
 #include "link/link_cipher.h"
+#include "client/conn_link.h"
 #include "link/socket_link.h"
 #include "link/wire_io.h"
 #include "platform/net.h"
@@ -30,9 +31,9 @@ void set(char* field, size_t cap, const std::string& value) { std::snprintf(fiel
 #define SET(conn, field, value) set((conn)->field, sizeof (conn)->field, value)
 
 // The login text with room to spare, to measure texts beyond the limits too.
-std::string text_of(const Conn* c, bool encrypted) {
+std::string text_of(Conn* c, bool encrypted) {
   char buf[2048] = {};
-  EXPECT_TRUE(build_login_text(c, encrypted, buf, sizeof buf));
+  EXPECT_TRUE(build_login_text(login_settings_of(c), encrypted, buf, sizeof buf));
   return buf;
 }
 
@@ -89,9 +90,9 @@ TEST(LoginText, TooLongTextsAreRefusedNotOverrun) {
   const size_t len = text_of(c.get(), false).size();
   char buf[kLoginBufSize + 8];
   std::memset(buf, 'Z', sizeof buf);
-  EXPECT_EQ(build_login_text(c.get(), false, buf, kLoginBufSize), len <= kMaxPlainLoginText);
+  EXPECT_EQ(build_login_text(login_settings_of(c.get()), false, buf, kLoginBufSize), len <= kMaxPlainLoginText);
   EXPECT_EQ(buf[kLoginBufSize], 'Z');
-  EXPECT_FALSE(build_login_text(c.get(), true, buf, kMaxEncryptedLoginText + 1));
+  EXPECT_FALSE(build_login_text(login_settings_of(c.get()), true, buf, kMaxEncryptedLoginText + 1));
 }
 
 TEST(LoginPadding, PiecesOfThirtyGainTwoPadBytes) {
@@ -115,18 +116,6 @@ TEST(LoginPadding, PiecesOfThirtyGainTwoPadBytes) {
   char empty[kLoginBufSize] = {};
   pad_login_chunks(empty);
   EXPECT_EQ(empty[0], 0);
-}
-
-TEST(RandRange, ScalesOverTheWholeRange) {
-  uint32_t low = ~0u, high = 0;
-  for (int i = 0; i < 2000; ++i) {
-    uint32_t v = rand_range(0, 0xFFFFFFFFu);
-    low = std::min(low, v);
-    high = std::max(high, v);
-    EXPECT_EQ(rand_range(10, 0) , 10u);
-  }
-  EXPECT_LT(low, 0x10000000u);
-  EXPECT_GT(high, 0xF0000000u);
 }
 
 namespace {
@@ -155,8 +144,8 @@ TEST(LoginPlain, AcceptedRefusedAndOldLevel) {
   LoginServer k([](PeerConn& p) { standin::accept_login(p.link()); });
   auto c = client(k.port());
   SET(c, database, "db");
-  ASSERT_TRUE(open_socket(c.get()));
-  EXPECT_TRUE(login_database(c.get()));
+  ASSERT_TRUE(conn_open_socket(c.get()));
+  EXPECT_TRUE(conn_login(c.get()));
   k.join();
   EXPECT_STREQ(c->version, "201");
   EXPECT_EQ(c->state, 1);
@@ -168,19 +157,19 @@ TEST(LoginPlain, AcceptedRefusedAndOldLevel) {
   const uint8_t info[4] = {0, 'K', 0xFF, 'N'};
   LoginServer n([&](PeerConn& p) { standin::accept_login_with_level(p.link(), info); });
   auto c2 = client(n.port());
-  ASSERT_TRUE(open_socket(c2.get()));
-  EXPECT_TRUE(login_database(c2.get()));
+  ASSERT_TRUE(conn_open_socket(c2.get()));
+  EXPECT_TRUE(conn_login(c2.get()));
   n.join();
   EXPECT_STREQ(c2->version, "301");
   EXPECT_EQ(c2->state, 1);
 
   LoginServer no([](PeerConn& p) { standin::refuse_login(p.link(), 'E', "bad password"); });
   auto c3 = client(no.port());
-  ASSERT_TRUE(open_socket(c3.get()));
-  EXPECT_FALSE(login_database(c3.get()));
+  ASSERT_TRUE(conn_open_socket(c3.get()));
+  EXPECT_FALSE(conn_login(c3.get()));
   no.join();
   EXPECT_STREQ(c3->error_text, "[EC0196]Error Can't finish build connect ,Receives K failed");
-  EXPECT_EQ(c3->sock, 0);
+  EXPECT_EQ(c3->link.sock, 0);
   EXPECT_EQ(c3->state, 123);
 }
 
@@ -190,19 +179,19 @@ TEST(LoginPlain, NWithoutClosingKOrNoAnswerFails) {
     p.write_raw(reply, sizeof reply);
   });
   auto c = client(bad.port());
-  ASSERT_TRUE(open_socket(c.get()));
-  EXPECT_FALSE(login_database(c.get()));
+  ASSERT_TRUE(conn_open_socket(c.get()));
+  EXPECT_FALSE(conn_login(c.get()));
   bad.join();
   EXPECT_STREQ(c->error_text, "[EC0196]Error Can't finish build connect ,Receives K failed");
   EXPECT_STREQ(c->version, "301");
 
   LoginServer silent([](PeerConn&) {});  // closes without a word
   auto c2 = client(silent.port());
-  ASSERT_TRUE(open_socket(c2.get()));
-  EXPECT_FALSE(login_database(c2.get()));
+  ASSERT_TRUE(conn_open_socket(c2.get()));
+  EXPECT_FALSE(conn_login(c2.get()));
   silent.join();
   EXPECT_STREQ(c2->error_text, "[EC0195]Error when RECIEVING ,Net Recieve Error");
-  EXPECT_EQ(c2->sock, 0);
+  EXPECT_EQ(c2->link.sock, 0);
 }
 
 TEST(LoginEncrypted, FullHandshakeThenTalkThroughTheKeystream) {
@@ -218,24 +207,24 @@ TEST(LoginEncrypted, FullHandshakeThenTalkThroughTheKeystream) {
     send_flush(p.link());
   });
   auto c = client(s.port());
-  c->use_ssl = 1;
+  c->link.use_ssl = 1;
   SET(c, database, "enc");
   SET(c, user, "u");
   SET(c, password, "secret");
   c->lock_timeout = -1;
   c->lob_ret = 1;
-  ASSERT_TRUE(open_socket(c.get()));
-  ASSERT_TRUE(login_database(c.get())) << c->error_text;
+  ASSERT_TRUE(conn_open_socket(c.get()));
+  ASSERT_TRUE(conn_login(c.get())) << c->error_text;
   EXPECT_STREQ(c->version, "201");
-  ASSERT_NE(c->send_cipher, nullptr);
+  ASSERT_NE(c->link.send_cipher, nullptr);
 
   // Talk both ways: the client's writes and reads run on the keystream.
-  send_int(c.get(), 0xCAFEF00D);
-  send_int(c.get(), 3);
-  send_bytes(c.get(), "abc", 3);
-  ASSERT_EQ(send_flush(c.get()), 0);
+  send_int(&c->link, 0xCAFEF00D);
+  send_int(&c->link, 3);
+  send_bytes(&c->link, "abc", 3);
+  ASSERT_EQ(send_flush(&c->link), 0);
   char* back = nullptr;
-  ASSERT_EQ(recv_str(c.get(), &back), 0);
+  ASSERT_EQ(recv_str(&c->link, &back), 0);
   EXPECT_STREQ(back, "hello");
   std::free(back);
   s.join();
@@ -255,7 +244,7 @@ TEST(LoginEncrypted, PacketSizesFollowThePadding) {
   for (auto [text_len, packet] : {std::pair<size_t, uint32_t>{100, 160}, {449, 512}}) {
     LoginServer s([](PeerConn& p) { standin::accept_login(p.link()); });
     auto c = client(s.port());
-    c->use_ssl = 1;
+    c->link.use_ssl = 1;
     c->lock_timeout = 0;
     c->return_cursor_id_off = 1;
     const size_t base = text_of(c.get(), true).size();
@@ -273,8 +262,8 @@ TEST(LoginEncrypted, PacketSizesFollowThePadding) {
     SET(c, database, std::string(std::strlen(c->database) - (now - text_len), 'd'));
     const std::string sent = text_of(c.get(), true);
     ASSERT_EQ(sent.size(), text_len);
-    ASSERT_TRUE(open_socket(c.get()));
-    ASSERT_TRUE(login_database(c.get())) << c->error_text;
+    ASSERT_TRUE(conn_open_socket(c.get()));
+    ASSERT_TRUE(conn_login(c.get())) << c->error_text;
     s.join();
     EXPECT_EQ(s.seen.packet_bytes, packet) << text_len;
     EXPECT_EQ(s.seen.text, sent);
@@ -284,14 +273,14 @@ TEST(LoginEncrypted, PacketSizesFollowThePadding) {
 TEST(LoginEncrypted, RefusalZeroExponentAndFreshKeys) {
   LoginServer no([](PeerConn& p) { standin::refuse_login(p.link(), 'E', "no"); });
   auto c = client(no.port());
-  c->use_ssl = 1;
-  ASSERT_TRUE(open_socket(c.get()));
-  EXPECT_FALSE(login_database(c.get()));
+  c->link.use_ssl = 1;
+  ASSERT_TRUE(conn_open_socket(c.get()));
+  EXPECT_FALSE(conn_login(c.get()));
   no.join();
   EXPECT_STREQ(c->error_text, "[EC0196]Error Can't finish build connect ,Receives K failed");
-  EXPECT_EQ(c->recv_cipher, nullptr);
-  EXPECT_EQ(c->send_cipher, nullptr);
-  EXPECT_EQ(c->sock, 0);
+  EXPECT_EQ(c->link.recv_cipher, nullptr);
+  EXPECT_EQ(c->link.send_cipher, nullptr);
+  EXPECT_EQ(c->link.sock, 0);
 
   // A server whose exponent is zero: nothing may be enciphered with it.
   ScriptedPeer zero([](ScriptedPeer::Listener& l) {
@@ -304,11 +293,11 @@ TEST(LoginEncrypted, RefusalZeroExponentAndFreshKeys) {
     p->read_until_quiet(200);
   });
   auto z = client(zero.port());
-  z->use_ssl = 1;
-  ASSERT_TRUE(open_socket(z.get()));
-  EXPECT_FALSE(login_database(z.get()));
+  z->link.use_ssl = 1;
+  ASSERT_TRUE(conn_open_socket(z.get()));
+  EXPECT_FALSE(conn_login(z.get()));
   EXPECT_NE(std::string(z->error_text).find("[EC0193]"), std::string::npos);
-  EXPECT_EQ(z->sock, 0);
+  EXPECT_EQ(z->link.sock, 0);
   zero.join();
 
   // Each login draws a new key.
@@ -316,9 +305,9 @@ TEST(LoginEncrypted, RefusalZeroExponentAndFreshKeys) {
   for (auto& key : keys) {
     LoginServer s([](PeerConn& p) { standin::accept_login(p.link()); });
     auto k = client(s.port());
-    k->use_ssl = 1;
-    ASSERT_TRUE(open_socket(k.get()));
-    ASSERT_TRUE(login_database(k.get()));
+    k->link.use_ssl = 1;
+    ASSERT_TRUE(conn_open_socket(k.get()));
+    ASSERT_TRUE(conn_login(k.get()));
     s.join();
     std::memcpy(key, s.seen.key, 32);
   }
@@ -329,27 +318,27 @@ TEST(SocketLink, OpenReplacesTheOldLinkAndRefusesNames) {
   auto c = client(1);
   SET(c, server_ip, "localhost");
   const int64_t old = net_tcp_socket();
-  c->sock = old;
-  EXPECT_FALSE(open_socket(c.get()));
-  EXPECT_EQ(c->sock, 0);
+  c->link.sock = old;
+  EXPECT_FALSE(conn_open_socket(c.get()));
+  EXPECT_EQ(c->link.sock, 0);
   EXPECT_EQ(fcntl(static_cast<int>(old), F_GETFD), -1) << "the old socket must be closed";
 
   ScriptedPeer peer([](ScriptedPeer::Listener& l) { auto p = l.accept(); });
   auto d = client(peer.port());
-  d->recv_fill = 10;
-  d->recv_pos = 3;
-  d->pushback_letter = 'K';
-  d->send_fill = 9;
-  ASSERT_TRUE(open_socket(d.get()));
-  EXPECT_GT(d->sock, 0);
-  EXPECT_EQ(d->recv_fill, 0);
-  EXPECT_EQ(d->pushback_letter, 0);
-  EXPECT_EQ(d->send_fill, 0);
+  d->link.recv_fill = 10;
+  d->link.recv_pos = 3;
+  d->link.pushback_letter = 'K';
+  d->link.send_fill = 9;
+  ASSERT_TRUE(conn_open_socket(d.get()));
+  EXPECT_GT(d->link.sock, 0);
+  EXPECT_EQ(d->link.recv_fill, 0);
+  EXPECT_EQ(d->link.pushback_letter, 0);
+  EXPECT_EQ(d->link.send_fill, 0);
   peer.join();
   SET(d, server_ip, "127.0.0.1");
   d->port = 1;  // nothing listens there: the old socket is closed all the same
-  EXPECT_FALSE(open_socket(d.get()));
-  EXPECT_EQ(d->sock, 0);
+  EXPECT_FALSE(conn_open_socket(d.get()));
+  EXPECT_EQ(d->link.sock, 0);
 }
 
 TEST(SocketLink, AddressesInEveryFormOfTheClassicConversion) {
@@ -364,24 +353,24 @@ TEST(SocketLink, AddressesInEveryFormOfTheClassicConversion) {
   ScriptedPeer peer([](ScriptedPeer::Listener& l) { auto p = l.accept(); });
   auto c = client(peer.port());
   SET(c, server_ip, "127.1");
-  EXPECT_TRUE(open_socket(c.get()));
+  EXPECT_TRUE(conn_open_socket(c.get()));
   peer.join();
 }
 
 TEST(SocketLink, ReconnectReportsItsOwnTexts) {
   auto c = client(1);
-  EXPECT_EQ(reconnect(c.get()), -8);
+  EXPECT_EQ(conn_reconnect(c.get()), -8);
   EXPECT_STREQ(c->error_text, "[EC0197]Error when RECONNECT Sock Failure");
 
   LoginServer no([](PeerConn& p) { standin::refuse_login(p.link(), 'E', "gone"); });
   c->port = no.port();
-  EXPECT_EQ(reconnect(c.get()), -9);
+  EXPECT_EQ(conn_reconnect(c.get()), -9);
   no.join();
   EXPECT_STREQ(c->error_text, "[EC0198]Error when LOGIN database Failure");
 
   LoginServer yes([](PeerConn& p) { standin::accept_login(p.link()); });
   c->port = yes.port();
-  EXPECT_EQ(reconnect(c.get()), 1);
+  EXPECT_EQ(conn_reconnect(c.get()), 1);
   yes.join();
   EXPECT_EQ(c->state, 1);
 }

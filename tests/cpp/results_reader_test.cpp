@@ -63,7 +63,7 @@ TEST(ResultsReader, RowsInBlocksOfTwentyThousand) {
       EXPECT_EQ(int_at(rs, rows - 1, 0), rows - 1);
     }
     uint8_t next = 0;
-    EXPECT_EQ(recv_char(link.client, &next), 1);
+    EXPECT_EQ(recv_char(link.link(), &next), 1);
     EXPECT_EQ(next, 'Z') << "the reply is read exactly to its end";
     free_result(rs);
   }
@@ -279,7 +279,7 @@ TEST(ResultsReader, OtherLettersEndTheReply) {
   EXPECT_EQ(rs->kind, 2);
   free_result(rs);
   uint8_t next = 0;
-  EXPECT_EQ(recv_char(link.client, &next), 1);
+  EXPECT_EQ(recv_char(link.link(), &next), 1);
   EXPECT_EQ(next, 'X') << "the ending letter is consumed";
 }
 
@@ -308,7 +308,7 @@ TEST(ResultsReader, SingleResultRefusesASecondLayout) {
   EXPECT_EQ(recv_result_single(link.client, &rs), -1);
   EXPECT_EQ(rs, nullptr);
   uint8_t next = 0;
-  EXPECT_EQ(recv_char(link.client, &next), 1);
+  EXPECT_EQ(recv_char(link.link(), &next), 1);
   EXPECT_EQ(next, 'Z') << "the second result set is read to the reply's end";
 }
 
@@ -327,7 +327,8 @@ TEST(ResultsReader, SingleResultStopsAtCounts) {
 TEST(ResultsReader, BlockReadersStopAtTheirLimitAndGiveBackTheLetter) {
   LinkPair link;
   ResultSet* rs = new_result(4);
-  EXPECT_EQ(recv_rows_200(link.client, rs), 0) << "no rows without a layout";
+  int status = 0;
+  EXPECT_EQ(recv_rows(link.client, rs, 200, &status), 0) << "no rows without a layout";
   // Descriptions and rows leave in one write, in wire order.
   ReplyBytes r;
   r.u32(1).field("n", 5);
@@ -335,9 +336,9 @@ TEST(ResultsReader, BlockReadersStopAtTheirLimitAndGiveBackTheLetter) {
   r.letter('K');
   Reply reply(link, r);
   ASSERT_EQ(recv_field_descs(link.client, rs), 0);
-  EXPECT_EQ(recv_rows_200(link.client, rs), 200);
-  EXPECT_EQ(recv_rows_200(link.client, rs), 50);
-  EXPECT_EQ(link.client->pushback_letter, 'K');
+  EXPECT_EQ(recv_rows(link.client, rs, 200, &status), 200);
+  EXPECT_EQ(recv_rows(link.client, rs, 200, &status), 50);
+  EXPECT_EQ(link.client->link.pushback_letter, 'K');
   EXPECT_EQ(rs->row_count, 250);
 
   EXPECT_EQ(result_next_row(rs), 0);

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "client/conn.h"
+#include "platform/memory.h"
 #include "link/link_cipher.h"
 #include "link/turing.h"
 
@@ -114,25 +114,25 @@ TEST(TuringCipherDeathTest, IvOutsideItsLimitsAborts) {
   std::free(st);
 }
 
-// ---- the per-connection link ciphers -----------------------------------
+// ---- the per-link ciphers -----------------------------------
 
-struct ConnDeleter {
-  void operator()(Conn* c) const {
+struct LinkDeleter {
+  void operator()(Link* c) const {
     free_link_ciphers(c);
     std::free(c);
   }
 };
-using ConnPtr = std::unique_ptr<Conn, ConnDeleter>;
+using LinkPtr = std::unique_ptr<Link, LinkDeleter>;
 
-ConnPtr keyed_conn(const std::vector<uint8_t>& key) {
-  ConnPtr conn(static_cast<Conn*>(alloc_zeroed(sizeof(Conn))));
+LinkPtr keyed_link(const std::vector<uint8_t>& key) {
+  LinkPtr conn(static_cast<Link*>(alloc_zeroed(sizeof(Link))));
   EXPECT_TRUE(init_link_ciphers(conn.get(), key.data(), static_cast<int>(key.size())));
   return conn;
 }
 
 TEST(LinkCipher, BothDirectionsStartOnTheKeystreamOfTheLinkKey) {
   const std::vector<uint8_t> key = link_key();
-  ConnPtr conn = keyed_conn(key);
+  LinkPtr conn = keyed_link(key);
   ASSERT_NE(conn->recv_cipher, nullptr);
   ASSERT_NE(conn->send_cipher, nullptr);
   // The link runs with an empty IV; these bytes come from the shifting model.
@@ -145,8 +145,8 @@ TEST(LinkCipher, BothDirectionsStartOnTheKeystreamOfTheLinkKey) {
 
 TEST(LinkCipher, PeerWithTheSameKeyRestoresTheBytes) {
   const std::vector<uint8_t> key = link_key();
-  ConnPtr client = keyed_conn(key);
-  ConnPtr server = keyed_conn(key);
+  LinkPtr client = keyed_link(key);
+  LinkPtr server = keyed_link(key);
 
   // Long enough to cross two block changes, in uneven pieces on each side.
   std::vector<uint8_t> plain(7500);
@@ -177,7 +177,7 @@ TEST(LinkCipher, PeerWithTheSameKeyRestoresTheBytes) {
 
 TEST(LinkCipher, EachBlockServesTenPassesThenTheNextIsMade) {
   const std::vector<uint8_t> key = link_key();
-  ConnPtr conn = keyed_conn(key);
+  LinkPtr conn = keyed_link(key);
   TuringState* ref = keyed_state(key.data(), 32, nullptr, 0);
   uint8_t first[kTuringBlockBytes];
   uint8_t second[kTuringBlockBytes];
@@ -195,7 +195,7 @@ TEST(LinkCipher, EachBlockServesTenPassesThenTheNextIsMade) {
 
 TEST(LinkCipher, ZeroLengthXorChangesNothing) {
   const std::vector<uint8_t> key = link_key();
-  ConnPtr conn = keyed_conn(key);
+  LinkPtr conn = keyed_link(key);
   uint8_t bytes[5] = {1, 2, 3, 4, 5};
   cipher_recv_bytes(conn.get(), bytes, 3);
   const uint8_t before[5] = {bytes[0], bytes[1], bytes[2], bytes[3], bytes[4]};
@@ -208,7 +208,7 @@ TEST(LinkCipher, ZeroLengthXorChangesNothing) {
 
 TEST(LinkCipher, RekeyingAndFreeingLeaveNoContextBehind) {
   const std::vector<uint8_t> key = link_key();
-  ConnPtr conn = keyed_conn(key);
+  LinkPtr conn = keyed_link(key);
   uint8_t b = 0;
   cipher_send_bytes(conn.get(), &b, 1);
   // A second keying replaces the old contexts (the leak checker sees the rest).

@@ -12,8 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "link/link_cipher.h"
-#include "platform/net.h"
+#include "link/socket_link.h"
 
 namespace testpeer {
 
@@ -119,15 +118,14 @@ LinkPair::LinkPair() {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) throw std::runtime_error("socketpair");
   client = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
   client->handle_type = static_cast<uint32_t>(HandleType::Conn);
-  client->sock = fds[0];
+  client->link.sock = fds[0];
   set_recv_timeout(fds[0], 5000);
   set_recv_timeout(fds[1], 5000);
   peer_fd = fds[1];
 }
 
 LinkPair::~LinkPair() {
-  free_link_ciphers(client);
-  net_close(client->sock);
+  close_link(&client->link);
   std::free(client->error_text);
   std::free(client);
   peer_close();
@@ -157,8 +155,7 @@ Conn* new_client_conn(uint16_t port) {
 
 void free_client_conn(Conn* conn) {
   if (!conn) return;
-  free_link_ciphers(conn);
-  net_close(conn->sock);
+  close_link(&conn->link);
   std::free(conn->error_text);
   std::free(conn);
 }

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "client/conn.h"
+#include "link/link.h"
 #include "tools/standin/core/login_responder.h"
 
 namespace testpeer {
 
-// One accepted connection on the peer's side. `link` is a server-side record:
-// the framed readers and writers work on it, through the keystream once an
+// One accepted connection on the peer's side. `link` is the server's end: the
+// framed readers and writers work on it, through the keystream once an
 // encrypted login has been read.
 class PeerConn {
  public:
@@ -25,7 +26,7 @@ class PeerConn {
   PeerConn(const PeerConn&) = delete;
   PeerConn& operator=(const PeerConn&) = delete;
 
-  Conn* link() const { return link_; }
+  Link* link() const { return link_; }
   int fd() const { return static_cast<int>(link_->sock); }
 
   // Raw socket access, below the keystream.
@@ -40,7 +41,7 @@ class PeerConn {
   standin::LoginRequest login_ok();
 
  private:
-  Conn* link_;
+  Link* link_;
 };
 
 // A loopback listener on a free port (or the given one) whose script runs on
@@ -79,6 +80,8 @@ struct LinkPair {
 
   Conn* client;  // zero-filled record, sock = one end, receive time-out 5 s
   int peer_fd;   // the other end
+
+  Link* link() const { return &client->link; }
 
   std::vector<uint8_t> peer_read(size_t n);  // exactly n bytes, fewer if closed
   std::vector<uint8_t> peer_read_available(int wait_ms = 100);

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "client/type_codes.h"
+#include "client/vmc.h"
 
 namespace standin {
 

@@ -23,7 +23,7 @@ int fixed_width(uint16_t wire_type) {
 }
 }  // namespace
 
-bool read_command(Conn* link, Command* out) {
+bool read_command(Link* link, Command* out) {
   uint8_t letter = 0;
   if (!recv_char(link, &letter)) return false;
   out->letter = static_cast<char>(letter);
@@ -35,10 +35,10 @@ bool read_command(Conn* link, Command* out) {
   std::vector<uint8_t> text(static_cast<size_t>(len) + 1);
   if (!recv_bytes(link, text.data(), len + 1) || text[len] != 0) return false;
   out->text.assign(reinterpret_cast<const char*>(text.data()), len);
-  return recv_int(link, &out->param_count) == 1;
+  return recv_int(link, &out->param_count) == LINK_VALUE;
 }
 
-bool read_param_records(Conn* link, uint32_t count, std::vector<ParamRecord>* out) {
+bool read_param_records(Link* link, uint32_t count, std::vector<ParamRecord>* out) {
   out->clear();
   for (uint32_t i = 0; i < count; ++i) {
     ParamRecord rec;
@@ -95,7 +95,7 @@ bool unpack_value(const uint8_t* block, size_t end, size_t* at, bool type_bytes,
 
 }  // namespace
 
-bool read_batch_rows(Conn* link, const std::vector<ParamRecord>& row0, uint32_t rows, bool type_bytes,
+bool read_batch_rows(Link* link, const std::vector<ParamRecord>& row0, uint32_t rows, bool type_bytes,
                      const BatchRowSink& on_row) {
   std::vector<ParamRecord> row = row0;
   std::vector<uint8_t> block;

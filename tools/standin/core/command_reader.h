@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "client/conn.h"
+#include "link/link.h"
 
 namespace standin {
 
@@ -29,16 +29,16 @@ struct ParamRecord {
 // Reads the next command: a '?' frame up to its parameter-count word (the
 // parameter records, if any, stay unread), or a one-letter command. False
 // when the link failed or the frame is malformed.
-bool read_command(Conn* link, Command* out);
+bool read_command(Link* link, Command* out);
 // Reads the `count` parameter records that follow a frame of one value row.
-bool read_param_records(Conn* link, uint32_t count, std::vector<ParamRecord>* out);
+bool read_param_records(Link* link, uint32_t count, std::vector<ParamRecord>* out);
 // Reads rows 1 to rows - 1 of a batch, which follow the records of row 0
 // packed into length-prefixed blocks, and hands each row to on_row with the
 // names and directions of row 0. type_bytes: every packed value starts with
 // its wire type; without them a value's width is its slot's type in row 0.
 // False when the link failed or a block does not hold whole rows.
 using BatchRowSink = std::function<void(const std::vector<ParamRecord>&)>;
-bool read_batch_rows(Conn* link, const std::vector<ParamRecord>& row0, uint32_t rows, bool type_bytes,
+bool read_batch_rows(Link* link, const std::vector<ParamRecord>& row0, uint32_t rows, bool type_bytes,
                      const BatchRowSink& on_row);
 
 }  // namespace standin

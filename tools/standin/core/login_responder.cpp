@@ -1,10 +1,13 @@
 #include "tools/standin/core/login_responder.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "link/link_cipher.h"
 #include "link/mp_arith.h"
+#include "link/socket_link.h"
 #include "link/wire_io.h"
+#include "platform/memory.h"
 #include "platform/net.h"
 #include "tools/standin/core/login_key.h"
 
@@ -51,7 +54,7 @@ bool ends_with_version_clause(const std::string& text) {
 }
 
 // A plain login has neither length nor terminator: it ends with its version clause.
-bool read_plain_login(Conn* link, std::string first, LoginRequest* out) {
+bool read_plain_login(Link* link, std::string first, LoginRequest* out) {
   std::string text = std::move(first);
   while (!ends_with_version_clause(text)) {
     if (text.size() > kMaxLoginBytes) return false;
@@ -65,7 +68,7 @@ bool read_plain_login(Conn* link, std::string first, LoginRequest* out) {
   return true;
 }
 
-bool read_encrypted_login(Conn* link, LoginRequest* out) {
+bool read_encrypted_login(Link* link, LoginRequest* out) {
   uint8_t numbers[64];
   mp_to_le_bytes(numbers, kLoginExponent, 8);
   mp_to_le_bytes(numbers + 32, kLoginModulus, 8);
@@ -100,23 +103,20 @@ bool read_encrypted_login(Conn* link, LoginRequest* out) {
 
 }  // namespace
 
-Conn* make_server_link(int fd) {
-  auto* link = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
+Link* make_server_link(int fd) {
+  auto* link = static_cast<Link*>(alloc_zeroed(sizeof(Link)));
   if (!link) return nullptr;
-  link->handle_type = static_cast<uint32_t>(HandleType::Conn);
   link->sock = fd;
   return link;
 }
 
-void free_server_link(Conn* link) {
+void free_server_link(Link* link) {
   if (!link) return;
-  free_link_ciphers(link);
-  net_close(link->sock);
-  std::free(link->error_text);
+  close_link(link);
   std::free(link);
 }
 
-bool read_login(Conn* link, LoginRequest* out) {
+bool read_login(Link* link, LoginRequest* out) {
   uint8_t head[5];
   if (!read_exact(link->sock, head, sizeof head)) return false;
   if (std::memcmp(head, "~ssl~", 5) == 0) return read_encrypted_login(link, out);
@@ -125,19 +125,19 @@ bool read_login(Conn* link, LoginRequest* out) {
   return read_plain_login(link, std::string(reinterpret_cast<char*>(head), sizeof head), out);
 }
 
-bool accept_login(Conn* link) {
+bool accept_login(Link* link) {
   send_bytes(link, "K", 1);
   return send_flush(link) == 0;
 }
 
-bool accept_login_with_level(Conn* link, const uint8_t info[4]) {
+bool accept_login_with_level(Link* link, const uint8_t info[4]) {
   send_bytes(link, "N", 1);
   send_bytes(link, info, 4);
   send_bytes(link, "K", 1);
   return send_flush(link) == 0;
 }
 
-bool refuse_login(Conn* link, char letter, const std::string& why) {
+bool refuse_login(Link* link, char letter, const std::string& why) {
   send_bytes(link, &letter, 1);
   send_int(link, static_cast<uint32_t>(why.size()));
   send_bytes(link, why.data(), static_cast<uint32_t>(why.size()));

@@ -1,13 +1,13 @@
 // The server side of the login, for the stand-in server and the tests' peers.
-// The server's link is a Conn record of its own (sock = the accepted socket),
-// so the same framed readers and writers and keystream serve both ends.
+// The server's end is a Link of its own (sock = the accepted socket), so the
+// same framed readers and writers and keystream serve both ends.
 #ifndef RIZEZOVA_STANDIN_LOGIN_RESPONDER_H
 #define RIZEZOVA_STANDIN_LOGIN_RESPONDER_H
 
 #include <cstdint>
 #include <string>
 
-#include "client/conn.h"
+#include "link/link.h"
 
 namespace standin {
 
@@ -18,20 +18,20 @@ struct LoginRequest {
   uint32_t packet_bytes = 0; // bytes of the enciphered packet (encrypted link)
 };
 
-// A server-side record for an accepted socket; free with free_server_link.
-Conn* make_server_link(int fd);
-void free_server_link(Conn* link);
+// A server-side link for an accepted socket; free with free_server_link.
+Link* make_server_link(int fd);
+void free_server_link(Link* link);
 
 // Reads the client's login. On the encrypted link this sends the server's two
 // numbers, deciphers the packet and keys the link's ciphers, so everything
 // after it passes through the keystream. False when the client went away or
 // sent something that is not a login.
-bool read_login(Conn* link, LoginRequest* out);
+bool read_login(Link* link, LoginRequest* out);
 
 // The three answers a server can give.
-bool accept_login(Conn* link);                               // 'K'
-bool accept_login_with_level(Conn* link, const uint8_t info[4]);  // 'N', 4 bytes, 'K'
-bool refuse_login(Conn* link, char letter, const std::string& why);
+bool accept_login(Link* link);                               // 'K'
+bool accept_login_with_level(Link* link, const uint8_t info[4]);  // 'N', 4 bytes, 'K'
+bool refuse_login(Link* link, char letter, const std::string& why);
 
 // Parses a value out of the login text: the text after `key` up to the next
 // quote (quoted clauses) or blank; empty when the clause is absent.

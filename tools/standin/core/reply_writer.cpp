@@ -14,7 +14,7 @@ constexpr size_t kStaging = 2 * ReplyWriter::kRoom;
 constexpr size_t kPassThrough = 16 * 1024;
 }  // namespace
 
-ReplyWriter::ReplyWriter(Conn* link) : link_(link), buf_(static_cast<uint8_t*>(std::malloc(kStaging))) {
+ReplyWriter::ReplyWriter(Link* link) : link_(link), buf_(static_cast<uint8_t*>(std::malloc(kStaging))) {
   if (!buf_) std::abort();
 }
 
@@ -22,7 +22,7 @@ ReplyWriter::~ReplyWriter() { std::free(buf_); }
 
 void ReplyWriter::drain() {
   if (fill_ == 0) return;
-  if (!failed_ && send_bytes(link_, buf_, static_cast<uint32_t>(fill_)) == -1) failed_ = true;
+  if (!failed_ && send_bytes(link_, buf_, static_cast<uint32_t>(fill_)) == LINK_SEND_FAILED) failed_ = true;
   fill_ = 0;
 }
 
@@ -42,7 +42,7 @@ void ReplyWriter::bytes(const void* data, size_t n) {
   constexpr size_t kMaxWrite = size_t{1} << 30;
   while (n > 0 && !failed_) {
     const size_t step = n < kMaxWrite ? n : kMaxWrite;
-    if (send_bytes(link_, p, static_cast<uint32_t>(step)) == -1) failed_ = true;
+    if (send_bytes(link_, p, static_cast<uint32_t>(step)) == LINK_SEND_FAILED) failed_ = true;
     p += step;
     n -= step;
   }
@@ -50,7 +50,7 @@ void ReplyWriter::bytes(const void* data, size_t n) {
 
 bool ReplyWriter::flush() {
   drain();
-  if (!failed_ && send_flush(link_) != 0) failed_ = true;
+  if (!failed_ && send_flush(link_) != LINK_OK) failed_ = true;
   return !failed_;
 }
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "client/conn.h"
+#include "link/link.h"
 
 namespace standin {
 
@@ -33,7 +33,7 @@ inline uint8_t* put_be64(uint8_t* p, uint64_t v) {
 
 class ReplyWriter {
  public:
-  explicit ReplyWriter(Conn* link);
+  explicit ReplyWriter(Link* link);
   ~ReplyWriter();
   ReplyWriter(const ReplyWriter&) = delete;
   ReplyWriter& operator=(const ReplyWriter&) = delete;
@@ -74,7 +74,7 @@ class ReplyWriter {
   }
   void drain();
 
-  Conn* link_;
+  Link* link_;
   uint8_t* buf_;
   size_t fill_ = 0;
   bool failed_ = false;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "client/type_codes.h"
+#include "client/vmc.h"
 
 namespace standin {
 

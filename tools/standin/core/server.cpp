@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/conn.h"
+#include "link/link.h"
 #include "platform/net.h"
 #include "tools/standin/core/login_responder.h"
 #include "tools/standin/core/sql_session.h"
@@ -157,7 +157,7 @@ void Server::reap_done() {
 }
 
 void Server::serve(Client* client, int fd, int id) {
-  Conn* link = make_server_link(fd);
+  Link* link = make_server_link(fd);
   LoginRequest request;
   sqlite3* db = nullptr;
   if (!link || !read_login(link, &request)) {

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "client/type_codes.h"
+#include "client/vmc.h"
 #include "tools/standin/core/column_types.h"
 
 namespace standin {
@@ -93,7 +93,7 @@ int parameter_index(sqlite3_stmt* stmt, const std::string& name) {
 
 }  // namespace
 
-SqlSession::SqlSession(Conn* link, sqlite3* db, SessionSettings settings)
+SqlSession::SqlSession(Link* link, sqlite3* db, SessionSettings settings)
     : link_(link), db_(db), settings_(std::move(settings)), out_(link) {}
 
 SqlSession::~SqlSession() {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "client/conn.h"
+#include "link/link.h"
 #include "tools/standin/core/command_reader.h"
 #include "tools/standin/core/driver_texts.h"
 #include "tools/standin/core/reply_writer.h"
@@ -40,7 +40,7 @@ using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 class SqlSession {
  public:
   // The session writes on link and runs SQL on db; it owns neither.
-  SqlSession(Conn* link, sqlite3* db, SessionSettings settings);
+  SqlSession(Link* link, sqlite3* db, SessionSettings settings);
   ~SqlSession();
   SqlSession(const SqlSession&) = delete;
   SqlSession& operator=(const SqlSession&) = delete;
@@ -88,7 +88,7 @@ class SqlSession {
   void write_changes(sqlite3_stmt* stmt, int64_t changes);
   LobStore* lobs() { return settings_.lob_descriptors ? &lob_store_ : nullptr; }
 
-  Conn* link_;
+  Link* link_;
   sqlite3* db_;
   SessionSettings settings_;
   ReplyWriter out_;
