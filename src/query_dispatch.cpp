@@ -240,7 +240,7 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
       if (code < 0) out.fail_execution(code, conn);
       int32_t count = 0;
       std::memcpy(&count, area, sizeof count);
-      if (ctype >= kHeapAnswer) answer_text(area, ctype);
+      if (ctype >= kHeapAnswer) answer_text(area, ctype);  // frees the library's copy
       out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM", v8::Integer::New(isolate, count));
       break;
     }
