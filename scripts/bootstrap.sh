@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs when they are missing.
+# Installs the Debian packages the build needs when they are missing;
+# `bootstrap.sh module` only those an install of the package builds with.
 set -euo pipefail
+scope="${1:-all}"
 
 missing=()
 need_cmd() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
@@ -9,10 +11,12 @@ need_file() { [ -e "$1" ] || missing+=("$2"); }
 need_cmd cmake cmake
 need_cmd ninja ninja-build
 need_cmd g++ g++
-need_file /usr/include/gtest/gtest.h libgtest-dev
-need_file /usr/include/gmock/gmock.h libgmock-dev
-need_file /usr/include/benchmark/benchmark.h libbenchmark-dev
 need_file /usr/include/sqlite3.h libsqlite3-dev
+if [ "$scope" != module ]; then
+  need_file /usr/include/gtest/gtest.h libgtest-dev
+  need_file /usr/include/gmock/gmock.h libgmock-dev
+  need_file /usr/include/benchmark/benchmark.h libbenchmark-dev
+fi
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one tree: release (module, stand-in, examples,
-# benchmarks) or asan (everything under AddressSanitizer and UBSan, with tests).
+# benchmarks) or asan (everything under AddressSanitizer and UBSan, with tests);
+# a second argument builds one target only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind="${1:-release}"
@@ -12,4 +13,4 @@ esac
 if [ ! -f "build/$kind/build.ninja" ]; then
   cmake -S . -B "build/$kind" -G Ninja "${flags[@]}" >/dev/null
 fi
-cmake --build "build/$kind"
+cmake --build "build/$kind" ${2:+--target "$2"}

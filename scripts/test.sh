@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the C++ tests under the sanitizers,
-# then the script tests against the release module.
+# the script tests against the release module and once more against the
+# module built under the sanitizers, then an install of the packed package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -9,4 +10,8 @@ scripts/build.sh asan
 scripts/build.sh release
 if compgen -G "tests/js/*.test.js" >/dev/null; then
   node --test tests/js/
+  # Leaks are checked in the C++ tests; node itself is not built to be checked.
+  RZ_BUILD_DIR="$PWD/build/asan" LD_PRELOAD="$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 \
+    node --test tests/js/
 fi
+scripts/install_check.sh

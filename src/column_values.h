@@ -1,0 +1,99 @@
+// The columns of a result's current row as script values, row objects keyed
+// by column name, and field descriptions.
+#ifndef RIZEZOVA_SRC_COLUMN_VALUES_H
+#define RIZEZOVA_SRC_COLUMN_VALUES_H
+
+#include <node.h>
+
+#include <memory>
+#include <vector>
+
+#include "client/vmc.h"
+
+namespace zorezu {
+
+// Who reads the row: query's callback path, or a query object's on("result")
+// or nextRecord("nextrecord"). They differ in how NULLs, booleans, LOBs and
+// data errors come out.
+enum class RowCaller { Query, OnResult, NextRecord };
+
+class ColumnReader {
+ public:
+  explicit ColumnReader(RowCaller caller) : caller_(caller) {}
+
+  // A new result set begins: text buffers are sized again for its columns.
+  void reset() { texts_.clear(); }
+
+  // Column col (from 1) of the current row, read by its client type.
+  v8::Local<v8::Value> value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+
+  // The message of the last data error since the last clear, or null. Where
+  // it goes is the caller's business: query's error object, or a TypeError.
+  const char* error() const { return error_; }
+  void clear_error() { error_ = nullptr; }
+
+ private:
+  // One text column's buffer, made at its first value and reused by every
+  // later row of the result set.
+  struct TextBuffer {
+    std::unique_ptr<char[]> data;
+    int size = 0;
+  };
+
+  v8::Local<v8::Value> number(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+  v8::Local<v8::Value> text(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, bool as_boolean);
+  v8::Local<v8::Value> date(v8::Isolate* isolate, VMC_Handle* result, int col);
+  v8::Local<v8::Value> datetime(v8::Isolate* isolate, VMC_Handle* result, int col);
+  v8::Local<v8::Value> lob(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+  TextBuffer* text_buffer(VMC_Handle* result, int col, int ctype);
+
+  RowCaller caller_;
+  std::vector<TextBuffer> texts_;
+  const char* error_ = nullptr;
+};
+
+// The message for a negative answer of a column read.
+const char* data_error_text(int code);
+
+// A column's name as a property key; empty when it cannot be read (*rc < 0).
+v8::Local<v8::String> column_name(v8::Isolate* isolate, VMC_Handle* result, int col, int* rc);
+
+// {"ColName": name, "Type": ctype}.
+v8::Local<v8::Object> field_description(v8::Isolate* isolate, v8::Local<v8::String> name, int ctype);
+
+// The row objects of a result set. The column names become property keys
+// once; a name that appears twice keeps its first place and takes the later
+// column's value, as if the values were set one after the other in column
+// order. Rows are made by a small script function compiled for the shape:
+// its object literal defines each key, so rows are ordinary fast objects and
+// a block of rows costs one call into script. Names enter its source only as
+// escaped string literals.
+class RowShape {
+ public:
+  explicit RowShape(v8::Isolate* isolate) : isolate_(isolate) {}
+  void add_column(v8::Local<v8::String> name);
+  void clear();
+
+  // Makes the row makers for the columns added; false when script threw.
+  bool prepare();
+  // Rows from `count` rows of column values, one row after the other, into
+  // rows[start] onwards; false when script threw.
+  bool make_rows(v8::Local<v8::Array> rows, uint32_t start, const std::vector<v8::Local<v8::Value>>& values,
+                 uint32_t count);
+  // The maker of single rows, for a reader that keeps it between rows.
+  v8::Local<v8::Function> maker() const { return make_; }
+  static v8::MaybeLocal<v8::Value> make_row(v8::Isolate* isolate, v8::Local<v8::Function> maker,
+                                            std::vector<v8::Local<v8::Value>>& values);
+
+ private:
+  v8::Isolate* isolate_;
+  std::vector<v8::Local<v8::Value>> keys_;
+  std::vector<int> sources_;  // per key, the last column (from 0) of its name
+  int columns_ = 0;
+  v8::Local<v8::Function> make_;
+  v8::Local<v8::Function> block_;
+};
+
+}  // namespace zorezu
+
+#endif

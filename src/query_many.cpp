@@ -1,0 +1,150 @@
+// querymany: one statement prepared once and executed for every row of
+// values, then released. A callback given last hears the outcome once:
+// (error, one status object per executed row).
+#include "src/param_binding.h"
+#include "src/script_util.h"
+#include "src/vm_connection.h"
+
+namespace zorezu {
+
+namespace {
+
+constexpr char kMismatch[] = "executemany Parameter mismatch";
+constexpr char kNoSelect[] = "[EC026]Error querymany can't surpport a select_sql  \n";
+
+// The statuses of the executed rows and the last failure. Each status is
+// the statement kind's key with an empty row id or a zero count.
+class Report {
+ public:
+  Report(v8::Isolate* isolate, int kind)
+      : isolate_(isolate), context_(isolate->GetCurrentContext()), statuses_(v8::Array::New(isolate)) {
+    const bool counted = kind == SQL_KIND_UPDATE || kind == SQL_KIND_DELETE;
+    key_ = key_string(isolate, kind == SQL_KIND_UPDATE   ? "UPDATE EFFECTNUM"
+                               : kind == SQL_KIND_DELETE ? "DELETE EFFECTNUM"
+                                                         : "new RowId");
+    value_ = counted ? v8::Integer::New(isolate, 0).As<v8::Value>() : v8::String::Empty(isolate).As<v8::Value>();
+  }
+
+  void fail(const std::string& text) {
+    error_ = text;
+    failed_ = true;
+  }
+
+  void executed() {
+    v8::Local<v8::Object> status = v8::Object::New(isolate_);
+    status->CreateDataProperty(context_, key_, value_).Check();
+    statuses_->CreateDataProperty(context_, count_++, status).Check();
+  }
+
+  void deliver(v8::Local<v8::Value> callback) {
+    if (!callback->IsFunction()) return;
+    v8::Local<v8::Value> error = v8::Null(isolate_);
+    if (failed_) {
+      v8::Local<v8::Object> object = v8::Object::New(isolate_);
+      object->CreateDataProperty(context_, key_string(isolate_, "Error"), utf8_string(isolate_, error_)).Check();
+      error = object;
+    }
+    v8::Local<v8::Value> argv[] = {error, statuses_};
+    call_back(isolate_, callback, 2, argv);
+  }
+
+ private:
+  v8::Isolate* isolate_;
+  v8::Local<v8::Context> context_;
+  v8::Local<v8::Array> statuses_;
+  v8::Local<v8::Name> key_;
+  v8::Local<v8::Value> value_;
+  uint32_t count_ = 0;
+  std::string error_;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+void VMConnection::querymany(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
+  VMConnection* self = holder_of<VMConnection>(args);
+  if (!self) return;
+  const int argc = args.Length();
+  v8::Local<v8::Value> first = args[0];
+  if (argc > 3) return throw_type_error(isolate, "Wrong arguments number");
+  if (!first->IsObject() && argc < 2) return throw_type_error(isolate, kMismatch);
+  if (first->IsUndefined()) return throw_type_error(isolate, "The first argument undefined.");
+  if (self->state != kNotConnected && self->state != kOpen) {
+    return throw_type_error(isolate, "The Connection is Not Open!");
+  }
+  if (!self->open_implicitly(isolate)) return;
+
+  if (first->IsFunction()) {
+    v8::Local<v8::Value> argv[] = {v8::Null(isolate)};
+    call_back(isolate, first, 1, argv);
+    return;
+  }
+  std::string sql;
+  v8::Local<v8::Value> rows;
+  v8::Local<v8::Value> callback;
+  if (first->IsString()) {
+    sql = utf8_text(isolate, first);
+    rows = args[1];
+    callback = args[2];
+  } else if (first->IsObject()) {
+    v8::Local<v8::Object> object = first.As<v8::Object>();
+    v8::Local<v8::Value> text;
+    v8::Local<v8::String> string;
+    if (!object->Get(context, key_string(isolate, "sql")).ToLocal(&text) || !text->ToString(context).ToLocal(&string) ||
+        !object->Get(context, key_string(isolate, "values")).ToLocal(&rows)) {
+      return;
+    }
+    sql = utf8_text(isolate, string);
+    callback = args[1];
+  } else {
+    return throw_type_error(isolate, "Error: The args Query sql is needed ");
+  }
+  if (!rows->IsArray()) return throw_type_error(isolate, kMismatch);
+  v8::Local<v8::Array> list = rows.As<v8::Array>();
+  // Getters and string conversions may have closed the connection.
+  if (self->state != kOpen || !self->p_conn) return throw_type_error(isolate, "The Connection is Not Open!");
+
+  const int kind = VMC_GetSqlKind(sql.c_str());
+  Report report(isolate, kind);
+  VMC_Handle conn = self->p_conn;
+  if (VMC_Prepare2(&conn, sql.c_str(), nullptr) == RC_READ_FAILED) {
+    report.fail(kLinkClosed);
+    return report.deliver(callback);
+  }
+  const Placeholders marks(sql);
+  ParamValues params;
+  // The length is read at every step: a getter may change it.
+  for (uint32_t i = 0; i < list->Length(); ++i) {
+    v8::HandleScope scope(isolate);
+    v8::Local<v8::Value> row;
+    const bool threw = !list->Get(context, i).ToLocal(&row) || !params.collect(isolate, marks, row);
+    if (self->p_conn != conn) {
+      // The row's getters closed the connection, and the statement with it.
+      if (threw) return;
+      report.fail(kLinkClosed);
+      return report.deliver(callback);
+    }
+    if (threw) {
+      // The exception goes on to the script; the statement is released.
+      VMC_UnPrepare(&conn, nullptr);
+      return;
+    }
+    params.bind(marks, &conn);
+    if (kind == SQL_KIND_SELECT) {
+      report.fail(kNoSelect);
+      return report.deliver(callback);
+    }
+    if (kind != SQL_KIND_INSERT && kind != SQL_KIND_UPDATE && kind != SQL_KIND_DELETE && kind != SQL_KIND_OTHER) {
+      continue;
+    }
+    const int code = VMC_Execute2(&conn, nullptr, nullptr, nullptr);
+    if (code < 0) report.fail(execution_error_text(code, conn));
+    report.executed();
+  }
+  VMC_UnPrepare(&conn, nullptr);
+  report.deliver(callback);
+}
+
+}  // namespace zorezu

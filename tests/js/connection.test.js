@@ -1,0 +1,149 @@
+// Loading the module, createConnection and the connection's state rules.
+// The peer only has to accept logins here.
+'use strict';
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { spawnSync } = require('node:child_process');
+const { rizezova, modulePath, startPeer, closedPort } = require('./support/driver');
+
+let peer;
+let unreachable;
+before(async () => {
+  peer = await startPeer('drop');
+  unreachable = { host: '127.0.0.1', port: await closedPort() };
+});
+after(() => peer.stop());
+
+const open = () => rizezova.createConnection({ host: peer.host, port: peer.port });
+const methods = (obj) => Object.getOwnPropertyNames(Object.getPrototypeOf(obj)).filter((n) => n !== 'constructor');
+const NOT_OPEN = 'The Connection is Not Open!';
+
+test('the module loads in a fresh process, exports only createConnection, and the process exits cleanly', () => {
+  const script = `const m = require(${JSON.stringify(modulePath)}); m.createConnection('IP=x');` +
+    'process.stdout.write(JSON.stringify(Reflect.ownKeys(m)))';
+  const run = spawnSync(process.execPath, ['-e', script], { env: process.env });
+  assert.equal(run.stderr.toString(), '');
+  assert.equal(run.status, 0);
+  assert.equal(run.stdout.toString(), '["createConnection"]');
+});
+
+test('createConnection refuses what is neither a string nor an options object with a host', () => {
+  for (const [args, message] of [
+    [[], 'The first argument undefined.'],
+    [[undefined], 'The first argument undefined.'],
+    [[null], 'The args Error '],
+    [[5138], 'The args Error '],
+    [[true], 'The args Error '],
+    [[{ port: 5138 }], 'The args Error:no Host '],
+  ]) {
+    assert.throws(() => rizezova.createConnection(...args), { name: 'TypeError', message }, JSON.stringify(args));
+  }
+  for (const arg of ['anything at all', { host: null }]) {
+    assert.equal(rizezova.createConnection(arg).constructor.name, 'VMConnection');
+  }
+});
+
+test('script objects: their classes, methods, and what their constructors accept', () => {
+  const conn = open();
+  assert.deepEqual(methods(conn),
+    ['end', 'connect', 'query', 'beginTransaction', 'rollback', 'commit', 'disconnect', 'destry', 'querymany']);
+  const q = conn.query('SELECT 1');
+  assert.equal(q.constructor.name, 'VMQuery');
+  assert.deepEqual(methods(q), ['on', 'nextRecord']);
+  // A method on an object of the other class is refused by the host.
+  assert.throws(() => conn.end.call(q), TypeError);
+  assert.throws(() => q.on.call(conn, 'error', () => {}), TypeError);
+  // A query object that a script builds never reads a number as a result.
+  const forged = new q.constructor('SELECT 1', [1, 1e-310, null]);
+  let got;
+  forged.on('result', (row) => { got = row; });
+  forged.on('fields', (fields) => assert.deepEqual(fields, []));
+  assert.equal(got, null);
+  conn.destry();
+});
+
+test('connect, end, disconnect and destry follow the state rules', () => {
+  const conn = open();
+  assert.throws(() => conn.end(), { message: NOT_OPEN });
+  assert.equal(conn.connect(), '\x01');
+  assert.throws(() => conn.connect(), { message: 'The Connection is already Opened !' });
+  const calls = [];
+  assert.equal(conn.connect((err) => calls.push(err)), undefined);
+  conn.end();
+  assert.throws(() => conn.connect(), { message: 'The Connection has called .end()!' });
+  assert.throws(() => conn.query('SELECT 1'), { message: NOT_OPEN });
+  conn.connect((err) => calls.push(err));
+  assert.deepEqual(calls, ['The Connection is already Opened !', 'The Connection has called .end()!']);
+
+  const again = open();
+  again.disconnect();
+  assert.throws(() => again.query('SELECT 1'), { message: NOT_OPEN });
+  assert.equal(again.connect(), '\x01');
+  again.destry();
+  again.destry();
+  assert.throws(() => again.query('SELECT 1'), { message: NOT_OPEN });
+  assert.throws(() => again.connect(), { message: 'The Connection has called .end()!' });
+});
+
+test('a server that cannot be reached leaves the connection unopened, and the next call tries again', () => {
+  const conn = rizezova.createConnection(unreachable);
+  const calls = [];
+  assert.equal(conn.connect((err) => calls.push(err)), undefined);
+  assert.deepEqual(calls, ['Connect to Database failed! connection params error or Server can\'t reach 1']);
+  assert.throws(() => conn.connect(),
+    { message: 'Connect to Database failed! connection params error or Server can\'t reach 2' });
+  for (let i = 0; i < 2; i++) {
+    assert.throws(() => conn.query('SELECT 1', () => calls.push('called')),
+      { message: 'Connect to Database failed! connection params error or Server can\'t reach' });
+  }
+  assert.equal(calls.length, 1);
+  // Without a connection string there is nothing to open.
+  assert.throws(() => new conn.constructor(42).query('SELECT 1'), { message: /^Connect to Database failed!/ });
+});
+
+test('query checks its arguments in order', () => {
+  const never = rizezova.createConnection(unreachable);
+  assert.throws(() => never.query(1, 2, 3, 4), { message: 'Wrong arguments number' });
+  assert.throws(() => never.query(), { message: 'The first argument undefined.' });
+  const conn = open();
+  for (const [args, message] of [
+    [['SELECT 1', [], 5], 'The third argument is not callback function'],
+    [[5], 'Error: The args Query sql is needed '],
+    [[null], 'Error: The args Query sql is needed '],
+  ]) {
+    assert.throws(() => conn.query(...args), { name: 'TypeError', message }, JSON.stringify(args));
+  }
+  const calls = [];
+  assert.equal(conn.query((...args) => calls.push(args)), undefined);
+  assert.deepEqual(calls, [[null]]);
+  conn.destry();
+});
+
+test('a link that breaks before or during the reply reaches the callback as a closed connection', async () => {
+  const partial = await startPeer('partial');
+  try {
+    for (const server of [peer, partial]) {
+      const conn = rizezova.createConnection({ host: server.host, port: server.port });
+      const closed = { Error: '[EJ1024] database connection is closed' };
+      for (const [sql, rows] of [
+        ['UPDATE t SET a = 1', [{ 'UPDATE EFFECTNUM': 0 }]],
+        ['INSERT INTO t VALUES (1)', [{ 'new RowId': '' }]],
+        ['DELETE FROM t', [{ 'DELETE EFFECTNUM': 0 }]],
+      ]) {
+        const calls = [];
+        conn.query(sql, (...args) => calls.push(args));
+        assert.deepEqual(calls, [[closed, rows, []]], sql);
+      }
+      // A SELECT fails too; the query object keeps the failure.
+      const q = conn.query('SELECT a FROM t');
+      const seen = [];
+      q.on('error', (e) => seen.push(typeof e));
+      q.on('result', (e) => seen.push(typeof e));
+      q.on('fields', (f) => seen.push(f.length));
+      assert.deepEqual(seen, ['string', 'string', 0]);
+      conn.end();
+    }
+  } finally {
+    await partial.stop();
+  }
+});

@@ -1,0 +1,234 @@
+// query and the query object against the stand-in server: statement kinds,
+// column values, placeholders, server cursors and errors.
+'use strict';
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { setFlagsFromString } = require('node:v8');
+const { runInNewContext } = require('node:vm');
+const { rizezova, startPeer } = require('./support/driver');
+const { startStandin } = require('../../tools/standin/launch');
+
+let server;
+let conn;
+const connect = () => rizezova.createConnection({ host: server.host, port: server.port });
+
+// What the callback of one query got.
+function run(sql, ...values) {
+  let got;
+  conn.query(sql, ...values, (...args) => { got = args; });
+  return got;
+}
+
+// The rows a query object hands out, one call at a time.
+function objectRows(q, event, count) {
+  const rows = [];
+  const errors = [];
+  const read = event === 'result' ? (cb) => q.on('result', cb) : (cb) => q.nextRecord('nextrecord', cb);
+  for (let i = 0; i < count; i++) {
+    try {
+      read((row) => rows.push(row));
+      errors.push(null);
+    } catch (e) {
+      errors.push(e.message);
+    }
+  }
+  return { rows, errors };
+}
+
+before(async () => {
+  server = await startStandin();
+  conn = connect();
+  run('CREATE TABLE kinds (k INT, i INT, b BIGINT, v VARCHAR(20), d DOUBLE, f FLOAT, si SMALLINT, ti TINYINT, ' +
+    'yes BOOLEAN, no BOOLEAN, dt DATE, ts DATETIME, tm TIME, n NUMERIC(10,2), bl BLOB, cl CLOB)');
+  run("INSERT INTO kinds VALUES (1, -7, 9007199254740993, 'h\u00e9llo \u2713 \ud834\udd1e', 1.5, 2.5, -3, 7, 1, 0, " +
+    "'2024-02-29', '2024-02-29 12:34:56.789', '12:34:56', 12.34, x'414243', 'clob text')");
+  run('INSERT INTO kinds (k) VALUES (2)');
+  run('CREATE TABLE big (x INT, label VARCHAR(20))');
+  run("INSERT INTO big WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 45000) " +
+    "SELECT x, 'row ' || x FROM n");
+});
+after(async () => {
+  conn.destry();
+  await server.stop();
+});
+
+test('each statement kind answers with its status object, also when it fails', () => {
+  assert.deepEqual(run('CREATE TABLE s (a INT, b VARCHAR(10))'), [null, [], []]);
+  assert.deepEqual(run("INSERT INTO s VALUES (1, 'x')"), [null, [{ 'new RowId': '1' }], []]);
+  run("INSERT INTO s VALUES (2, 'y')");
+  run("INSERT INTO s VALUES (3, 'z')");
+  assert.deepEqual(run('UPDATE s SET b = b'), [null, [{ 'UPDATE EFFECTNUM': 3 }], []]);
+  assert.deepEqual(run('DELETE FROM s WHERE a > 1'), [null, [{ 'DELETE EFFECTNUM': 2 }], []]);
+  assert.deepEqual(run('SELECT a FROM s WHERE a > 5'), [null, [], [{ ColName: 'a', Type: 5 }]]);
+
+  const failed = [
+    ['UPDATE nowhere SET a = 1', [{ 'UPDATE EFFECTNUM': 0 }]],
+    ['DELETE FROM nowhere', [{ 'DELETE EFFECTNUM': 0 }]],
+    ['INSERT INTO nowhere VALUES (1)', [{ 'new RowId': '' }]],
+    ['SELECT missing FROM s', []],
+    ['DROP TABLE nowhere', []],
+  ];
+  for (const [sql, rows] of failed) {
+    const [err, gotRows, fields] = run(sql);
+    assert.match(err.Error, /no such (table|column)/, sql);
+    assert.deepEqual([gotRows, fields], [rows, []], sql);
+  }
+});
+
+test('columns arrive by type in the rows of query, of on("result") and of nextRecord', () => {
+  const sql = 'SELECT i, b, v, d, f, si, ti, yes, no, dt, ts, tm, n, bl, cl FROM kinds ORDER BY k';
+  const day = new Date(Date.UTC(2024, 1, 29));
+  const stamp = new Date(2024, 1, 29, 12, 34, 56, 789);
+  const bytes = (text) => new Uint8Array(Buffer.from(text)).buffer;
+  const full = {
+    i: -7, b: 9007199254740992, v: 'h\u00e9llo \u2713 \ud834\udd1e', d: 1.5, f: 2.5, si: -3, ti: 7,
+    dt: day, ts: stamp, tm: '12:34:56', n: '12.34', bl: 'ABC',
+  };
+  const [err, rows, fields] = run(sql);
+  assert.equal(err, null);
+  assert.deepEqual(fields.map((f) => [f.ColName, f.Type]), [['i', 5], ['b', 6], ['v', 2], ['d', 8], ['f', 7],
+    ['si', 4], ['ti', 3], ['yes', 1], ['no', 1], ['dt', 10], ['ts', 13], ['tm', 11], ['n', 9], ['bl', 15], ['cl', 41]]);
+  assert.deepEqual(rows[0], { ...full, yes: true, no: false, cl: bytes('clob text') });
+  const nulls = Object.fromEntries(Object.keys(rows[0]).map((k) => [k, null]));
+  assert.deepEqual(rows[1], { ...nulls, cl: new ArrayBuffer(0) });
+
+  // A query object gives booleans and LOBs as text, and NULLs as 0, "" and
+  // null; a NULL number is thrown as a TypeError after the row went out.
+  for (const event of ['result', 'nextrecord']) {
+    const { rows: got, errors } = objectRows(conn.query(sql), event, 3);
+    assert.deepEqual(got[0], { ...full, yes: 'T', no: 'F', cl: 'clob text' }, event);
+    const empty = { i: 0, b: 0, v: '', d: 0, f: 0, si: 0, ti: 0, yes: '', no: '', dt: null, ts: null, tm: '', n: '',
+      bl: '', cl: '' };
+    assert.deepEqual(got.slice(1), [empty, empty], event);
+    assert.deepEqual(errors, [null, 'data null error', 'data null error'], event);
+  }
+});
+
+test('a value longer than its column says is cut to its buffer and reported, every row kept', () => {
+  run('CREATE TABLE cut (a VARCHAR(2), b VARCHAR(1))');
+  run("INSERT INTO cut VALUES ('abcdefghij', 'klmnop')");
+  run("INSERT INTO cut VALUES ('ab', 'c')");
+  assert.deepEqual(run('SELECT a, b FROM cut'),
+    [{ Error: 'data truncation error' }, [{ a: 'abcdef', b: 'klm' }, { a: 'ab', b: 'c' }],
+      [{ ColName: 'a', Type: 2 }, { ColName: 'b', Type: 2 }]]);
+});
+
+test('placeholders take values by position and by name, of every kind', () => {
+  const when = new Date(2024, 1, 29, 12, 34, 56, 789);
+  const [err, [row]] = run('SELECT ? AS i, ? AS u, ? AS d, ? AS s, ? AS t, ? AS f, ? AS dt, ? AS bad, ? AS n, ' +
+    '? AS z, ? AS buf, ? AS obj', [7, 3000000000, 2.5, 'z\u00f3\u0142w \u2713', true, false, when,
+    new Date(NaN), null, undefined, Buffer.from('abc'), { a: 1 }]);
+  assert.equal(err, null);
+  assert.deepEqual(row, { i: 7, u: 3000000000, d: 2.5, s: 'z\u00f3\u0142w \u2713', t: 1, f: 0,
+    dt: '2024-02-29 12:34:56', bad: null, n: null, z: null, buf: 'abc', obj: null });
+
+  for (const [values, expected] of [
+    [{ id: 2, name: 'x' }, { a: 2, b: 'x' }],
+    [[5, 'y'], { a: 5, b: 'y' }], // no property of those names: the elements by index
+    [{ id: 3, 1: 'by index' }, { a: 3, b: 'by index' }],
+  ]) {
+    assert.deepEqual(run('SELECT :id AS a, :name AS b', values)[1], [expected], JSON.stringify(values));
+  }
+  // Without values, or with no object to look in, every placeholder is NULL.
+  assert.deepEqual(run('SELECT ? AS a, ? AS b')[1], [{ a: null, b: null }]);
+  assert.deepEqual(run('SELECT ? AS a', 5)[1], [{ a: null }]);
+
+  // Neither the number of placeholders nor the length of a name is limited.
+  const names = Array.from({ length: 120 }, (_, i) => `a_rather_long_parameter_name_${i}`);
+  const sum = run(`SELECT ${names.map((n) => `:${n}`).join(' + ')} AS total`,
+    Object.fromEntries(names.map((n, i) => [n, i])));
+  assert.deepEqual(sum[1], [{ total: (119 * 120) / 2 }]);
+});
+
+test('a SELECT larger than a block of the server cursor reads whole and in order', () => {
+  const [err, rows] = run('SELECT x, label FROM big ORDER BY x');
+  assert.equal(err, null);
+  assert.equal(rows.length, 45000);
+  for (const i of [0, 19999, 20000, 39999, 40000, 44999]) assert.deepEqual(rows[i], { x: i + 1, label: `row ${i + 1}` });
+
+  const q = conn.query('SELECT x FROM big ORDER BY x');
+  let last;
+  for (let i = 0; i < 45000; i++) q.nextRecord('nextrecord', (row) => { last = row.x; });
+  assert.equal(last, 45000);
+});
+
+test('a query object: fields, rows one by one, past the last row, and the events it ignores', () => {
+  const q = conn.query('SELECT k AS a, i AS a, v FROM kinds ORDER BY k');
+  const seen = [];
+  q.on('FIELDS', (fields) => seen.push(fields));
+  q.on('fields', 'not a function');
+  q.on('error', (e) => seen.push(e));
+  q.on('Result', (row) => seen.push(row));
+  q.nextRecord('nextresult', () => seen.push('never'));
+  q.on(42, () => seen.push('never'));
+  assert.deepEqual(seen, [
+    [{ ColName: 'a', Type: 5 }, { ColName: 'a', Type: 5 }, { ColName: 'v', Type: 2 }],
+    null,
+    { a: -7, v: 'h\u00e9llo \u2713 \ud834\udd1e' }, // the later of two columns of one name wins
+  ]);
+
+  const failed = conn.query('SELECT missing FROM kinds');
+  const out = [];
+  failed.on('error', (e) => out.push(e));
+  failed.on('result', (e) => out.push(e));
+  failed.on('fields', (f) => out.push(f));
+  assert.match(out[0], /no such column/);
+  assert.deepEqual(out.slice(1), [out[0], []]);
+
+  // A statement that is no SELECT gives a query object without rows.
+  const none = conn.query('UPDATE kinds SET k = k');
+  none.on('result', (r) => out.push(r));
+  assert.equal(out.at(-1), null);
+});
+
+test('a query object of a connection that has gone reports the closed link', () => {
+  const other = connect();
+  const q = other.query('SELECT x FROM big ORDER BY x');
+  let first;
+  q.on('result', (row) => { first = row; });
+  assert.deepEqual(first, { x: 1 });
+  other.end();
+  const seen = [];
+  q.on('result', (r) => seen.push(r));
+  q.nextRecord('nextrecord', (r) => seen.push(r));
+  q.on('error', (e) => seen.push(e));
+  q.on('fields', (f) => seen.push(f));
+  const closed = '[EJ1024] database connection is closed';
+  assert.deepEqual(seen, [closed, closed, closed, []]);
+
+  // Ending the connection from inside the callback is no harm either.
+  const third = connect();
+  const q3 = third.query('SELECT x FROM big');
+  q3.on('result', () => third.end());
+  q3.on('result', (r) => seen.push(r));
+  assert.equal(seen.at(-1), closed);
+});
+
+test('a query object keeps its connection for as long as it reads', () => {
+  setFlagsFromString('--expose-gc');
+  const gc = runInNewContext('gc');
+  // The connection object is unreachable once this returns.
+  const q = (() => connect().query('SELECT x FROM big ORDER BY x'))();
+  gc();
+  gc();
+  let last;
+  for (let i = 0; i < 25000; i++) q.nextRecord('nextrecord', (row) => { last = row.x; });
+  assert.equal(last, 25000);
+});
+
+test('a reply of two result sets gives a list of row lists and a list of field lists', async () => {
+  const peer = await startPeer('two-results');
+  try {
+    const c = rizezova.createConnection({ host: peer.host, port: peer.port });
+    let got;
+    c.query('SELECT a FROM t', (...args) => { got = args; });
+    assert.deepEqual(got, [null, [[{ a: 1 }, { a: 2 }], [{ b: 'x', c: 3 }]],
+      [[{ ColName: 'a', Type: 5 }], [{ ColName: 'b', Type: 2 }, { ColName: 'c', Type: 5 }]]]);
+    // A query object reads the first result set only.
+    const { rows } = objectRows(c.query('SELECT a FROM t'), 'result', 2);
+    assert.deepEqual(rows, [{ a: 1 }, { a: 2 }]);
+    c.end();
+  } finally {
+    await peer.stop();
+  }
+});

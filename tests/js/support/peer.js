@@ -1,0 +1,119 @@
+// A server that behaves as told, run as its own process (the driver's calls
+// block the event loop of the script that makes them). It accepts plain
+// logins and then answers by its mode:
+//   drop         closes the link at the first command, without a word
+//   partial      sends the first byte of a reply to the first command, then closes
+//   two-results  answers every cursor's FETCH with two result sets
+//   prepare-drop answers PREPARE and closes the link at any other command
+//   rows=N       serves N rows of (int, bigint, varchar(20), double) through
+//                a server cursor, in blocks encoded once and sent again
+// It prints its port on the first line of its output.
+'use strict';
+const net = require('node:net');
+
+const mode = process.argv[2] || 'drop';
+const loginEnd = / version = '[^']*'$/;
+const BLOCK_ROWS = 20000;
+const ST_INT32 = 5;
+const ST_INT64 = 6;
+const ST_DOUBLE = 9;
+const ST_CHAR = 30;
+
+function u32(n) {
+  const b = Buffer.alloc(4);
+  b.writeUInt32BE(n >>> 0);
+  return b;
+}
+
+// An 'A' item: field descriptions, then rows of already encoded cells.
+function resultSet(fields, rows) {
+  const parts = [Buffer.from('A'), u32(fields.length)];
+  for (const [name, type, length] of fields) {
+    parts.push(u32(Buffer.byteLength(name)), Buffer.from(name), u32(type), u32(length), u32(0));
+  }
+  for (const cells of rows) parts.push(Buffer.from('R'), ...cells);
+  return Buffer.concat(parts);
+}
+
+const cell = {
+  int32(v) { const b = Buffer.alloc(8); b.writeInt32BE(4); b.writeInt32BE(v, 4); return b; },
+  int64(v) { const b = Buffer.alloc(12); b.writeInt32BE(8); b.writeBigInt64BE(BigInt(v), 4); return b; },
+  double(v) { const b = Buffer.alloc(12); b.writeInt32BE(8); b.writeDoubleBE(v, 4); return b; },
+  text(v) { const t = Buffer.from(v); return Buffer.concat([u32(t.length), t]); },
+};
+
+const benchFields = [['id', ST_INT32, 4], ['big', ST_INT64, 8], ['name', ST_CHAR, 20], ['price', ST_DOUBLE, 8]];
+function benchRows(count, first) {
+  const rows = [];
+  for (let i = first; i < first + count; i++) {
+    rows.push([cell.int32(i), cell.int64(i * 1000003), cell.text(`name-${i % 100000}`), cell.double(i / 4)]);
+  }
+  return rows;
+}
+
+// Answers for one connection, by command text.
+function session(socket) {
+  const total = mode.startsWith('rows=') ? Number(mode.slice(5)) : 0;
+  const fullBlock = total ? Buffer.concat([resultSet(benchFields, benchRows(BLOCK_ROWS, 0)), Buffer.from('K')]) : null;
+  let remaining = 0;
+  return (text) => {
+    if (text.startsWith('DECLARE')) {
+      remaining = total;
+      return Buffer.from('K');
+    }
+    if (!text.startsWith('FETCH')) return Buffer.from('K');
+    if (mode === 'two-results') {
+      return Buffer.concat([
+        resultSet([['a', ST_INT32, 4]], [[cell.int32(1)], [cell.int32(2)]]),
+        resultSet([['b', ST_CHAR, 10], ['c', ST_INT32, 4]], [[cell.text('x'), cell.int32(3)]]),
+        Buffer.from('K'),
+      ]);
+    }
+    const n = Math.min(BLOCK_ROWS, remaining);
+    remaining -= n;
+    if (n === BLOCK_ROWS) return fullBlock;
+    return Buffer.concat([resultSet(benchFields, benchRows(n, 0)), Buffer.from('K')]);
+  };
+}
+
+const server = net.createServer((socket) => {
+  socket.setNoDelay(true);
+  let login = '';
+  let loggedIn = false;
+  let pending = Buffer.alloc(0);
+  const answer = session(socket);
+  socket.on('data', (chunk) => {
+    if (!loggedIn) {
+      login += chunk.toString('latin1');
+      if (loginEnd.test(login)) {
+        loggedIn = true;
+        socket.write('K');
+      }
+      return;
+    }
+    if (mode === 'drop' || mode === 'partial') {
+      if (mode === 'partial') socket.write('A');
+      socket.end();
+      socket.destroy();
+      return;
+    }
+    // '?' frames without parameters: letter, length, text and its zero, count.
+    pending = Buffer.concat([pending, chunk]);
+    while (pending.length >= 5) {
+      const length = pending.readUInt32BE(1);
+      const size = 1 + 4 + length + 1 + 4;
+      if (pending.length < size) break;
+      const text = pending.toString('latin1', 5, 5 + length);
+      pending = pending.subarray(size);
+      if (mode === 'prepare-drop' && !text.startsWith('PREPARE')) {
+        socket.destroy();
+        return;
+      }
+      socket.write(answer(text));
+    }
+  });
+  socket.on('error', () => {});
+});
+server.listen(0, '127.0.0.1', () => {
+  process.stdout.write(`${server.address().port}\n`);
+});
