@@ -4,11 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "client/vmc.h"
-
 namespace {
-
-constexpr size_t kDatetimeTextSize = 20;
 
 // Floor division and the matching non-negative remainder.
 int64_t floor_div(int64_t a, int64_t b) {
@@ -83,14 +79,4 @@ void format_double(char* out, double v) {
   } else {
     std::snprintf(out, kNumberTextSize, "%f", v);
   }
-}
-
-extern "C" int VMC_FormatDatetime(int64_t ms, char* out) {
-  if (!out) return RC_INVALID_HANDLE;
-  DateTimeParts t{};
-  ms_to_datetime(ms, &t);
-  // Years beyond four digits would not fit the caller's 20 bytes.
-  std::snprintf(out, kDatetimeTextSize, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
-  return RC_SUCCESS;
 }

@@ -6,8 +6,11 @@
 
 #include "client/text/calendar.h"
 #include "client/values/type_codes.h"
+#include "client/vmc.h"
 
 namespace {
+
+constexpr size_t kDatetimeTextSize = 20;
 
 int print(char* out, const char* fmt, auto... args) {
   const int n = std::snprintf(out, kValueTextSize, fmt, args...);
@@ -151,4 +154,14 @@ int value_text(uint32_t st, const uint8_t* p, uint32_t len, char* out) {
     default:
       return interval_text(st, p, out);
   }
+}
+
+extern "C" int VMC_FormatDatetime(int64_t ms, char* out) {
+  if (!out) return RC_INVALID_HANDLE;
+  DateTimeParts t{};
+  ms_to_datetime(ms, &t);
+  // Years beyond four digits would not fit the caller's 20 bytes.
+  std::snprintf(out, kDatetimeTextSize, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return RC_SUCCESS;
 }
