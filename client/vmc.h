@@ -412,13 +412,14 @@ int VMC_ExecuteQuery(VMC_Handle* conn, const char* sql, VMC_Handle* out, int* fi
                      int* affected);
 // Makes the next row current, fetching the next block from the server when a
 // full block is used up: 0 a row, 100 no more rows, -1 the cursor could not
-// be closed, -3 not a result.
+// be closed, -3 not a result, -4 the link failed.
 int VMC_Fetch(VMC_Handle* result);
 // Moves the handle on to the next result of the reply and releases the
 // current one: 0, or 100 when there is none.
 int VMC_NextResult(VMC_Handle* result);
 // Releases a result (closing its server cursor first); *result becomes null.
-// -1, with the handle kept, when the cursor could not be closed.
+// -1, with the handle kept, when the server refused to close the cursor; -4,
+// the result released, when the link failed.
 int VMC_FreeResult(VMC_Handle* result);
 // Closes a server cursor by name: 0, -1 refused (EC027), -4 link failure.
 int VMC_CloseCursor(VMC_Handle* conn, const char* cursor);

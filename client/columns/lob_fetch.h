@@ -20,8 +20,9 @@ int fetch_lob(Conn* conn, LobObject* lob);
 // 'c'/'b' carries up to one chunk of content inline, anything else leaves the
 // object alone. Otherwise only columns whose server type keeps raw text,
 // binary or LOB bytes (`raw_value`) are copied whole. The object ends
-// complete, with *out_len (when given) its size. 0; -3 no LOB object; -13 no
-// conversion (*out_len 0).
+// complete, with *out_len (when given) its size. 0; -3 no LOB object; -4 the
+// link failed while fetching (the object holds what came); -13 no conversion
+// (*out_len 0).
 int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value, const uint8_t* value,
                           uint32_t value_len, int* out_len);
 
