@@ -417,7 +417,8 @@ int VMC_Fetch(VMC_Handle* result);
 // Moves the handle on to the next result of the reply and releases the
 // current one: 0, or 100 when there is none.
 int VMC_NextResult(VMC_Handle* result);
-// Releases a result (closing its server cursor first); *result becomes null.
+// Releases a result (closing its server cursor first) and the results of the
+// reply behind it; *result becomes null.
 // -1, with the handle kept, when the server refused to close the cursor; -4,
 // the result released, when the link failed.
 int VMC_FreeResult(VMC_Handle* result);

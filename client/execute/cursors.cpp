@@ -169,7 +169,8 @@ extern "C" int VMC_FreeResult(VMC_Handle* handle) {
   if (!handle || !*handle) return RC_SUCCESS;
   switch (static_cast<HandleType>(handle_type_of(handle))) {
     case HandleType::ResultSet:
-      free_result(static_cast<ResultSet*>(*handle));
+      // The results of the reply behind it are reachable only through it.
+      free_result_chain(static_cast<ResultSet*>(*handle));
       break;
     case HandleType::SmartResult: {
       auto* smart = static_cast<SmartResult*>(*handle);
