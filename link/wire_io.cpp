@@ -8,6 +8,9 @@
 #include "platform/memory.h"
 #include "platform/net.h"
 
+// A failed send call of the platform is the writers' failure as it stands.
+static_assert(LINK_SEND_FAILED == kNetFailed);
+
 namespace {
 
 // A write above this size skips the send queue.
