@@ -21,12 +21,14 @@
 #include <thread>
 #include <vector>
 
-#include "client/batch_blocks.h"
-#include "client/command_frame.h"
-#include "client/conn.h"
-#include "client/result_set.h"
-#include "client/results_reader.h"
-#include "client/type_codes.h"
+#include "client/handles/conn.h"
+#include "client/handles/handle.h"
+#include "client/replies/results_reader.h"
+#include "client/requests/batch_blocks.h"
+#include "client/requests/command_frame.h"
+#include "client/results/result_life.h"
+#include "client/results/result_set.h"
+#include "client/values/type_codes.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
 #include "tools/standin/core/command_reader.h"

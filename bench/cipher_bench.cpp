@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/memory.h"
 #include "link/link_cipher.h"
 #include "link/turing.h"
+#include "platform/memory.h"
 
 static void BM_TuringGen(benchmark::State& state) {
   uint8_t key[32] = {};

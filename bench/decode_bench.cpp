@@ -26,11 +26,13 @@
 #include <thread>
 #include <vector>
 
-#include "client/conn.h"
-#include "client/result_set.h"
-#include "client/results_reader.h"
-#include "client/row_store.h"
-#include "client/value_text.h"
+#include "client/handles/conn.h"
+#include "client/handles/handle.h"
+#include "client/replies/results_reader.h"
+#include "client/results/result_life.h"
+#include "client/results/result_set.h"
+#include "client/results/row_store.h"
+#include "client/values/value_text.h"
 #include "link/link_cipher.h"
 
 namespace {

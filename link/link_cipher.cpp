@@ -1,3 +1,4 @@
+// The keystream contexts of an encrypted link and the XOR that applies them.
 #include "link/link_cipher.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The login handshake on a plain or an encrypted link.
 #include "link/login.h"
 
 #include <cstdio>

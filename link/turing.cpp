@@ -1,3 +1,4 @@
+// The Turing stream cipher: key set-up, IV loading, keystream generation.
 #include "link/turing.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// The connection lock as a counting semaphore over a mutex and a condition.
 #include "platform/lock.h"
 
 #include <condition_variable>

@@ -1,3 +1,4 @@
+// Bytes from the operating system's random source.
 #include "platform/os_random.h"
 
 #include <cerrno>

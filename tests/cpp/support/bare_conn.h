@@ -5,8 +5,9 @@
 
 #include <cstdlib>
 
-#include "client/conn.h"
-#include "client/conn_string.h"
+#include "client/handles/conn.h"
+#include "client/connection/conn_string.h"
+#include "client/handles/handle.h"
 
 struct BareConn {
   Conn* conn;

@@ -4,10 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "client/conn.h"
-#include "client/mem_pool.h"
-#include "client/row_store.h"
-#include "client/type_codes.h"
+#include "client/handles/conn.h"
+#include "client/results/mem_pool.h"
+#include "client/results/result_life.h"
+#include "client/results/row_store.h"
+#include "client/values/type_codes.h"
 
 ResultSet* build_result(std::initializer_list<TestField> fields) {
   ResultSet* result = new_result(4);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "client/result_set.h"
+#include "client/results/result_set.h"
 
 struct TestField {
   const char* column;

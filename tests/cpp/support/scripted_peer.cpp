@@ -12,6 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "client/handles/handle.h"
 #include "link/socket_link.h"
 
 namespace testpeer {

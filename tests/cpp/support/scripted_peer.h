@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "client/conn.h"
+#include "client/handles/conn.h"
 #include "link/link.h"
 #include "tools/standin/core/login_responder.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "client/type_codes.h"
+#include "client/values/type_codes.h"
 
 namespace standin_test {
 

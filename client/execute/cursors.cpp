@@ -1,0 +1,285 @@
+// Server cursors: opening them, fetching their blocks, stepping through rows
+// and results, closing them, and the cursors that callers name themselves.
+#include "client/execute/cursors.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "client/handles/conn.h"
+#include "client/handles/handle.h"
+#include "client/params/param_set.h"
+#include "client/replies/results_reader.h"
+#include "client/requests/command_frame.h"
+#include "client/requests/exchange.h"
+#include "client/results/result_life.h"
+#include "client/results/result_set.h"
+#include "client/results/smart_result.h"
+#include "client/vmc.h"
+
+namespace {
+
+constexpr size_t kCloseErrorSize = 200;
+
+// Closes the cursor of a SmartResult; on failure the connection's text moves
+// into the SmartResult.
+int close_smart_cursor(SmartResult* smart) {
+  VMC_Handle handle = smart->conn;
+  if (VMC_CloseCursor(&handle, smart->cursor_name) != RC_SUCCESS) {
+    std::free(smart->error_text);
+    smart->error_text = smart->conn->error_text;
+    smart->conn->error_text = nullptr;
+    return RC_ERROR;
+  }
+  mark_closed(smart);
+  return RC_SUCCESS;
+}
+
+}  // namespace
+
+int open_cursor(Conn* conn, const char* cursor) {
+  char* open = format_command("OPEN %s ;", cursor);
+  if (!open) return RC_NO_MEMORY;
+  const int rc = run_short_command(conn, open);
+  std::free(open);
+  return rc;
+}
+
+int fetch_block(Conn* conn, const char* cursor, ResultSet** block) {
+  *block = nullptr;
+  char* fetch = format_command("FETCH %d FROM %s ;", kRowBlock, cursor);
+  if (!fetch) return RC_NO_MEMORY;
+  send_query_flush(conn, fetch);
+  std::free(fetch);
+  return recv_results(conn, block);
+}
+
+void close_after_failed_fetch(Conn* conn, const char* cursor) {
+  char* reason = conn->error_text;
+  conn->error_text = nullptr;
+  VMC_Handle handle = conn;
+  VMC_CloseCursor(&handle, cursor);
+  std::free(conn->error_text);
+  conn->error_text = reason;
+}
+
+void mark_closed(SmartResult* smart) {
+  smart->cursor_open = 0;
+  smart->more_rows = 0;
+  std::memset(smart->cursor_name, 0, sizeof smart->cursor_name);
+  smart->conn = nullptr;
+}
+
+void free_smart_result(SmartResult* smart) {
+  free_result_chain(smart->block);
+  std::free(smart->error_text);
+  std::free(smart);
+}
+
+void mark_cursor_exhausted(Conn* conn, const char* cursor) {
+  std::memset(conn->exhausted_cursor, 0, sizeof conn->exhausted_cursor);
+  const size_t n = std::strlen(cursor);
+  if (n < sizeof conn->exhausted_cursor) std::memcpy(conn->exhausted_cursor, cursor, n);
+}
+
+bool cursor_is_exhausted(const Conn* conn, const char* cursor) {
+  return conn->exhausted_cursor[0] != 0 && strcasecmp(conn->exhausted_cursor, cursor) == 0;
+}
+
+void clear_cursor_exhausted(Conn* conn, const char* cursor) {
+  if (!cursor || cursor_is_exhausted(conn, cursor)) {
+    std::memset(conn->exhausted_cursor, 0, sizeof conn->exhausted_cursor);
+  }
+}
+
+extern "C" int VMC_Fetch(VMC_Handle* handle) {
+  switch (static_cast<HandleType>(handle_type_of(handle))) {
+    case HandleType::ResultSet:
+      return result_next_row(static_cast<ResultSet*>(*handle));
+    case HandleType::SmartResult:
+      break;
+    default:
+      return RC_INVALID_HANDLE;
+  }
+  auto* smart = static_cast<SmartResult*>(*handle);
+  if (!smart->block) return RC_ERROR;
+  int rc = result_next_row(smart->block);
+  if (rc != RC_NO_DATA || !smart->more_rows) return rc;
+
+  // The block is used up and the server may hold more: only one block at a
+  // time stays in memory.
+  free_result_chain(smart->block);
+  smart->block = nullptr;
+  Conn* conn = smart->conn;
+  int fetched;
+  {
+    ExchangeLock lock(conn);
+    fetched = fetch_block(conn, smart->cursor_name, &smart->block);
+  }
+  if (!smart->block) {
+    // A failed link is a read failure and carries no CLOSE; a refused FETCH
+    // closes the cursor.
+    if (fetched != RC_READ_FAILED) close_after_failed_fetch(conn, smart->cursor_name);
+    mark_closed(smart);
+    return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
+  }
+  if (smart->block->row_count != kRowBlock && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
+  return result_next_row(smart->block);
+}
+
+extern "C" int VMC_NextResult(VMC_Handle* handle) {
+  switch (static_cast<HandleType>(handle_type_of(handle))) {
+    case HandleType::ResultSet: {
+      auto* result = static_cast<ResultSet*>(*handle);
+      if (!result->next) return RC_NO_DATA;
+      *handle = result->next;
+      result->next = nullptr;
+      free_result(result);
+      return RC_SUCCESS;
+    }
+    case HandleType::SmartResult: {
+      auto* smart = static_cast<SmartResult*>(*handle);
+      if (!smart->block || !smart->block->next) return RC_NO_DATA;
+      // The handle moves on to a plain result; the cursor and its record go.
+      // A CLOSE that fails leaves the handle as it was, with the reason in
+      // the connection's error text.
+      if (smart->cursor_open) {
+        VMC_Handle conn_handle = smart->conn;
+        const int rc = VMC_CloseCursor(&conn_handle, smart->cursor_name);
+        if (rc != RC_SUCCESS) return rc;
+        mark_closed(smart);
+      }
+      *handle = smart->block->next;
+      smart->block->next = nullptr;
+      free_smart_result(smart);
+      return RC_SUCCESS;
+    }
+    default:
+      return RC_SUCCESS;
+  }
+}
+
+extern "C" int VMC_FreeResult(VMC_Handle* handle) {
+  if (!handle || !*handle) return RC_SUCCESS;
+  switch (static_cast<HandleType>(handle_type_of(handle))) {
+    case HandleType::ResultSet:
+      free_result(static_cast<ResultSet*>(*handle));
+      break;
+    case HandleType::SmartResult: {
+      auto* smart = static_cast<SmartResult*>(*handle);
+      if (smart->cursor_open && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
+      mark_closed(smart);
+      free_smart_result(smart);
+      break;
+    }
+    default:
+      break;
+  }
+  *handle = nullptr;
+  return RC_SUCCESS;
+}
+
+extern "C" int VMC_CloseCursor(VMC_Handle* conn_var, const char* cursor) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !cursor) return RC_INVALID_HANDLE;
+  if (cursor_is_exhausted(conn, cursor)) {
+    // Its rows ran out: there is nothing left to close on the server.
+    clear_cursor_exhausted(conn, cursor);
+    return RC_SUCCESS;
+  }
+  char* close = format_command("CLOSE %s ", cursor);
+  if (!close) return RC_NO_MEMORY;
+  ExchangeLock lock(conn);
+  send_query_flush(conn, close);
+  std::free(close);
+  char* text = nullptr;
+  const int rc = recv_short_reply(conn, &text);
+  if (rc == RC_ERROR) {
+    char message[kCloseErrorSize];
+    std::snprintf(message, sizeof message, "[EC027]Error :%s Close Cursor %s  \n", text ? text : "", cursor);
+    conn_set_error(conn, message);
+  }
+  std::free(text);
+  return rc;
+}
+
+extern "C" int VMC_DeclareCursor(VMC_Handle* conn_var, const char* sql, const char* cursor, ResultSet** out,
+                                 int* fields) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !sql || !cursor || !out) return RC_INVALID_HANDLE;
+  char* declare = format_command("DECLARE %s CURSOR FOR %s ", cursor, sql);
+  if (!declare) return RC_NO_MEMORY;
+  ParamSet* params = conn->params;
+  ExchangeLock lock(conn);
+  send_with_params(conn, declare, params);
+  std::free(declare);
+  consume_params(conn, params);
+  ResultSet* reply = nullptr;
+  recv_results(conn, &reply);
+  const int rc = open_cursor(conn, cursor);
+  lock.release();
+  if (rc != RC_SUCCESS) {
+    free_result_chain(reply);
+    return rc;
+  }
+  clear_cursor_exhausted(conn, cursor);
+  if (fields) *fields = reply ? reply->field_count : 0;
+  if (reply) reply->conn = conn;
+  *out = reply;
+  return RC_SUCCESS;
+}
+
+extern "C" int VMC_FetchCursor(VMC_Handle* conn_var, const char* cursor, ResultSet** out, int* fields,
+                               int64_t* rows, const int* count) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !cursor || !out || !count) return RC_INVALID_HANDLE;
+  char* fetch = format_command("FETCH %d  FROM %s ", *count, cursor);
+  if (!fetch) return RC_NO_MEMORY;
+  ResultSet* reply = nullptr;
+  {
+    ExchangeLock lock(conn);
+    send_query_flush(conn, fetch);
+    recv_results(conn, &reply);
+  }
+  std::free(fetch);
+  if (fields) *fields = reply ? reply->field_count : 0;
+  if (rows) *rows = reply ? reply->row_count : 0;
+  *out = reply;
+  return RC_SUCCESS;
+}
+
+extern "C" int VMC_FetchCursorInto(VMC_Handle* conn_var, const char* cursor, ResultSet** res) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !cursor || !res) return RC_INVALID_HANDLE;
+  if (cursor_is_exhausted(conn, cursor)) return RC_ERROR;
+  char* fetch = format_command("FETCH  %d  FROM  %s ", kRowBlock, cursor);
+  if (!fetch) return RC_NO_MEMORY;
+  int rc;
+  {
+    ExchangeLock lock(conn);
+    send_query_flush(conn, fetch);
+    rc = recv_result_single(conn, res);
+  }
+  std::free(fetch);
+  if (rc < kRowBlock) mark_cursor_exhausted(conn, cursor);
+  return rc;
+}
+
+extern "C" int VMC_ExecuteToResult(VMC_Handle* conn_var, const char* cmd, ResultSet** res) {
+  Conn* conn = conn_of_handle(conn_var);
+  if (!conn || !cmd || !res) return RC_INVALID_HANDLE;
+  if (*res) {
+    free_result(*res);
+    *res = nullptr;
+  }
+  int rc;
+  {
+    ExchangeLock lock(conn);
+    send_query_flush(conn, cmd);
+    rc = recv_result_single(conn, res);
+  }
+  if (*res) (*res)->cursor = 0;
+  return rc;
+}

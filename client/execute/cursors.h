@@ -1,0 +1,35 @@
+// Server cursors: opening them, fetching their blocks and closing them, and
+// the mark a connection keeps for the caller-named cursor whose rows ran out
+// in a FETCH INTO: that cursor is fetched from no more and not closed again,
+// while every other cursor of the connection fetches and closes as usual.
+#ifndef RIZEZOVA_CLIENT_EXECUTE_CURSORS_H
+#define RIZEZOVA_CLIENT_EXECUTE_CURSORS_H
+
+struct Conn;
+struct ResultSet;
+struct SmartResult;
+
+// Sends "OPEN cursor ;" and reads its short reply; a refusal's text replaces
+// the connection's error text. The caller holds the lock.
+int open_cursor(Conn* conn, const char* cursor);
+// One FETCH of a block of kRowBlock rows; the caller holds the lock. The
+// reply's status, with the block (or null) in *block.
+int fetch_block(Conn* conn, const char* cursor, ResultSet** block);
+// Closes a cursor whose FETCH came back without rows to show, keeping the
+// server's explanation (not the close's) in the connection's error text.
+void close_after_failed_fetch(Conn* conn, const char* cursor);
+// A server-cursor result whose cursor is closed: no more rows, no name, no connection.
+void mark_closed(SmartResult* smart);
+// Frees a server-cursor result with its block chain and text.
+void free_smart_result(SmartResult* smart);
+
+// Marks the cursor as run out, in place of any earlier mark. A name too long
+// to keep is not marked.
+void mark_cursor_exhausted(Conn* conn, const char* cursor);
+// Whether the cursor (its name compared without case) carries the mark.
+bool cursor_is_exhausted(const Conn* conn, const char* cursor);
+// A cursor declared anew starts with rows to fetch: drops the mark when it
+// names this cursor; a null name drops any mark.
+void clear_cursor_exhausted(Conn* conn, const char* cursor);
+
+#endif

@@ -1,0 +1,43 @@
+// The row memory of one result: 65536-byte blocks handed out by bumping a
+// position, an exact private buffer for a large request, and nothing returned
+// piece by piece — all of it goes at once with mem_pool_destroy.
+#ifndef RIZEZOVA_CLIENT_RESULTS_MEM_POOL_H
+#define RIZEZOVA_CLIENT_RESULTS_MEM_POOL_H
+
+#include <cstdint>
+
+constexpr uint32_t kPoolBlockSize = 65536;
+
+struct MemBlock {
+  MemBlock* next;
+  uint32_t block_size;  // bytes of data
+  uint32_t used;        // bytes handed out
+  uint32_t free;        // bytes left
+  uint8_t* data;
+};
+
+struct MemPool {
+  MemBlock* first;
+  MemBlock* current;  // the block small requests are served from
+};
+
+// A pool with one empty block; null when the memory cannot be had.
+MemPool* mem_pool_create();
+// n + 1 zero-filled bytes (room for a terminating zero behind n), or null.
+void* mem_pool_alloc(MemPool* pool, uint32_t n);
+// The same, with the common case (the current block has room) inline.
+inline void* mem_pool_take(MemPool* pool, uint32_t n) {
+  MemBlock* cur = pool->current;
+  if (cur->free > n) {
+    uint8_t* p = cur->data + cur->used;
+    cur->used += n + 1;
+    cur->free -= n + 1;
+    return p;
+  }
+  return mem_pool_alloc(pool, n);
+}
+void mem_pool_destroy(MemPool* pool);
+// Called with the size of an allocation that failed; does nothing.
+void mem_pool_oom_hook(uint32_t size);
+
+#endif

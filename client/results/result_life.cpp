@@ -1,0 +1,71 @@
+// Making, stepping through and freeing result records.
+#include "client/results/result_life.h"
+
+#include <cstdlib>
+
+#include "client/handles/conn.h"
+#include "client/handles/handle.h"
+#include "client/results/mem_pool.h"
+#include "client/results/row_store.h"
+#include "client/results/smart_result.h"
+
+ResultSet* new_result(int32_t kind) {
+  auto* result = static_cast<ResultSet*>(alloc_zeroed(sizeof(ResultSet)));
+  if (!result) return nullptr;
+  result->handle_type = static_cast<uint32_t>(HandleType::ResultSet);
+  result->kind = kind;
+  return result;
+}
+
+int free_field_descs(FieldDesc* fields, int32_t count) {
+  if (!fields) return RC_SUCCESS;
+  for (int32_t k = 0; k < count; ++k) {
+    // The name buffer begins at the table part when there is one.
+    std::free(fields[k].table ? fields[k].table : fields[k].column);
+  }
+  std::free(fields);
+  return RC_SUCCESS;
+}
+
+int free_result(ResultSet* result) {
+  if (!result) return RC_SUCCESS;
+  free_row_blocks(result);
+  free_field_descs(result->fields, result->field_count);
+  std::free(result->error_text);
+  mem_pool_destroy(result->pool);
+  std::free(result);
+  return RC_SUCCESS;
+}
+
+void free_result_chain(ResultSet* head) {
+  while (head) {
+    ResultSet* next = head->next;
+    free_result(head);
+    head = next;
+  }
+}
+
+int result_next_row(ResultSet* result) {
+  if (!result || result->handle_type != static_cast<uint32_t>(HandleType::ResultSet)) return RC_ERROR;
+  if (result->row_count == 0 || result->cursor >= result->row_count) {
+    result->current_row = nullptr;
+    return RC_NO_DATA;
+  }
+  result->current_row = *result_row_slot(result, result->cursor);
+  ++result->cursor;
+  return RC_SUCCESS;
+}
+
+ResultSet** result_of_handle(VMC_Handle* handle) {
+  switch (handle_type_of(handle)) {
+    case static_cast<uint32_t>(HandleType::ResultSet):
+      return reinterpret_cast<ResultSet**>(handle);
+    case static_cast<uint32_t>(HandleType::SmartResult): {
+      // A server-cursor result stands for its current block.
+      auto* smart = static_cast<SmartResult*>(*handle);
+      return smart->block ? &smart->block : nullptr;
+    }
+    default:
+      return nullptr;
+  }
+}

@@ -1,0 +1,48 @@
+// The records of one received result of a reply (a result set, a count or a
+// row id) and of the descriptions of its fields.
+#ifndef RIZEZOVA_CLIENT_RESULTS_RESULT_SET_H
+#define RIZEZOVA_CLIENT_RESULTS_RESULT_SET_H
+
+#include <cstdint>
+
+struct Conn;
+struct MemPool;
+
+struct FieldDesc {
+  // The three parts of the name "table.column%alias" in one heap buffer that
+  // begins at table when there is one, else at column.
+  char* table;    // null when the name has no '.'
+  char* column;
+  char* alias;    // null when the name has no '%'
+  uint32_t server_type;
+  uint32_t ctype;   // map_server_type of server_type
+  uint32_t length;  // as the server sends it
+  uint32_t attr;    // a third attribute; nothing reads it
+  uint32_t offset;  // of the field's slot, counted from the end of the row header
+};
+
+constexpr int32_t kMaxFields = 4000;
+// Rows that each FETCH of a server cursor asks for, and the blocks in which
+// the results reader reads the rows of a result set.
+constexpr int kRowBlock = 20000;
+
+struct ResultSet {
+  uint32_t handle_type;  // HandleType::ResultSet
+  int32_t field_count;
+  FieldDesc* fields;
+  int32_t row_size;      // bytes of one stored row
+  uint32_t cursor;       // index of the row result_next_row makes current next
+  int64_t capacity;      // rows the block table holds at present
+  void** blocks;         // the block table: entry 0 the block counter, 1.. row blocks
+  int64_t row_count;
+  uint8_t* current_row;
+  char* error_text;      // texts that came between rows, joined; or EC080
+  Conn* conn;            // set for a result of rows only
+  ResultSet* next;       // the next result of the same reply
+  MemPool* pool;         // memory of the rows; made by the first row read
+  int32_t kind;          // SqlKind: 4 rows, 2 update count, 3 delete count, 1 row id
+  int32_t affected;
+  char row_id[32];
+};
+
+#endif

@@ -1,0 +1,87 @@
+// How the rows of a result are held: one piece of pool memory per row laid out
+// by the field descriptions, reached through a two-level block table of row
+// pointers that grows tier by tier.
+#ifndef RIZEZOVA_CLIENT_RESULTS_ROW_STORE_H
+#define RIZEZOVA_CLIENT_RESULTS_ROW_STORE_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "client/results/result_set.h"
+#include "client/values/type_codes.h"
+
+struct MemPool;
+
+// A stored row: a 24-byte header (bytes 2-3 a 16-bit word, bytes 4-23 the row
+// id of a '*' row), then two flag bits per field (NULL, indirect), then one
+// slot per field at header + FieldDesc::offset. A 16-byte slot holds a u32
+// length and, in its last eight bytes, a pointer to the value's bytes.
+struct RowLayout {
+  static constexpr int kHeaderSize = 24;
+  static constexpr int kRowIdOffset = 4;
+  static constexpr int kRowIdSize = 20;
+  static constexpr int kIndirectSlot = kIndirectSlotSize;
+  static constexpr int kIndirectPtrOffset = 8;
+  static constexpr int flag_bytes(int32_t field_count) { return (2 * field_count + 7) / 8; }
+};
+
+// Sets each field's offset and answers the row size.
+int32_t row_layout(FieldDesc* fields, int32_t count);
+
+// A zero-filled row with every field NULL, or null.
+uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count);
+// RC_SUCCESS stored; RC_ERROR the result is full (EC080 in its error_text).
+int result_store_row(ResultSet* result, uint8_t* row);
+// The block table entry of row index (below row_count).
+uint8_t** result_row_slot(ResultSet* result, int64_t index);
+// Frees the block table and its row blocks (not the rows: they are pool
+// memory).
+void free_row_blocks(ResultSet* result);
+
+// Flag bits.
+inline bool row_is_null(const uint8_t* row, int k) {
+  return (row[RowLayout::kHeaderSize + k / 4] >> (2 * (k % 4))) & 1;
+}
+inline bool row_is_indirect(const uint8_t* row, int k) {
+  return (row[RowLayout::kHeaderSize + k / 4] >> (2 * (k % 4) + 1)) & 1;
+}
+inline void row_set_null(uint8_t* row, int k) {
+  row[RowLayout::kHeaderSize + k / 4] |= static_cast<uint8_t>(1u << (2 * (k % 4)));
+}
+inline void row_clear_null(uint8_t* row, int k) {
+  row[RowLayout::kHeaderSize + k / 4] &= static_cast<uint8_t>(~(1u << (2 * (k % 4))));
+}
+inline void row_set_indirect(uint8_t* row, int k) {
+  row[RowLayout::kHeaderSize + k / 4] |= static_cast<uint8_t>(1u << (2 * (k % 4) + 1));
+}
+
+inline uint8_t* row_slot(uint8_t* row, const FieldDesc* fields, int k) {
+  return row + RowLayout::kHeaderSize + fields[k].offset;
+}
+
+// Stores a fixed-width value in host order and clears the NULL bit. Slots
+// have no alignment, so values are copied bytewise.
+template <typename T>
+inline void row_set_value(uint8_t* row, const FieldDesc* fields, int k, T value) {
+  std::memcpy(row_slot(row, fields, k), &value, sizeof value);
+  row_clear_null(row, k);
+}
+inline void row_set_i8(uint8_t* row, const FieldDesc* f, int k, int8_t v) { row_set_value(row, f, k, v); }
+inline void row_set_i16(uint8_t* row, const FieldDesc* f, int k, int16_t v) { row_set_value(row, f, k, v); }
+inline void row_set_i32(uint8_t* row, const FieldDesc* f, int k, int32_t v) { row_set_value(row, f, k, v); }
+inline void row_set_i64(uint8_t* row, const FieldDesc* f, int k, int64_t v) { row_set_value(row, f, k, v); }
+inline void row_set_f32(uint8_t* row, const FieldDesc* f, int k, float v) { row_set_value(row, f, k, v); }
+inline void row_set_f64(uint8_t* row, const FieldDesc* f, int k, double v) { row_set_value(row, f, k, v); }
+
+inline void row_set_ptr(uint8_t* row, const FieldDesc* fields, int k, const uint8_t* p, uint32_t len) {
+  uint8_t* slot = row_slot(row, fields, k);
+  std::memcpy(slot, &len, sizeof len);
+  std::memcpy(slot + RowLayout::kIndirectPtrOffset, &p, sizeof p);
+  row_clear_null(row, k);
+}
+
+// Null for a NULL field; the stored pointer of an indirect field (len: its
+// length); else the slot (len: the slot's width).
+const uint8_t* row_field_ptr(const uint8_t* row, const FieldDesc* fields, int k, uint32_t* len);
+
+#endif

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/columns/lob_fetch.h"
+#include "client/lob/lob.h"
+#include "client/results/result_life.h"
+#include "client/columns/convert.h"
+#include "client/values/type_codes.h"
+#include "link/wire_io.h"
+#include "platform/lock.h"
+#include "tests/cpp/support/reply_bytes.h"
+#include "tests/cpp/support/result_builder.h"
+#include "tests/cpp/support/scripted_peer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// 'A' with one field description, then 'R'.
+ReplyBytes rows_head() { return std::move(ReplyBytes().letter('A').u32(1).field("t.lob", 34).letter('R')); }
+ReplyBytes& piece(ReplyBytes& r, const std::string& s) { return r.u32(1).text(s); }
+
+// The frame of a command without parameters.
+Bytes frame_of(const std::string& text) { return ReplyBytes().letter('?').text(text).u8(0).u32(0).bytes; }
+
+class LobFetch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    link_.client->lock = lock_create(0, 2000000000);
+    lock_release(link_.client->lock);
+    link_.client->lob_ret = 1;
+    ASSERT_EQ(VMC_CreateLob(&handle_), 0);
+  }
+  void TearDown() override {
+    if (peer_.joinable()) peer_.join();
+    VMC_FreeLob(&handle_);
+    lock_close(link_.client->lock);
+  }
+  LobObject* lob() const { return static_cast<LobObject*>(handle_); }
+  // The peer reads the command it expects and answers with `reply`.
+  void answer(const std::string& command, const Bytes& reply, bool close_after = false) {
+    peer_ = std::thread([this, command, reply, close_after] {
+      command_seen_ = link_.peer_read(frame_of(command).size()) == frame_of(command);
+      link_.peer_write(reply);
+      if (close_after) link_.peer_close();
+    });
+  }
+
+  testpeer::LinkPair link_;
+  VMC_Handle handle_ = nullptr;
+  std::thread peer_;
+  bool command_seen_ = false;
+};
+
+TEST_F(LobFetch, ADescriptorInARowBringsTheWholeValue) {
+  const std::string desc = "C0000000000017" "1048581";
+  Bytes big(kLobChunkSize, 'x');
+  ReplyBytes r = rows_head();
+  piece(r, "hello").u32(1).u32(kLobChunkSize);
+  r.bytes.insert(r.bytes.end(), big.begin(), big.end());
+  r.u32(0).letter('K');  // not read by the fetch
+  answer("get lob 'C000000000001' offset 0 limit 1048581 ", r.bytes);
+
+  int len = 0;
+  ASSERT_EQ(lob_from_column_value(link_.client, lob(), 41, false, reinterpret_cast<const uint8_t*>(desc.data()),
+                                  static_cast<uint32_t>(desc.size()), &len),
+            0);
+  peer_.join();
+  EXPECT_TRUE(command_seen_);
+  EXPECT_EQ(len, static_cast<int>(kLobChunkSize + 5));
+  EXPECT_EQ(lob()->lob_state, static_cast<uint32_t>(LobState::Complete));
+  EXPECT_STREQ(lob()->descriptor, desc.c_str());
+  char head[6] = {};
+  ASSERT_EQ(VMC_GetLobData(&handle_, head, 5), 5);
+  EXPECT_STREQ(head, "hello");
+  EXPECT_EQ(lob()->chunk_count, 2u);
+  // The next exchange starts right behind the closing 0.
+  uint8_t letter = 0;
+  ASSERT_EQ(recv_char(link_.link(), &letter), 1);
+  EXPECT_EQ(letter, 'K');
+}
+
+TEST_F(LobFetch, RepliesWithoutRowsFetchNothing) {
+  lob()->descriptor = strdup("C000000000002");
+  answer("get lob 'C000000000002' offset 0 limit  ", ReplyBytes().letter('K').bytes);
+  EXPECT_EQ(fetch_lob(link_.client, lob()), 0);
+  peer_.join();
+  EXPECT_TRUE(command_seen_);
+  EXPECT_EQ(lob()->lob_size, 0);
+}
+
+TEST_F(LobFetch, OverlongPiecesAndBrokenLinksFail) {
+  lob()->descriptor = strdup("C000000000003x9");
+  ReplyBytes overlong = rows_head();
+  piece(overlong, "ab").u32(1).u32(kLobChunkSize + 1);
+  answer("get lob 'C000000000003' offset 0 limit 9 ", overlong.bytes);
+  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_ERROR);
+  peer_.join();
+  EXPECT_EQ(lob()->lob_size, 2) << "bytes already appended stay";
+
+  ReplyBytes cut = rows_head();
+  piece(cut, "cd").u32(1).u32(10).raw("abc");
+  answer("get lob 'C000000000003' offset 0 limit 9 ", cut.bytes, true);
+  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_READ_FAILED);
+  EXPECT_EQ(lob()->lob_size, 4);
+}
+
+TEST_F(LobFetch, ADescriptorTooLongForTheCommandIsRefusedUnsent) {
+  lob()->descriptor = strdup(("C000000000004x" + std::string(100, '9')).c_str());
+  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_ERROR);
+  EXPECT_TRUE(link_.peer_read_available(20).empty());
+  EXPECT_EQ(fetch_lob(link_.client, nullptr), RC_INVALID_HANDLE);
+}
+
+TEST_F(LobFetch, InlineAndCopiedColumnValues) {
+  const std::string inline_value = "chello";
+  int len = -1;
+  auto fill = [&](int ctype, bool raw, const std::string& v) {
+    return lob_from_column_value(link_.client, lob(), ctype, raw, reinterpret_cast<const uint8_t*>(v.data()),
+                                 static_cast<uint32_t>(v.size()), &len);
+  };
+  ASSERT_EQ(fill(43, false, inline_value), 0);
+  EXPECT_EQ(len, 5);
+  EXPECT_EQ(lob()->chunk_count, 1u);
+  EXPECT_EQ(lob()->lob_state, static_cast<uint32_t>(LobState::Complete));
+
+  // A binary LOB takes only 'b' and 'B'; another letter leaves the object alone.
+  len = -1;
+  ASSERT_EQ(fill(42, false, inline_value), 0);
+  EXPECT_EQ(len, -1);
+  EXPECT_EQ(lob()->lob_size, 5);
+  ASSERT_EQ(fill(42, false, "b"), 0);
+  EXPECT_EQ(len, 0);
+  EXPECT_EQ(lob()->chunk_count, 1u);
+
+  // Without descriptors the raw value is the content, for raw types only.
+  link_.client->lob_ret = 0;
+  ASSERT_EQ(fill(41, true, "Cplain"), 0);
+  EXPECT_EQ(len, 6);
+  EXPECT_EQ(fill(41, false, "12"), RC_NO_CONVERSION);
+  EXPECT_EQ(len, 0);
+
+  uint32_t not_a_lob = 4;
+  EXPECT_EQ(lob_from_column_value(link_.client, reinterpret_cast<LobObject*>(&not_a_lob), 41, true,
+                                  reinterpret_cast<const uint8_t*>("x"), 1, &len),
+            RC_INVALID_HANDLE);
+}
+
+TEST_F(LobFetch, ColumnValuesReachLobsThroughTheConversion) {
+  ResultSet* rs = build_result({{"doc", ST_CLOB}, {"n", ST_INT32}});
+  rs->conn = link_.client;
+  uint8_t* row = add_row(rs);
+  set_raw(rs, row, 0, "cinline", 7);
+  int len = 0;
+  EXPECT_EQ(get_column_data(&rs, 1, CT_CLOB, &handle_, 8, &len), 0);
+  EXPECT_EQ(len, 6);
+  EXPECT_EQ(lob()->lob_size, 6);
+  // NULL and the LOB type 40 answer as for every other type.
+  EXPECT_EQ(get_column_data(&rs, 2, CT_BLOB, &handle_, 8, &len), -11);
+  EXPECT_EQ(get_column_data(&rs, 1, CT_LOB, &handle_, 8, &len), -13);
+  link_.client->lob_ret = 0;
+  EXPECT_EQ(get_column_data(&rs, 1, CT_BLOB, &handle_, 8, &len), 0);
+  EXPECT_EQ(len, 7);
+  VMC_Handle none = nullptr;
+  EXPECT_EQ(get_column_data(&rs, 1, CT_BLOB, &none, 8, &len), -3);
+  free_result(rs);
+}
+
+}  // namespace

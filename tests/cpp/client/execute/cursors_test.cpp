@@ -1,0 +1,404 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "client/handles/conn.h"
+#include "client/params/param_set.h"
+#include "client/results/result_set.h"
+#include "client/results/smart_result.h"
+#include "client/vmc.h"
+#include "link/wire_io.h"
+#include "tests/cpp/support/reply_bytes.h"
+#include "tests/cpp/support/scripted_peer.h"
+#include "tools/standin/core/command_reader.h"
+
+using testpeer::PeerConn;
+using testpeer::ScriptedPeer;
+
+namespace {
+
+// A server that answers the cursor texts over a table of `total` rows of one
+// int column, 1, 2, 3, ..., and logs every command it is sent.
+class CursorServer {
+ public:
+  int total = 0;
+  bool refuse_close = false;
+  bool fail_fetch = false;
+  bool two_results_per_fetch = false;  // each FETCH reply carries one more 1-row result
+  int hang_up_at_fetch = 0;            // the FETCH (counted from 1) answered by closing the link
+  bool hang_up_in_open_refusal = false;  // OPEN answered by 'E' and a closed link
+
+  CursorServer() {
+    peer_ = std::make_unique<ScriptedPeer>([this](ScriptedPeer::Listener& l) {
+      auto conn = l.accept();
+      if (!conn) return;
+      conn->login_ok();
+      standin::Command cmd;
+      std::vector<standin::ParamRecord> values;
+      while (standin::read_command(conn->link(), &cmd)) {
+        if (!standin::read_param_records(conn->link(), cmd.param_count, &values)) break;
+        {
+          std::lock_guard<std::mutex> g(m_);
+          log_.push_back(cmd.text);
+          for (const auto& v : values) params_.push_back(v);
+        }
+        if (!answer(*conn, cmd.text)) break;
+      }
+    });
+  }
+  ~CursorServer() { peer_->join(); }
+
+  uint16_t port() const { return peer_->port(); }
+  std::vector<std::string> log() {
+    std::lock_guard<std::mutex> g(m_);
+    return log_;
+  }
+  std::vector<standin::ParamRecord> params() {
+    std::lock_guard<std::mutex> g(m_);
+    return params_;
+  }
+  size_t count_starting(const std::string& head) {
+    size_t n = 0;
+    for (const auto& t : log())
+      if (t.rfind(head, 0) == 0) ++n;
+    return n;
+  }
+
+ private:
+  static ReplyBytes rows_item(int first, int n) {
+    ReplyBytes r;
+    r.letter('A').u32(1).field("t.n", 5, 4);
+    for (int i = 0; i < n; ++i) r.letter('R').u32(4).u32(static_cast<uint32_t>(first + i));
+    return r;
+  }
+  static void send(PeerConn& p, const ReplyBytes& r) {
+    send_bytes(p.link(), r.bytes.data(), static_cast<uint32_t>(r.bytes.size()));
+    send_flush(p.link());
+  }
+
+  // False when the server hangs up instead of answering.
+  bool answer(PeerConn& p, const std::string& text) {
+    if (text.rfind("FETCH ", 0) == 0) {
+      if (++fetches_ == hang_up_at_fetch) return false;
+      if (fail_fetch) {
+        send(p, ReplyBytes().letter('E').text("fetch went wrong").letter('K'));
+        return true;
+      }
+      // "FETCH 20000 FROM c ;", "FETCH 10  FROM c ", "FETCH  20000  FROM  c "
+      const int asked = std::atoi(text.c_str() + text.find_first_of("0123456789"));
+      int n = std::min(asked, total - served_);
+      ReplyBytes r = rows_item(served_ + 1, n);
+      served_ += n;
+      if (two_results_per_fetch) {
+        ReplyBytes extra = rows_item(-1, 1);
+        r.bytes.insert(r.bytes.end(), extra.bytes.begin(), extra.bytes.end());
+      }
+      send(p, r.letter('K'));
+    } else if (text.rfind("OPEN ", 0) == 0 && hang_up_in_open_refusal) {
+      send(p, ReplyBytes().letter('E'));
+      return false;
+    } else if (text.rfind("CLOSE ", 0) == 0 && refuse_close) {
+      send(p, ReplyBytes().letter('E').text("cannot close").letter('K'));
+    } else if (text.rfind("select 1; select 2", 0) == 0) {
+      ReplyBytes r = rows_item(1, 1);
+      ReplyBytes second = rows_item(2, 1);
+      r.bytes.insert(r.bytes.end(), second.bytes.begin(), second.bytes.end());
+      send(p, r.letter('K'));
+    } else if (text.rfind("select", 0) == 0 || text.rfind("SELECT", 0) == 0) {
+      send(p, rows_item(1, total).letter('K'));  // a SELECT sent as itself: every row at once
+    } else {
+      send(p, ReplyBytes().letter('K'));  // DECLARE, OPEN, CLOSE
+    }
+    return true;
+  }
+
+  std::unique_ptr<ScriptedPeer> peer_;
+  std::mutex m_;
+  std::vector<std::string> log_;
+  std::vector<standin::ParamRecord> params_;
+  int served_ = 0;
+  int fetches_ = 0;
+};
+
+struct Client {
+  VMC_Handle conn = nullptr;
+  explicit Client(uint16_t port, const std::string& extra = "") {
+    std::string cs = "IP=127.0.0.1;PORT=" + std::to_string(port) + ";DB=d;USER=u;PWD=p" + extra;
+    EXPECT_EQ(VMC_OpenConn(cs.c_str(), &conn), 2);
+  }
+  ~Client() { VMC_CloseConn(&conn); }
+  Conn* record() const { return static_cast<Conn*>(conn); }
+};
+
+int value_of(VMC_Handle* result) {
+  int v = 0;
+  int len = 0;
+  EXPECT_EQ(VMC_GetData(result, 1, 5, &v, sizeof v, &len), 0);
+  return v;
+}
+
+}  // namespace
+
+TEST(ServerCursor, ShortResultClosesInsideTheQuery) {
+  CursorServer server;
+  server.total = 7;
+  {
+    Client c(server.port());
+    VMC_Handle result = nullptr;
+    int fields = -1, affected = -1;
+    int64_t rows = -1;
+    EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, &fields, &rows, &affected), 7);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(*static_cast<uint32_t*>(result), 6u);
+    EXPECT_EQ(fields, 1);
+    EXPECT_EQ(rows, 7);
+    EXPECT_EQ(server.log(), (std::vector<std::string>{"DECLARE STC0_SMARTCUR CURSOR FOR select n from t;",
+                                                      "OPEN STC0_SMARTCUR ;", "FETCH 20000 FROM STC0_SMARTCUR ;",
+                                                      "CLOSE STC0_SMARTCUR "}));
+    for (int i = 1; i <= 7; ++i) {
+      ASSERT_EQ(VMC_Fetch(&result), 0);
+      EXPECT_EQ(value_of(&result), i);
+    }
+    EXPECT_EQ(VMC_Fetch(&result), 100);
+    EXPECT_EQ(VMC_Fetch(&result), 100);
+    // A closed cursor is released without a word to the server.
+    EXPECT_EQ(VMC_FreeResult(&result), 0);
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(server.log().size(), 4u);
+  }
+}
+
+TEST(ServerCursor, ExactlyOneFullBlockNeedsAnEmptyFetchToClose) {
+  CursorServer server;
+  server.total = 20000;
+  Client c(server.port());
+  VMC_Handle result = nullptr;
+  int64_t rows = 0;
+  EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "SELECT n FROM t", &result, nullptr, &rows, nullptr), 0);
+  EXPECT_EQ(rows, 20000);
+  auto* smart = static_cast<SmartResult*>(result);
+  EXPECT_EQ(smart->cursor_open, 1);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(VMC_Fetch(&result), 0);
+  EXPECT_EQ(server.count_starting("FETCH"), 1u);
+  EXPECT_EQ(VMC_Fetch(&result), 100);
+  EXPECT_EQ(server.count_starting("FETCH"), 2u);
+  EXPECT_EQ(server.count_starting("CLOSE STC0_SMARTCUR "), 1u);
+  EXPECT_EQ(smart->cursor_open, 0);
+  EXPECT_EQ(smart->cursor_name[0], 0);
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+}
+
+TEST(ServerCursor, BlocksAreFetchedWhenTheLastRowIsUsed) {
+  CursorServer server;
+  server.total = 2 * 20000 + 5000;
+  Client c(server.port());
+  VMC_Handle result = nullptr;
+  EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+  int seen = 0;
+  for (int block = 0; block < 3; ++block) {
+    const int in_block = block < 2 ? 20000 : 5000;
+    for (int i = 0; i < in_block; ++i) {
+      ASSERT_EQ(VMC_Fetch(&result), 0);
+      ++seen;
+      // A new block is asked for only when the row after a full block is wanted.
+      ASSERT_EQ(server.count_starting("FETCH"), static_cast<size_t>(block + 1)) << "row " << seen;
+    }
+    if (block == 2) {
+      EXPECT_EQ(server.count_starting("CLOSE"), 1u);
+    }
+  }
+  EXPECT_EQ(value_of(&result), 45000);
+  EXPECT_EQ(VMC_Fetch(&result), 100);
+  EXPECT_EQ(server.count_starting("FETCH"), 3u);
+  EXPECT_EQ(server.log().back(), "CLOSE STC0_SMARTCUR ");
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+}
+
+TEST(ServerCursor, NamesCountUpAndParametersGoWithTheQuery) {
+  CursorServer server;
+  server.total = 3;
+  Client c(server.port());
+  VMC_Handle a = nullptr, b = nullptr;
+  int v = 5, len = 4;
+  ASSERT_EQ(VMC_BindParam(&c.conn, 1, 1, 5, &v, 4, &len), 0);
+  ASSERT_NE(c.record()->params, nullptr);
+  EXPECT_GE(VMC_ExecuteQuery(&c.conn, "select n from t where n < ?", &a, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(c.record()->params, nullptr) << "the transient set goes with the statement";
+  EXPECT_GE(VMC_ExecuteQuery(&c.conn, "select n from t", &b, nullptr, nullptr, nullptr), 0);
+  auto log = server.log();
+  ASSERT_GE(log.size(), 5u);
+  EXPECT_EQ(log[0], "DECLARE STC0_SMARTCUR CURSOR FOR select n from t where n < ?;");
+  EXPECT_NE(std::find(log.begin(), log.end(), "DECLARE STC1_SMARTCUR CURSOR FOR select n from t;"), log.end());
+  EXPECT_EQ(c.record()->stc_counter, 2u);
+  auto values = server.params();
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].wire_type, 5);
+  ASSERT_EQ(values[0].value.size(), 4u);
+  int sent = 0;
+  std::memcpy(&sent, values[0].value.data(), 4);
+  EXPECT_EQ(sent, 5);
+  VMC_FreeResult(&a);
+  VMC_FreeResult(&b);
+}
+
+TEST(DirectResults, CursorsOffAndMultiResultReplies) {
+  CursorServer server;
+  server.total = 4;
+  Client c(server.port(), ";USE_SRVCURSOR=off");
+  VMC_Handle result = nullptr;
+  int64_t rows = 0;
+  EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, &rows, nullptr), 4);
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(*static_cast<uint32_t*>(result), 4u);
+  EXPECT_EQ(rows, 4);
+  EXPECT_EQ(server.log(), std::vector<std::string>{"select n from t"});
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(VMC_Fetch(&result), 0);
+  EXPECT_EQ(VMC_Fetch(&result), 100);
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+
+  // Two statements in one text take the direct road even with cursors on.
+  EXPECT_EQ(VMC_GetSqlKind("select 1; select 2"), SQL_KIND_OTHER);
+  EXPECT_GE(VMC_ExecuteQuery(&c.conn, "select 1; select 2", &result, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(VMC_Fetch(&result), 0);
+  EXPECT_EQ(value_of(&result), 1);
+  EXPECT_EQ(VMC_NextResult(&result), 0);
+  ASSERT_EQ(VMC_Fetch(&result), 0);
+  EXPECT_EQ(value_of(&result), 2);
+  EXPECT_EQ(VMC_NextResult(&result), 100);
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+}
+
+TEST(ServerCursor, FreeingAnOpenCursorClosesItAndARefusalKeepsTheHandle) {
+  CursorServer server;
+  server.total = 30000;
+  Client c(server.port());
+  VMC_Handle result = nullptr;
+  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+  server.refuse_close = true;
+  EXPECT_EQ(VMC_FreeResult(&result), -1);
+  ASSERT_NE(result, nullptr);
+  char code[6] = {}, message[256] = {};
+  EXPECT_EQ(VMC_GetDiag(&result, code, message, nullptr), 0);
+  EXPECT_EQ(std::string(code, 5), "EC027");
+  EXPECT_EQ(std::string(message), "Error :cannot close Close Cursor STC0_SMARTCUR  \n");
+  EXPECT_EQ(c.record()->error_text, nullptr) << "the text moved into the result";
+
+  server.refuse_close = false;
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(server.log().back(), "CLOSE STC0_SMARTCUR ");
+  EXPECT_EQ(server.count_starting("CLOSE"), 2u);
+}
+
+TEST(ServerCursor, AFetchWithoutRowsClosesTheCursorAndKeepsTheServersText) {
+  CursorServer server;
+  server.total = 10;
+  server.fail_fetch = true;
+  Client c(server.port(), ";verbose_mode=0");
+  VMC_Handle result = nullptr;
+  EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), -1);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_STREQ(c.record()->error_text, "fetch went wrong");
+  EXPECT_EQ(server.log().back(), "CLOSE STC0_SMARTCUR ");
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+}
+
+TEST(NamedCursors, DeclareFetchAndExhaust) {
+  CursorServer server;
+  server.total = 25;
+  Client c(server.port());
+  ResultSet* declared = nullptr;
+  int fields = -1;
+  EXPECT_EQ(VMC_DeclareCursor(&c.conn, "select n from t", "C1", &declared, &fields), 0);
+  EXPECT_EQ(declared, nullptr);  // the DECLARE reply was a bare 'K'
+  EXPECT_EQ(fields, 0);
+
+  ResultSet* rows = nullptr;
+  int64_t count = 0;
+  const int ask = 10;
+  EXPECT_EQ(VMC_FetchCursor(&c.conn, "C1", &rows, &fields, &count, &ask), 0);
+  EXPECT_EQ(count, 10);
+  EXPECT_EQ(fields, 1);
+  VMC_Handle h = rows;
+  VMC_FreeResult(&h);
+
+  ResultSet* into = nullptr;
+  EXPECT_EQ(VMC_FetchCursorInto(&c.conn, "C1", &into), 15);
+  ASSERT_NE(into, nullptr);
+  EXPECT_EQ(into->row_count, 15);
+  ResultSet* again = nullptr;
+  EXPECT_EQ(VMC_FetchCursorInto(&c.conn, "C1", &again), -1);
+  // The mark is C1's alone: another cursor closes, and a SELECT's own cursor
+  // is closed when its rows came short.
+  EXPECT_EQ(VMC_CloseCursor(&c.conn, "C2"), 0);
+  VMC_Handle select = nullptr;
+  EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &select, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(VMC_FreeResult(&select), 0);
+  // An exhausted cursor is not closed again.
+  EXPECT_EQ(VMC_CloseCursor(&c.conn, "C1"), 0);
+  h = into;
+  VMC_FreeResult(&h);
+
+  auto log = server.log();
+  EXPECT_EQ(log, (std::vector<std::string>{"DECLARE C1 CURSOR FOR select n from t ", "OPEN C1 ;",
+                                           "FETCH 10  FROM C1 ", "FETCH  20000  FROM  C1 ", "CLOSE C2 ",
+                                           "DECLARE STC0_SMARTCUR CURSOR FOR select n from t;",
+                                           "OPEN STC0_SMARTCUR ;", "FETCH 20000 FROM STC0_SMARTCUR ;",
+                                           "CLOSE STC0_SMARTCUR "}));
+}
+
+TEST(ServerCursor, ARefusedCloseKeepsTheHandleOnTheNextResult) {
+  CursorServer server;
+  server.total = 30000;
+  server.two_results_per_fetch = true;
+  Client c(server.port());
+  VMC_Handle result = nullptr;
+  // The code is the status of the reply's last result: its one row.
+  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 1);
+  VMC_Handle const smart = result;
+  server.refuse_close = true;
+  EXPECT_EQ(VMC_NextResult(&result), -1);
+  EXPECT_EQ(result, smart);
+  EXPECT_STREQ(c.record()->error_text, "[EC027]Error :cannot close Close Cursor STC0_SMARTCUR  \n");
+
+  server.refuse_close = false;
+  EXPECT_EQ(VMC_NextResult(&result), 0);
+  EXPECT_EQ(*static_cast<uint32_t*>(result), 4u);
+  ASSERT_EQ(VMC_Fetch(&result), 0);
+  EXPECT_EQ(value_of(&result), -1);
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+  EXPECT_EQ(server.count_starting("CLOSE STC0_SMARTCUR "), 2u);
+}
+
+TEST(ServerCursor, ALinkThatFailsIsAReadFailureAndKeepsTheEarlierText) {
+  {
+    // The server hangs up instead of answering the second FETCH.
+    CursorServer server;
+    server.total = 30000;
+    server.hang_up_at_fetch = 2;
+    Client c(server.port());
+    VMC_Handle result = nullptr;
+    ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+    conn_set_error(c.record(), "earlier");
+    for (int i = 0; i < 20000; ++i) ASSERT_EQ(VMC_Fetch(&result), 0);
+    EXPECT_EQ(VMC_Fetch(&result), -4);
+    EXPECT_STREQ(c.record()->error_text, "earlier");
+    EXPECT_EQ(VMC_FreeResult(&result), 0);
+  }
+  {
+    // OPEN refused, the link gone before the server's text.
+    CursorServer server;
+    server.hang_up_in_open_refusal = true;
+    Client c(server.port());
+    conn_set_error(c.record(), "earlier");
+    VMC_Handle result = nullptr;
+    EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), -4);
+    EXPECT_EQ(result, nullptr);
+    EXPECT_STREQ(c.record()->error_text, "earlier");
+  }
+}

@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/params/param_set.h"
+#include "client/results/result_life.h"
+#include "client/results/result_set.h"
+#include "client/values/type_codes.h"
+#include "client/vmc.h"
+#include "platform/lock.h"
+#include "tests/cpp/support/reply_bytes.h"
+#include "tests/cpp/support/scripted_peer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+ReplyBytes& frame(ReplyBytes& w, const char* sql, uint32_t count) {
+  return w.letter('?').text(sql).u8(0).u32(count);
+}
+// A record of a slot bound by position: no name, then direction, wire type and length.
+ReplyBytes& record(ReplyBytes& w, uint16_t direction, uint16_t wire, uint32_t length) {
+  return w.u16(0).u16(direction).u16(wire).u32(length);
+}
+
+// Whether another thread can take the lock now.
+bool lock_is_free(PlatformLock* lock) {
+  std::promise<void> taken;
+  std::future<void> done = taken.get_future();
+  std::thread t([&] {
+    lock_take(lock);
+    lock_release(lock);
+    taken.set_value();
+  });
+  const bool free = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  if (!free) lock_release(lock);  // let the waiter through so that it ends
+  t.join();
+  return free;
+}
+
+class Execute : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    conn()->lock = lock_create(0, 2000000000);
+    lock_release(conn()->lock);
+    handle_ = conn();
+  }
+  void TearDown() override {
+    VMC_ClearParams(&handle_);
+    lock_close(conn()->lock);
+  }
+  Conn* conn() const { return link_.client; }
+  void reply(const ReplyBytes& r) { link_.peer_write(r.bytes); }
+  Bytes sent() { return link_.peer_read_available(20); }
+
+  testpeer::LinkPair link_;
+  VMC_Handle handle_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Execute, StatementsWithoutParameters) {
+  ReplyBytes expected;
+  frame(expected, "UPDATE t SET a = 1", 0);
+
+  reply(ReplyBytes().letter('U').u32(3).letter('K'));
+  EXPECT_EQ(VMC_ExecuteNoQuery(&handle_, "UPDATE t SET a = 1"), 3);
+  EXPECT_EQ(sent(), expected.bytes);
+
+  char out[64] = {};
+  int type = -1;
+  reply(ReplyBytes().letter('U').u32(3).letter('K'));
+  EXPECT_EQ(VMC_ExecuteValue(&handle_, "UPDATE t SET a = 1", out, &type), 2);
+  EXPECT_EQ(sent(), expected.bytes);
+  int32_t count = 0;
+  std::memcpy(&count, out, 4);
+  EXPECT_EQ(count, 3);
+
+  std::memset(out, 0, sizeof out);
+  reply(ReplyBytes().letter('A').u32(1).field("auto_commit", ST_CHAR, 8).letter('R').text("ON").letter('K'));
+  EXPECT_EQ(VMC_ExecuteValue(&handle_, "SHOW AUTO_COMMIT;", out, &type), 0);
+  EXPECT_STREQ(out, "ON");
+  EXPECT_EQ(type, ST_CHAR);
+  ReplyBytes show;
+  frame(show, "SHOW AUTO_COMMIT;", 0);
+  EXPECT_EQ(sent(), show.bytes);
+}
+
+TEST_F(Execute, ATransientSetGoesOutOnceAndIsReleased) {
+  int32_t a = 0x01020304;
+  char text[] = "hey";
+  char ret[8] = {};
+  int len4 = 4;
+  int len3 = 3;
+  int ret_len = 0;
+  ASSERT_EQ(VMC_BindParam(&handle_, 1, 1, CT_INT32, &a, 4, &len4), 0);
+  ASSERT_EQ(VMC_BindParam(&handle_, 2, 1, CT_TEXT, text, 3, &len3), 0);
+  // A return-value slot goes without a record but is counted here.
+  ASSERT_EQ(VMC_BindParam(&handle_, 3, 6, CT_TEXT, ret, sizeof ret, &ret_len), 0);
+  reply(ReplyBytes().letter('K'));
+  EXPECT_EQ(VMC_ExecuteNoQuery(&handle_, "CALL p(?, ?)"), 0);
+  ReplyBytes expected;
+  frame(expected, "CALL p(?, ?)", 3);
+  record(expected, 1, ST_INT32, 4).u32(0x01020304);
+  record(expected, 1, ST_CHAR, 3).raw("hey");
+  EXPECT_EQ(sent(), expected.bytes);
+  EXPECT_EQ(conn()->params, nullptr);
+
+  // The next statement starts without parameters.
+  reply(ReplyBytes().letter('K'));
+  EXPECT_EQ(VMC_ExecuteValue(&handle_, "COMMIT;", nullptr, nullptr), 0);
+  ReplyBytes plain;
+  frame(plain, "COMMIT;", 0);
+  EXPECT_EQ(sent(), plain.bytes);
+}
+
+TEST_F(Execute, ACallerOwnedSetIsOnlyDetached) {
+  VMC_Handle set = nullptr;
+  ASSERT_EQ(VMC_AllocParams(&set), 0);
+  int64_t v = 7;
+  int len8 = 8;
+  ASSERT_EQ(VMC_BindParam(&set, 1, 1, CT_INT64, &v, 8, &len8), 0);
+  ReplyBytes expected;
+  frame(expected, "DELETE FROM t WHERE id = ?", 1);
+  record(expected, 1, ST_INT64, 8).u64(7);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(VMC_SetParams(&handle_, &set), 0);
+    reply(ReplyBytes().letter('D').u32(1).letter('K'));
+    char out[64] = {};
+    int type = 0;
+    EXPECT_EQ(VMC_ExecuteValue(&handle_, "DELETE FROM t WHERE id = ?", out, &type), 3) << round;
+    EXPECT_EQ(sent(), expected.bytes) << "the same values go out again";
+    EXPECT_EQ(conn()->params, nullptr);
+    EXPECT_EQ(static_cast<ParamSet*>(set)->count, 1);
+  }
+  VMC_FreeHandle(&set);
+}
+
+TEST_F(Execute, OutputParametersAndTheReturnValueLandInTheirSlots) {
+  int32_t in = 5;
+  int32_t out_value = 0;
+  char ret[16] = {};
+  int len4 = 4;
+  int out_len = 4;
+  int ret_len = -1;
+  ASSERT_EQ(VMC_BindParam(&handle_, 1, 1, CT_INT32, &in, 4, &len4), 0);
+  ASSERT_EQ(VMC_BindParam(&handle_, 2, 2, CT_INT32, &out_value, 4, &out_len), 0);
+  ASSERT_EQ(VMC_BindParam(&handle_, 3, 6, CT_TEXT, ret, sizeof ret, &ret_len), 0);
+  ParamSet* set = conn()->params;
+  reply(ReplyBytes().letter('P').u32(1).u32(ST_INT32).u32(4).u32(77).letter('O').u32(ST_CHAR).u32(2).raw("ok")
+            .letter('K'));
+  VMC_Handle result = nullptr;
+  EXPECT_EQ(VMC_ExecuteWithOutput(&handle_, "? = CALL f(?, ?)", &result), 0);
+  ReplyBytes expected;
+  frame(expected, "? = CALL f(?, ?)", 2);
+  record(expected, 1, ST_INT32, 4).u32(5);
+  record(expected, 2, ST_INT32, 4).u32(0);
+  EXPECT_EQ(sent(), expected.bytes);
+  EXPECT_EQ(out_value, 77);
+  EXPECT_EQ(out_len, 4);
+  EXPECT_STREQ(ret, "ok");
+  EXPECT_EQ(ret_len, 2);
+  EXPECT_EQ(result, nullptr);
+  // The transient set stays attached, emptied for the next statement.
+  EXPECT_EQ(conn()->params, set);
+  EXPECT_EQ(set->count, 0);
+  EXPECT_EQ(set->values, nullptr);
+  ASSERT_EQ(VMC_BindParam(&handle_, 1, 1, CT_INT32, &in, 4, &len4), 0);
+  EXPECT_EQ(set->count, 1);
+}
+
+TEST_F(Execute, OutputExecutionWithAResultSetOrNothingBound) {
+  int32_t out_value = 0;
+  int out_len = 0;
+  ASSERT_EQ(VMC_BindParam(&handle_, 1, 2, CT_INT32, &out_value, 4, &out_len), 0);
+  reply(ReplyBytes().letter('A').u32(1).field("n", ST_INT32).letter('R').u32(4).u32(9).letter('K'));
+  VMC_Handle result = nullptr;
+  EXPECT_EQ(VMC_ExecuteWithOutput(&handle_, "CALL rows(?)", &result), 1);
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(static_cast<ResultSet*>(result)->row_count, 1);
+  free_result(static_cast<ResultSet*>(result));
+  sent();
+
+  VMC_ClearParams(&handle_);
+  reply(ReplyBytes().letter('O').u32(ST_INT32).u32(4).u32(1).letter('K'));
+  result = nullptr;
+  EXPECT_EQ(VMC_ExecuteWithOutput(&handle_, "? = CALL f()", &result), -56);
+  EXPECT_STREQ(conn()->error_text, "[EC0056]when execute sql with output params or return value need bind_params");
+  ReplyBytes expected;
+  frame(expected, "? = CALL f()", 0);
+  EXPECT_EQ(sent(), expected.bytes);
+}
+
+TEST_F(Execute, AnUnboundSlotKeepsTheSlotsForTheOutputValues) {
+  // Bound only at position 2: the unbound first slot keeps the set's slots
+  // for the reply, whose return value finds an input slot and is dropped.
+  int32_t in = 5;
+  int len4 = 4;
+  ASSERT_EQ(VMC_BindParam(&handle_, 2, 1, CT_INT32, &in, 4, &len4), 0);
+  reply(ReplyBytes().letter('O').u32(ST_INT32).u32(4).u32(42).letter('K'));
+  EXPECT_EQ(VMC_ExecuteWithOutput(&handle_, "CALL p(?, ?)", nullptr), 0);
+  EXPECT_EQ(conn()->error_text, nullptr);
+  sent();
+}
+
+TEST_F(Execute, HandlesThatNameNoOpenConnectionAreRefused) {
+  VMC_Handle none = nullptr;
+  VMC_Handle set = nullptr;
+  ASSERT_EQ(VMC_AllocParams(&set), 0);
+  char out[64] = {};
+  int type = 0;
+  for (VMC_Handle* h : {static_cast<VMC_Handle*>(nullptr), &none, &set}) {
+    EXPECT_EQ(VMC_ExecuteNoQuery(h, "x"), -3);
+    EXPECT_EQ(VMC_ExecuteValue(h, "x", out, &type), -3);
+    EXPECT_EQ(VMC_ExecuteWithOutput(h, "x", nullptr), -3);
+  }
+  VMC_FreeHandle(&set);
+  EXPECT_EQ(VMC_ExecuteNoQuery(&handle_, nullptr), -3);
+  EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(Execute, EachExchangeHoldsTheLockToItsEnd) {
+  // Nothing goes out while another exchange holds the lock.
+  lock_take(conn()->lock);
+  reply(ReplyBytes().letter('U').u32(1).letter('K'));
+  std::future<int> run = std::async(std::launch::async, [this] { return VMC_ExecuteNoQuery(&handle_, "U"); });
+  EXPECT_TRUE(sent().empty());
+  lock_release(conn()->lock);
+  EXPECT_EQ(run.get(), 1);
+  sent();
+  EXPECT_TRUE(lock_is_free(conn()->lock));
+
+  // A link that breaks still gives the lock back, with the transient set gone.
+  int one = 1;
+  int len4 = 4;
+  ASSERT_EQ(VMC_BindParam(&handle_, 1, 1, CT_INT32, &one, 4, &len4), 0);
+  link_.peer_close();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(VMC_ExecuteNoQuery(&handle_, "U"), -4);
+  char out[64] = {};
+  int type = 0;
+  EXPECT_EQ(VMC_ExecuteValue(&handle_, "U", out, &type), -4);
+  ASSERT_EQ(VMC_BindParam(&handle_, 1, 2, CT_INT32, &one, 4, &len4), 0);
+  EXPECT_EQ(VMC_ExecuteWithOutput(&handle_, "U", nullptr), -4);
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(lock_is_free(conn()->lock));
+  ASSERT_NE(conn()->params, nullptr);
+  EXPECT_EQ(conn()->params->count, 0);
+}
