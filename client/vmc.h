@@ -2,9 +2,9 @@
 //
 // Every function takes the address of the caller's handle variable; functions
 // that make an object store it there, functions that free one set it to null.
-// Every function returns an int result code (see ResultCode); texts that a
-// function hands out are copied without a terminator, so callers zero-fill
-// their buffers first.
+// Every function returns an int result code (see ResultCode), named beside it;
+// texts that a function hands out are copied without a terminator, so callers
+// zero-fill their buffers first.
 #ifndef RIZEZOVA_CLIENT_VMC_H
 #define RIZEZOVA_CLIENT_VMC_H
 
@@ -14,33 +14,37 @@
 extern "C" {
 #endif
 
-// Result codes of the VMC_ functions. 0 or a positive count means success.
+// Result codes of the VMC_ functions. RC_SUCCESS or a positive count means
+// success; every failure is negative. Several names share a value where one
+// number means different things to different calls.
 enum ResultCode {
   RC_SUCCESS = 0,
   RC_SUCCESS_WITH_INFO = 1,   // a server message or warning came with the reply
-  RC_RECONNECTED = 1,         // VMC_Reconnect success
-  RC_OPEN_OK = 2,             // VMC_OpenConn success; VMC_GetDiag: message cut
+  RC_RECONNECTED = 1,         // VMC_Reconnect: the link is open and logged in again
+  RC_OPEN_OK = 2,             // VMC_OpenConn: connected and logged in
+  RC_DIAG_CUT = 2,            // VMC_GetDiag: the message did not fit and was cut
   RC_NO_DATA = 100,           // no next row, no next result, no error text
   RC_PREPARED_ROWS = 19665,   // the prepared statement returns rows
-  RC_ERROR = -1,
-  RC_INVALID_HANDLE = -3,
-  RC_READ_FAILED = -4,
+  RC_ERROR = -1,              // the server refused (its text in VMC_GetError), or a rule of the call was broken
+  RC_INVALID_HANDLE = -3,     // a handle of a type the call does not serve, or a required argument is null
+  RC_READ_FAILED = -4,        // the link failed while the reply was read
   RC_NO_MEMORY = -5,
-  RC_SOCKET_FAILED = -8,
+  RC_SOCKET_FAILED = -8,      // the socket could not be opened or connected
+  RC_DIRECTION_UNSUPPORTED = -8,  // a parameter direction the binder does not take (EC056)
   RC_LOGIN_FAILED = -9,
-  RC_NO_ROW_OR_NULL = -11,
-  RC_TRUNCATED = -12,
-  RC_NO_CONVERSION = -13,
-  RC_COLUMN_RANGE = -15,
-  RC_PIECE_OFFSET = -18,
-  RC_PARAM_POSITION = -51,
-  RC_PARAM_DIRECTION = -52,
-  RC_ARRAY_NAME_BOUND = -53,
-  RC_PARAM_SEQUENCE = -54,
-  RC_PARAM_TOO_FAR = -55,
-  RC_OUTPUT_UNBOUND = -56,
-  RC_ARRAY_CTYPE = -58,
-  RC_PARAMS_NO_VALUES = -59
+  RC_NO_ROW_OR_NULL = -11,    // no current row, or the value is NULL
+  RC_TRUNCATED = -12,         // the value was cut to the caller's buffer
+  RC_NO_CONVERSION = -13,     // no conversion to the client type asked for
+  RC_COLUMN_RANGE = -15,      // no such column
+  RC_PIECE_OFFSET = -18,      // a piecewise read from beyond the value's end
+  RC_PARAM_POSITION = -51,    // parameter position out of range (EC051)
+  RC_PARAM_DIRECTION = -52,   // parameter direction not 1, 2, 3 or 6 (EC052)
+  RC_ARRAY_NAME_BOUND = -53,  // the name is bound already, or a described set has no such name
+  RC_PARAM_SEQUENCE = -54,    // parameter position below 1 (EC054)
+  RC_PARAM_TOO_FAR = -55,     // parameter position too far beyond the bound ones (EC055)
+  RC_OUTPUT_UNBOUND = -56,    // output values came with nothing bound for them (EC0056)
+  RC_ARRAY_CTYPE = -58,       // a client type that cannot be bound as an array (EC058)
+  RC_PARAMS_NO_VALUES = -59   // parameters without values (EC059), or output values without a slot (EC060)
 };
 
 // ---- Type codes ----
@@ -130,53 +134,63 @@ typedef void* VMC_Handle;
 
 struct IpsList;
 
-// Opens a connection from a connection string into *conn: 2 connected; -1 no
-// string; -8 socket failure; -9 login failure. The record stays in *conn
-// after a failure (with its error text) and is freed with VMC_CloseConn.
+// Opens a connection from a connection string into *conn: RC_OPEN_OK;
+// RC_ERROR without a string (or without the memory for the record);
+// RC_SOCKET_FAILED; RC_LOGIN_FAILED. The record stays in *conn after a
+// failure (with its error text) and is freed with VMC_CloseConn.
 int VMC_OpenConn(const char* conn_str, VMC_Handle* conn);
 // Opens a connection on one address of the string's IPS list, trying the
 // others when a socket cannot be opened. *ips is the caller's walk over the
 // list, made when attempt is 1 or below (freed first when attempt is -1) and
-// reused when it is above 1; freed with VMC_FreeIpsList. 0 connected; -3 no
-// string, no IPS item or no list to restart; -8 no address reached; -9 login
-// failure.
+// reused when it is above 1; freed with VMC_FreeIpsList. RC_SUCCESS
+// connected; RC_INVALID_HANDLE without a string, an IPS item or a list to
+// restart; RC_SOCKET_FAILED when no address was reached; RC_LOGIN_FAILED;
+// RC_ERROR when memory ran out.
 int VMC_OpenConnIps(const char* conn_str, int attempt, struct IpsList** ips, VMC_Handle* conn);
-// Re-opens the link and logs in again with the record's settings: 1, -8, -9.
+// Re-opens the link and logs in again with the record's settings:
+// RC_RECONNECTED, RC_SOCKET_FAILED, RC_LOGIN_FAILED; RC_INVALID_HANDLE when
+// the handle names no connection.
 int VMC_Reconnect(VMC_Handle* conn);
-// Closes the link and frees the record; *conn becomes null. -1 when null.
+// Closes the link and frees the record; *conn becomes null. RC_SUCCESS;
+// RC_ERROR when null; RC_INVALID_HANDLE when it names no connection.
 int VMC_CloseConn(VMC_Handle* conn);
-// Frees a caller's address list; *ips becomes null. -1 when null.
+// Frees a caller's address list; *ips becomes null. RC_SUCCESS; RC_ERROR when null.
 int VMC_FreeIpsList(struct IpsList** ips);
 
 // ---- Error texts, diagnostics and handle-wide operations ----
 
 // Copies the handle's error text (connection, result set or LOB) into buf
 // without a terminator and stores its length; both stay untouched when there
-// is none. 0.
+// is none. RC_SUCCESS.
 int VMC_GetError(VMC_Handle* handle, char* buf, int* len);
 // Length of the handle's error text; 0 when there is none.
 int VMC_GetErrorLength(VMC_Handle* handle);
 // Splits the handle's error text into its code (6 bytes, a 5-character code
 // followed by a zero byte) and its message (at most 255 characters, no
-// terminator). 100 no text; 2 the message was cut; else 0. `reserved` is not
-// read.
+// terminator). RC_SUCCESS; RC_DIAG_CUT when the message was cut; RC_NO_DATA
+// without a text; RC_NO_MEMORY. `reserved` is not read.
 int VMC_GetDiag(VMC_Handle* handle, char* code, char* message, void* reserved);
 // Frees the object by its type and sets *handle to null.
 void VMC_FreeHandle(VMC_Handle* handle);
-// Empties the parameters of a connection or parameter set, or a LOB.
+// Empties the parameters of a connection or parameter set (as
+// VMC_ClearParams), or a LOB: RC_SUCCESS, or VMC_ClearParams' result.
 int VMC_ResetHandle(VMC_Handle* handle);
 // Frees a buffer that the library made; *buf becomes null.
 void VMC_FreeBuffer(void** buf);
 // Copies the connection's last row id with its terminator (at most 32 bytes)
-// into buf: 0; -3 for a null buffer or a handle that is no connection.
+// into buf: RC_SUCCESS; RC_INVALID_HANDLE for a null buffer or a handle that
+// is no connection.
 int VMC_GetRowId(VMC_Handle* conn, char* buf);
 // What a result holds: its statement kind, then by kind the row id (kind 1,
 // into a 25-byte buffer) and affected count (kinds 1 to 3), or the field and
-// row counts (kind 4). -3 when the handle is no result.
+// row counts (kind 4). RC_SUCCESS; RC_INVALID_HANDLE when the handle is no
+// result.
 int VMC_GetExecInfo(VMC_Handle* result, int* kind, int* fields, int* rows, int* affected, char* row_id);
-// The client type of the connection's server type code: -1 while it has none.
+// The client type of the connection's server type code: RC_SUCCESS; RC_ERROR
+// while it has none; RC_INVALID_HANDLE when the handle names no connection.
 int VMC_GetTypeCode(VMC_Handle* conn, int* ctype);
-// "YYYY-MM-DD hh:mm:ss" of milliseconds since 1970-01-01 into 20 bytes. 0.
+// "YYYY-MM-DD hh:mm:ss" of milliseconds since 1970-01-01 into 20 bytes:
+// RC_SUCCESS; RC_INVALID_HANDLE for a null buffer.
 int VMC_FormatDatetime(int64_t ms, char* out);
 
 // ---- Connection and result attributes ----
@@ -215,32 +229,41 @@ enum AttrValueType {
 
 // ---- LOB objects ----
 
-// A new empty LOB object (handle type 5) in *lob.
+// Every LOB call answers RC_INVALID_HANDLE for a handle that names no LOB
+// object (VMC_ResetLob and VMC_FreeLob answer RC_SUCCESS for a null one).
+
+// A new empty LOB object (handle type 5) in *lob: RC_SUCCESS; RC_NO_MEMORY.
 int VMC_CreateLob(VMC_Handle* lob);
 // Appends length bytes; length 0xFFFFFFFF marks the object complete instead.
+// RC_SUCCESS; RC_NO_MEMORY (the bytes before the missing chunk stay);
+// RC_ERROR when the value would pass 2^31 - 1 bytes.
 int VMC_PutLobData(VMC_Handle* lob, const void* data, uint32_t length);
 // Copies up to count bytes from the read position on; answers the bytes copied.
 int VMC_GetLobData(VMC_Handle* lob, void* buf, uint32_t count);
-// Moves the read position; answers it, or -1 when it lies outside the value.
+// Moves the read position; answers it, or RC_ERROR (EC097, EC098) when it
+// lies outside the value.
 int VMC_SetLobReadPos(VMC_Handle* lob, uint32_t position);
-// Empties the object: every chunk and text released, the handle kept.
+// Empties the object: every chunk and text released, the handle kept. RC_SUCCESS.
 int VMC_ResetLob(VMC_Handle* lob);
-// Frees the object and sets *lob to null.
+// Frees the object and sets *lob to null. RC_SUCCESS.
 int VMC_FreeLob(VMC_Handle* lob);
 
 // ---- Result accessors and result attributes ----
 // A ResultSet handle is read directly, a SmartResult handle through its
-// current block; other handles answer -3. Columns count from 1.
+// current block; other handles, and null arguments, answer RC_INVALID_HANDLE.
+// Columns count from 1. Each call answers RC_SUCCESS unless it says otherwise.
 
 // Column col of the current row as client type ctype into buf (bufsize bytes);
 // *len receives the bytes written (in, for type 18: the offset to read from).
+// RC_COLUMN_RANGE; RC_NO_ROW_OR_NULL; RC_NO_CONVERSION; RC_TRUNCATED (*len:
+// the bytes left over); RC_PIECE_OFFSET; for a LOB type also RC_NO_MEMORY.
 int VMC_GetData(VMC_Handle* handle, int col, int ctype, void* buf, int bufsize, int* len);
-// The column's default client type; -15 out of range.
+// The column's default client type; RC_COLUMN_RANGE.
 int VMC_GetColType(VMC_Handle* handle, int col, int* ctype);
-// The column's length as the server describes it; -15 out of range.
+// The column's length as the server describes it; RC_COLUMN_RANGE.
 int VMC_GetColLen(VMC_Handle* handle, int col, int* length);
 // The column's alias, or its name, copied without a terminator into a
-// zero-filled buffer of 128 bytes (at most 127 characters); -1 out of range.
+// zero-filled buffer of 128 bytes (at most 127 characters); RC_ERROR out of range.
 int VMC_GetColName(VMC_Handle* handle, int col, char* name);
 // The number of the first column whose alias (or name) equals name in any
 // letter case; 0 when none does.
@@ -249,14 +272,20 @@ int VMC_GetFieldCount(VMC_Handle* handle, uint32_t* count);
 // The low 32 bits of the row count.
 int VMC_GetRowCount(VMC_Handle* handle, uint32_t* count);
 // Table, column and alias into three 128-byte buffers (zero-filled here, at
-// most 127 characters each) and the client type, length and third attribute.
+// most 127 characters each) and the client type, length and third attribute;
+// RC_ERROR out of range.
 int VMC_DescribeCol(VMC_Handle* handle, int col, char* table, char* column, char* alias, int* ctype,
                     int* length, int* attr);
-// Attribute id of a handle: connection attributes on a connection, result
-// attributes 61 to 66 on a result. *type receives 2 (4-byte int) or 3
-// (8-byte int), *length the bytes written.
+// Attribute id of a handle: a ConnAttr on a connection, a ResultAttr on a
+// result. *type receives an AttrValueType, *length the bytes written.
+// Connection: RC_SUCCESS (the server version: the reply's status);
+// RC_INVALID_HANDLE for an unknown id (EC0103) or the address list of a
+// connection without one. Result: RC_INVALID_HANDLE for an unknown id (EC0105,
+// EC0106) or a null value. Parameter sets and LOBs: RC_SUCCESS, nothing written.
 int VMC_GetAttr(VMC_Handle* handle, int id, void* value, int size, int* type, int* length);
-// Changes a connection attribute; other handles are left alone (0).
+// Changes connection attribute ATTR_AUTO_COMMIT_OFF or ATTR_SRVCURSOR_OFF:
+// RC_SUCCESS; RC_ERROR for any other id (EC0104) or a null value. Other
+// handles are left alone (RC_SUCCESS).
 int VMC_SetAttr(VMC_Handle* handle, int id, void* value, int length);
 
 // ---- Parameter sets and binding ----
@@ -271,18 +300,27 @@ enum ParamDirection {
   PARAM_RETURN_VALUE = 6
 };
 
-// A new caller-owned parameter set (handle type 2) in *params.
+// Each call answers RC_INVALID_HANDLE for a null or wrong handle and
+// RC_NO_MEMORY when memory runs out. A binding failure's text goes to the
+// connection, or to the parameter set bound into.
+
+// A new caller-owned parameter set (handle type 2) in *params: RC_SUCCESS.
 int VMC_AllocParams(VMC_Handle* params);
 // Connection: drops its current set (a caller-owned one is only detached).
-// Parameter set: releases its values; the set stays usable.
+// Parameter set: releases its values; the set stays usable. RC_SUCCESS.
 int VMC_ClearParams(VMC_Handle* handle);
-// Attaches a caller-owned set to the connection for the next execution.
+// Attaches a caller-owned set to the connection for the next execution: RC_SUCCESS.
 int VMC_SetParams(VMC_Handle* conn, VMC_Handle* params);
-// Binds the next slot under a name; `reserved` is not read. Single values
-// are refused (-1, EC062) in a set bound by rows.
+// Binds the next slot under a name (in a set described by PREPARE, the slot
+// of that name); `reserved` is not read. RC_SUCCESS; RC_PARAM_DIRECTION
+// (EC052); RC_ERROR for a name the described set does not hold (EC053) and
+// for a single value in a set bound by rows (EC062).
 int VMC_BindParamByName(VMC_Handle* handle, const char* name, int direction, int ctype, void* value,
                         int buf_size, int* reserved, int* length);
-// Binds the slot at a 1-based position.
+// Binds the slot at a 1-based position: RC_SUCCESS; RC_PARAM_POSITION (EC051,
+// beyond 4000); RC_PARAM_DIRECTION (EC052); RC_PARAM_SEQUENCE (EC054, below
+// 1); RC_PARAM_TOO_FAR (EC055); RC_ERROR for a single value in a set bound by
+// rows (EC062).
 int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, void* value,
                   int buf_size, int* length);
 
@@ -300,19 +338,20 @@ int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, vo
 // makes a set of one row (rows 1), bound as single values are. Other
 // directions than 1 store nothing.
 
-// Binds the slot at a 1-based position: 0; -3 (no set or connection, null
-// values or lengths); -51 (EC051: the position or declared count out of range,
-// or a position beyond the declared count); -52 (EC052 direction); -54 (EC054
-// position below 1); -8 (directions 2 and 3); -58 (EC058: client types 12, 14,
-// 28, 31 and those without an element size above); -1 (EC062: rows that do
-// not match the set's; EC063: a row length below 0 or beyond its element or
-// buffer).
+// Binds the slot at a 1-based position: RC_SUCCESS; RC_INVALID_HANDLE (no
+// set or connection, null values or lengths); RC_PARAM_POSITION (EC051: the
+// position or declared count out of range, or a position beyond the declared
+// count); RC_PARAM_DIRECTION (EC052); RC_PARAM_SEQUENCE (EC054, position
+// below 1); RC_DIRECTION_UNSUPPORTED (directions 2 and 3); RC_ARRAY_CTYPE
+// (EC058: client types 12, 14, 28, 31 and those without an element size
+// above); RC_ERROR (EC062: rows that do not match the set's; EC063: a row
+// length below 0 or beyond its element or buffer); RC_NO_MEMORY.
 int VMC_BindParamArray(VMC_Handle* handle, int position, int declared, int direction, int ctype, int rows,
                        void* values, int buf_size, int* lengths);
 // Binds the next free slot under a name, or the slot a PREPARE described under
-// it: 0; -53 (no text) when the name is bound already or the described set
-// holds no such name; -51 (EC051) beyond the declared count or past 127
-// names; else as VMC_BindParamArray.
+// it: RC_SUCCESS; RC_ARRAY_NAME_BOUND (no text) when the name is bound
+// already or the described set holds no such name; RC_PARAM_POSITION (EC051)
+// beyond the declared count or past 127 names; else as VMC_BindParamArray.
 int VMC_BindParamArrayByName(VMC_Handle* handle, const char* name, int declared, int direction, int ctype,
                              int rows, void* values, int buf_size, int* lengths);
 
@@ -336,27 +375,31 @@ int VMC_GetSqlKind(const char* sql);
 // ---- Direct execution ----
 // One statement as one exchange with the server, sent with the connection's
 // current parameters. A set made by binding on the connection lives for one
-// execution; a caller's own set is detached and can be attached again. -3
-// when the handle names no connection or the text is null.
+// execution; a caller's own set is detached and can be attached again.
+// RC_INVALID_HANDLE when the handle names no connection or the text is null.
 
 // A statement without rows: the affected-row count of the reply, the number
-// of row ids it carried, 0, 1 (a message or warning came), -1 (server error,
-// text in VMC_GetError), -56 (the server sent output values nothing was bound
-// for), -4 (link failure), -5.
+// of row ids it carried, RC_SUCCESS, RC_SUCCESS_WITH_INFO (a message or
+// warning came), RC_ERROR (server error, text in VMC_GetError),
+// RC_OUTPUT_UNBOUND (the server sent output values nothing was bound for),
+// RC_READ_FAILED, RC_NO_MEMORY.
 int VMC_ExecuteNoQuery(VMC_Handle* conn, const char* sql);
 // A statement whose first value is wanted; out holds 64 bytes, zero-filled by
-// the caller. 0: the first column of the first row as text, its server type
-// in *out_type (plus 100 when out holds instead a u32 length and the address
-// of a heap copy that the caller frees with VMC_FreeBuffer). 1: a row id text
-// (or a message or warning came); 2 / 3: the updated / deleted row count as a
-// 32-bit int in the first 4 bytes. -1, -4, -5 as above.
+// the caller. RC_SUCCESS: the first column of the first row as text, its
+// server type in *out_type (plus 100 when out holds instead a u32 length and
+// the address of a heap copy that the caller frees with VMC_FreeBuffer).
+// SQL_KIND_INSERT: a row id text (RC_SUCCESS_WITH_INFO, of the same value:
+// or a message or warning came); SQL_KIND_UPDATE / SQL_KIND_DELETE: the
+// updated / deleted row count as a 32-bit int in the first 4 bytes. RC_ERROR,
+// RC_READ_FAILED, RC_NO_MEMORY as above.
 int VMC_ExecuteValue(VMC_Handle* conn, const char* sql, void* out, int* out_type);
 // A statement with output parameters or a return value (the last slot, with
 // direction 6): the values land in the bound buffers, cut to their buffer
-// sizes (-12) with the full length in the length variables. A result set that
-// ends the reply goes to *result (freed by the caller); it is left alone
-// otherwise. -59 when values came for slots not bound, -56 when nothing at all
-// was bound; else as above.
+// sizes (RC_TRUNCATED) with the full length in the length variables. A result
+// set that ends the reply goes to *result (freed by the caller); it is left
+// alone otherwise. RC_PARAMS_NO_VALUES when values came for slots not bound
+// (EC060), RC_OUTPUT_UNBOUND when nothing at all was bound, RC_NO_CONVERSION
+// for a date or time value that is not 4 bytes (EC061); else as above.
 int VMC_ExecuteWithOutput(VMC_Handle* conn, const char* sql, VMC_Handle* result);
 
 // ---- Prepared statements and batches ----
@@ -369,34 +412,39 @@ struct ResultSet;
 
 // Prepares the default statement, deallocating the one before it. The
 // statement's parameter description becomes the connection's current set,
-// into which VMC_BindParamByName binds by name. 19665 when the statement
-// returns rows, 0 when it does not; -1 (server error), -4 (link failure), -5,
-// or the failure of deallocating the previous default statement.
+// into which VMC_BindParamByName binds by name. RC_PREPARED_ROWS when the
+// statement returns rows, RC_SUCCESS when it does not; RC_ERROR (server
+// error), RC_READ_FAILED, RC_NO_MEMORY, or the failure of deallocating the
+// previous default statement; RC_INVALID_HANDLE.
 int VMC_Prepare(VMC_Handle* conn, const char* sql);
 // With a name buffer (at least 15 bytes): prepares a further statement under
 // the new name written there, leaving the default statement as it was. Else as
 // VMC_Prepare.
 int VMC_Prepare2(VMC_Handle* conn, const char* sql, char* name);
 // Executes the default statement with the bound values; *out receives the
-// reply's results (freed when out is null). The status of the reply (0 or
-// above on success, -1, -4, -5), or -1 (EC023) without a default statement.
+// reply's results (freed when out is null). The status of the reply
+// (RC_SUCCESS or above on success, RC_ERROR, RC_READ_FAILED, RC_NO_MEMORY),
+// or RC_ERROR (EC023) without a default statement.
 int VMC_Execute(VMC_Handle* conn, struct ResultSet** out);
 // Executes statement `name`: directly, or, with a cursor buffer (at least 57
 // bytes), by declaring and opening the cursor "name_CUR" over it, written into
 // the buffer; *out receives the declaration's results. A refused execution or
 // declaration leaves "sql:<sent text> errinfo: <server text>" and hands
-// nothing out. Both names null: VMC_Execute. -59 (EC059) when the statement's
-// described parameters were not bound; -1 (EC064) for a name too long for its
-// command; -3 for a cursor buffer without a statement name.
+// nothing out. Both names null: VMC_Execute. RC_PARAMS_NO_VALUES (EC059)
+// when the statement's described parameters were not bound; RC_ERROR (EC064)
+// for a name too long for its command; RC_INVALID_HANDLE for a cursor buffer
+// without a statement name.
 int VMC_Execute2(VMC_Handle* conn, const char* name, char* cursor, struct ResultSet** out);
 // Deallocates statement `name`, or the default statement when name is null:
-// 0, -1 (server refusal; EC064 for a name too long), -4.
+// RC_SUCCESS, RC_ERROR (server refusal; EC064 for a name too long),
+// RC_READ_FAILED.
 int VMC_UnPrepare(VMC_Handle* conn, const char* name);
 // Runs sql once for every row of the values bound with the array binders, in
 // one exchange; the set is emptied and stays attached. rows must be the rows
-// bound. The status of the reply, or -1: EC025 nothing bound, EC057 rows
-// other than those bound, EC065 more than 65535 rows or parameters, EC026 the
-// statement returned rows. -5 when the request broke off for want of memory.
+// bound. The status of the reply, or RC_ERROR: EC025 nothing bound, EC057
+// rows other than those bound, EC065 more than 65535 rows or parameters, EC026
+// the statement returned rows. RC_NO_MEMORY when the request broke off for
+// want of memory.
 int VMC_ExecuteBatch(VMC_Handle* conn, const char* sql, int rows);
 
 // ---- Server cursors and stepping through results ----
@@ -406,35 +454,42 @@ int VMC_ExecuteBatch(VMC_Handle* conn, const char* sql, int rows);
 // *out receives a server-cursor result holding the first block of up to
 // 20000 rows; any other statement is read whole and *out receives the first
 // result of the reply (or null). fields, rows and affected receive the counts
-// of that block or result. Answers the last reply's status (0 or above on
-// success), -1 or -4.
+// of that block or result. Answers the last reply's status (RC_SUCCESS or
+// above on success), RC_ERROR, RC_READ_FAILED or RC_NO_MEMORY;
+// RC_INVALID_HANDLE.
 int VMC_ExecuteQuery(VMC_Handle* conn, const char* sql, VMC_Handle* out, int* fields, int64_t* rows,
                      int* affected);
 // Makes the next row current, fetching the next block from the server when a
-// full block is used up: 0 a row, 100 no more rows, -1 the cursor could not
-// be closed, -3 not a result, -4 the link failed.
+// full block is used up: RC_SUCCESS a row, RC_NO_DATA no more rows, RC_ERROR
+// the next block could not be had or the server refused to close the cursor,
+// RC_READ_FAILED the link failed, RC_NO_MEMORY; RC_INVALID_HANDLE not a result.
 int VMC_Fetch(VMC_Handle* result);
 // Moves the handle on to the next result of the reply and releases the
-// current one: 0, or 100 when there is none.
+// current one: RC_SUCCESS, or RC_NO_DATA when there is none (or the failure of
+// closing the server cursor of the current one).
 int VMC_NextResult(VMC_Handle* result);
 // Releases a result (closing its server cursor first) and the results of the
-// reply behind it; *result becomes null.
-// -1, with the handle kept, when the server refused to close the cursor; -4,
-// the result released, when the link failed.
+// reply behind it; *result becomes null. RC_SUCCESS; RC_ERROR, with the handle
+// kept, when the server refused to close the cursor; RC_READ_FAILED, the result
+// released, when the link failed.
 int VMC_FreeResult(VMC_Handle* result);
-// Closes a server cursor by name: 0, -1 refused (EC027), -4 link failure.
+// Closes a server cursor by name: RC_SUCCESS, RC_ERROR refused (EC027),
+// RC_READ_FAILED, RC_NO_MEMORY.
 int VMC_CloseCursor(VMC_Handle* conn, const char* cursor);
 // Declares and opens a cursor of the caller's naming for sql with the bound
 // values; *out receives the declaration's result and *fields its field count.
+// RC_SUCCESS, or the failure of opening the cursor.
 int VMC_DeclareCursor(VMC_Handle* conn, const char* sql, const char* cursor, struct ResultSet** out,
                       int* fields);
-// Fetches *count rows of a named cursor into *out. 0.
+// Fetches *count rows of a named cursor into *out. RC_SUCCESS.
 int VMC_FetchCursor(VMC_Handle* conn, const char* cursor, struct ResultSet** out, int* fields, int64_t* rows,
                     const int* count);
-// Fetches 20000 rows of a named cursor into one result; a short answer marks
-// the connection's cursor exhausted (-1 from then on).
+// Fetches 20000 rows of a named cursor into one result: the reply's status (the
+// rows read). A short answer marks the connection's cursor exhausted (RC_ERROR
+// from then on).
 int VMC_FetchCursorInto(VMC_Handle* conn, const char* cursor, struct ResultSet** res);
-// Runs a command text, reading its reply into one result that replaces *res.
+// Runs a command text, reading its reply into one result that replaces *res:
+// the reply's status.
 int VMC_ExecuteToResult(VMC_Handle* conn, const char* cmd, struct ResultSet** res);
 
 

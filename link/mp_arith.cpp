@@ -8,6 +8,8 @@ namespace {
 constexpr uint32_t kHalfBase = 0x10000;
 constexpr uint32_t kHalfMask = 0xffff;
 constexpr uint32_t kTopBit = 0x80000000;
+// What a shift answers when no bits left the number.
+constexpr uint32_t kNoBitsOut = 0;
 
 // Clears digits in a way the optimiser may not drop, so that no intermediate
 // value of the login's arithmetic stays behind on the stack.
@@ -47,11 +49,11 @@ uint32_t half_step(uint32_t w[2], uint32_t d) {
 }  // namespace
 
 int mp_mod_exp(uint32_t* y, const uint32_t* x, const uint32_t* e, uint32_t* m, uint32_t nd) {
-  if (nd == 0 || nd > kMpMaxDigits) return -1;
+  if (nd == 0 || nd > kMpMaxDigits) return MP_REFUSED;
   const uint32_t n = mp_digits_used(e, nd);
   // A zero exponent has no highest bit to start from; refuse it rather than
   // read in front of e.
-  if (n == 0) return -1;
+  if (n == 0) return MP_REFUSED;
   const int top_bit = 31 - std::countl_zero(e[n - 1]);
   mp_copy(y, x, nd);
   // Left to right over the bits below the highest one.
@@ -59,16 +61,16 @@ int mp_mod_exp(uint32_t* y, const uint32_t* x, const uint32_t* e, uint32_t* m, u
     mp_mod_mult(y, y, y, m, nd);
     if ((e[pos / 32] >> (pos % 32)) & 1) mp_mod_mult(y, y, x, m, nd);
   }
-  return 0;
+  return MP_DONE;
 }
 
 int mp_mod_mult(uint32_t* a, const uint32_t* x, const uint32_t* y, uint32_t* m, uint32_t nd) {
-  if (nd > kMpMaxDigits) return -1;
+  if (nd > kMpMaxDigits) return MP_REFUSED;
   uint32_t product[kMpWorkDigits];
   mp_multiply(product, x, y, nd);
   mp_modulo(a, product, 2 * nd, m, nd);
   wipe_digits(product, 2 * nd);
-  return 0;
+  return MP_DONE;
 }
 
 int mp_multiply(uint32_t* w, const uint32_t* u, const uint32_t* v, uint32_t nd) {
@@ -91,11 +93,11 @@ int mp_multiply(uint32_t* w, const uint32_t* u, const uint32_t* v, uint32_t nd) 
     }
     w[j + nd] = k;
   }
-  return 0;
+  return MP_DONE;
 }
 
 int mp_modulo(uint32_t* r, const uint32_t* u, uint32_t ud, uint32_t* v, uint32_t vd) {
-  if (ud > kMpWorkDigits) return -1;
+  if (ud > kMpWorkDigits) return MP_REFUSED;
   uint32_t quot[kMpWorkDigits];
   uint32_t rem[kMpWorkDigits];
   mp_divide(quot, rem, u, ud, v, vd);
@@ -105,7 +107,7 @@ int mp_modulo(uint32_t* r, const uint32_t* u, uint32_t ud, uint32_t* v, uint32_t
   mp_set_zero(r + kept, vd - kept);
   wipe_digits(quot, ud);
   wipe_digits(rem, ud);
-  return 0;
+  return MP_DONE;
 }
 
 int mp_divide(uint32_t* q, uint32_t* r, const uint32_t* u, uint32_t ud, uint32_t* v, uint32_t vd) {
@@ -113,25 +115,25 @@ int mp_divide(uint32_t* q, uint32_t* r, const uint32_t* u, uint32_t ud, uint32_t
   mp_set_zero(r, ud);
   const uint32_t n = mp_digits_used(v, vd);
   const int64_t k = static_cast<int64_t>(mp_digits_used(u, ud)) - n;
-  if (n == 0) return -1;
+  if (n == 0) return MP_REFUSED;
   if (n == 1) {
     const uint32_t rest = mp_short_div(q, u, v[0], ud);
     if (ud > 0) r[0] = rest;
-    return 0;
+    return MP_DONE;
   }
   if (k < 0) {
     mp_copy(r, u, ud);
-    return 0;
+    return MP_DONE;
   }
   if (k == 0) {
     const int cmp = mp_compare(u, v, n);
     if (cmp < 0) {
       mp_copy(r, u, ud);
-      return 0;
+      return MP_DONE;
     }
     if (cmp == 0) {
       mp_set_digit(q, 1, ud);
-      return 0;
+      return MP_DONE;
     }
   }
 
@@ -174,7 +176,7 @@ int mp_divide(uint32_t* q, uint32_t* r, const uint32_t* u, uint32_t ud, uint32_t
   mp_set_zero(r + n, len - n);
   mp_shift_right(r, r, shift, n);
   mp_shift_right(v, v, shift, n);
-  return 0;
+  return MP_DONE;
 }
 
 uint32_t mp_mult_sub(uint32_t top, uint32_t* w, const uint32_t* v, uint32_t q, uint32_t n) {
@@ -196,8 +198,8 @@ uint32_t mp_mult_sub(uint32_t top, uint32_t* w, const uint32_t* v, uint32_t q, u
 int qhat_too_big(uint32_t qhat, uint32_t rhat, uint32_t vnext, uint32_t unext) {
   uint32_t p[2];
   sp_multiply(p, qhat, vnext);
-  if (p[1] != rhat) return p[1] > rhat ? 1 : 0;
-  return p[0] > unext ? 1 : 0;
+  if (p[1] != rhat) return p[1] > rhat;
+  return p[0] > unext;
 }
 
 uint32_t mp_add(uint32_t* w, const uint32_t* u, const uint32_t* v, uint32_t nd) {
@@ -215,17 +217,17 @@ uint32_t mp_add(uint32_t* w, const uint32_t* u, const uint32_t* v, uint32_t nd) 
 
 int mp_compare(const uint32_t* a, const uint32_t* b, uint32_t nd) {
   for (uint32_t i = nd; i-- > 0;) {
-    if (a[i] > b[i]) return 1;
-    if (a[i] < b[i]) return -1;
+    if (a[i] > b[i]) return MP_ABOVE;
+    if (a[i] < b[i]) return MP_BELOW;
   }
-  return 0;
+  return MP_EQUAL;
 }
 
 uint32_t mp_shift_left(uint32_t* a, const uint32_t* b, uint32_t s, uint32_t nd) {
-  if (s >= 32) return 0;
+  if (s >= 32) return kNoBitsOut;
   if (s == 0) {
     mp_copy(a, b, nd);
-    return 0;
+    return kNoBitsOut;
   }
   uint32_t carry = 0;
   for (uint32_t i = 0; i < nd; i++) {
@@ -237,10 +239,10 @@ uint32_t mp_shift_left(uint32_t* a, const uint32_t* b, uint32_t s, uint32_t nd) 
 }
 
 uint32_t mp_shift_right(uint32_t* a, const uint32_t* b, uint32_t s, uint32_t nd) {
-  if (s >= 32) return 0;
+  if (s >= 32) return kNoBitsOut;
   if (s == 0) {
     mp_copy(a, b, nd);
-    return 0;
+    return kNoBitsOut;
   }
   uint32_t carry = 0;
   for (uint32_t i = nd; i-- > 0;) {
@@ -271,7 +273,7 @@ uint32_t mp_digits_used(const uint32_t* a, uint32_t nd) {
 }
 
 uint32_t mp_short_div(uint32_t* q, const uint32_t* u, uint32_t d, uint32_t nd) {
-  if (nd == 0 || d == 0) return 0;
+  if (nd == 0 || d == 0) return kNoBitsOut;
   const uint32_t shift = static_cast<uint32_t>(std::countl_zero(d));
   d <<= shift;
   uint32_t rest = mp_shift_left(q, u, shift, nd);
@@ -300,14 +302,14 @@ int sp_multiply(uint32_t p[2], uint32_t x, uint32_t y) {
   }
   p[0] = low;
   p[1] = high;
-  return 0;
+  return MP_DONE;
 }
 
 uint32_t sp_divide(uint32_t* q, uint32_t* r, const uint32_t u[2], uint32_t d) {
   if ((d & kTopBit) == 0) {
     *q = 0;
     *r = 0;
-    return 0xffffffff;
+    return kSpNotNormalised;
   }
   uint32_t high = u[1];
   const uint32_t low = u[0];

@@ -28,7 +28,7 @@ bool open_socket(Link* link, const char* server_ip, uint16_t port, int32_t recv_
   *server_addr = addr;
 
   int64_t sock = net_tcp_socket();
-  if (sock == 0) return false;  // no socket: nothing to set options on
+  if (sock == kNoSocket) return false;  // nothing to set options on
   // Option failures show up, if they matter, as a failed connect.
   net_set_reuseaddr(sock);
   net_set_nodelay(sock);

@@ -8,13 +8,17 @@
 #include "platform/memory.h"
 #include "platform/net.h"
 
+// A failed send call of the platform is the writers' failure as it stands.
+static_assert(LINK_SEND_FAILED == kNetFailed);
+
 namespace {
 
 // A write above this size skips the send queue.
 constexpr uint32_t kLargeWrite = 2048;
-// Empty receives in a row before a plain link counts as gone, and what
-// recv_buffered answers then.
+// Empty receives in a row before a plain link counts as gone (an encrypted
+// link counts as gone after the first), and what recv_buffered answers then.
 constexpr int kRecvTries = 3;
+constexpr int kRecvTriesEnciphered = 1;
 constexpr int kRecvGone = -1;
 
 // Keystream applies to what we read whenever the link is encrypted; what we
@@ -88,11 +92,17 @@ int recv_buffered(Link* link, uint8_t* dst, int n) {
     link->recv_pos = 0;
     return left;
   }
-  int r = -1;
-  for (int attempt = 0; attempt < kRecvTries && r <= 0; ++attempt) {
+  const bool enciphered = reads_enciphered(link);
+  const int tries = enciphered ? kRecvTriesEnciphered : kRecvTries;
+  int r = kNetFailed;
+  for (int attempt = 0; attempt < tries && r <= 0; ++attempt) {
     r = net_recv(link->sock, link->recv_buf, sizeof link->recv_buf);
   }
   if (r <= 0) return kRecvGone;
+  // Every byte passes through the buffer in wire order, so deciphering what
+  // arrives, once, as it arrives, keeps the keystream in step with the wire:
+  // the bytes handed out, read ahead or given back are plain from here on.
+  if (enciphered) cipher_recv_bytes(link, link->recv_buf, r);
   if (r > n) {
     link->recv_fill = r;
     std::memcpy(dst, link->recv_buf, static_cast<size_t>(n));
@@ -114,22 +124,12 @@ bool recv_bytes(Link* link, uint8_t* buf, uint32_t n) {
     link->pushback_letter = 0;
     done = 1;
   }
-  const uint32_t from_link = done;
-  const bool enciphered = reads_enciphered(link);
   while (done < n) {
-    uint32_t want = n - done;
-    int got;
-    if (enciphered) {
-      // An encrypted link never reads ahead: the keystream position must
-      // match exactly the bytes handed out.
-      got = net_recv(link->sock, buf + done, want);
-    } else {
-      got = recv_buffered(link, buf + done, want > 0x7fffffffu ? 0x7fffffff : static_cast<int>(want));
-    }
+    const uint32_t want = n - done;
+    const int got = recv_buffered(link, buf + done, want > 0x7fffffffu ? 0x7fffffff : static_cast<int>(want));
     if (got <= 0) return false;
     done += static_cast<uint32_t>(got);
   }
-  if (enciphered) cipher_recv_bytes(link, buf + from_link, static_cast<int>(n - from_link));
   return true;
 }
 

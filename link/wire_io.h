@@ -1,7 +1,7 @@
 // Framed, big-endian reading and writing on a link: an 8192-byte send queue
-// flushed explicitly, an 8192-byte receive buffer on a plain link, one
-// given-back reply letter, and the link keystream applied in wire order on an
-// encrypted link.
+// flushed explicitly, an 8192-byte receive buffer, one given-back reply
+// letter, and the link keystream applied in wire order on an encrypted link
+// (to what is queued as it is queued, to what is received as it arrives).
 #ifndef RIZEZOVA_LINK_WIRE_IO_H
 #define RIZEZOVA_LINK_WIRE_IO_H
 
@@ -27,19 +27,20 @@ int recv_double(Link* link, double* out);
 // *out; LINK_READ_FAILED when the link failed; LINK_NO_MEMORY when it could
 // not be allocated. *out is null on failure.
 int recv_str(Link* link, char** out);
-// Plain link only: 1 to n bytes from the receive buffer, -1 when the link gave
-// nothing in three tries.
+// 1 to n bytes from the receive buffer, filled (and on an encrypted link
+// deciphered) from the link when it is empty; -1 when the link gave nothing:
+// in three tries on a plain link, in one on an encrypted link.
 int recv_buffered(Link* link, uint8_t* dst, int n);
 
-// The bytes received and not yet handed out, for a reader that decodes them
-// where they lie; empty while a letter is given back, and on an encrypted
-// link. recv_take then hands out the first n of them (n at most their count).
+// The bytes received (deciphered) and not yet handed out, for a reader that
+// decodes them where they lie; empty while a letter is given back. recv_take
+// then hands out the first n of them (n at most their count).
 struct RecvWindow {
   const uint8_t* begin;
   const uint8_t* end;
 };
 inline RecvWindow recv_window(const Link* link) {
-  if (link->use_ssl != 0 || link->pushback_letter != 0 || link->recv_fill == 0) return {nullptr, nullptr};
+  if (link->pushback_letter != 0 || link->recv_fill == 0) return {nullptr, nullptr};
   return {link->recv_buf + link->recv_pos, link->recv_buf + link->recv_fill};
 }
 inline void recv_take(Link* link, uint32_t n) {

@@ -17,6 +17,7 @@ int crt_rand() {
 
 uint32_t crt_clock_ms() {
   std::clock_t c = std::clock();
-  if (c == static_cast<std::clock_t>(-1)) return 0;
+  constexpr uint32_t kNoClock = 0;
+  if (c == static_cast<std::clock_t>(-1)) return kNoClock;
   return static_cast<uint32_t>(static_cast<unsigned long long>(c) * 1000ull / CLOCKS_PER_SEC);
 }

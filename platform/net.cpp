@@ -38,12 +38,12 @@ uint32_t net_inet_addr(const char* text) {
 
 int64_t net_tcp_socket() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
+  if (fd < 0) return kNoSocket;
   if (fd == 0) {
     // 0 means "no socket" in the connection record: move it off descriptor 0.
     int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
     close(fd);
-    if (moved < 0) return 0;
+    if (moved < 0) return kNoSocket;
     fd = moved;
   }
   return fd;
@@ -93,19 +93,19 @@ bool net_connect_ipv4(int64_t sock, uint32_t addr, uint16_t port) {
 }
 
 int net_send(int64_t sock, const void* data, size_t n) {
-  if (!is_socket(sock)) return -1;
+  if (!is_socket(sock)) return kNetFailed;
   ssize_t rc;
   do {
     rc = send(fd_of(sock), data, clamp_len(n), MSG_NOSIGNAL);
   } while (rc < 0 && errno == EINTR);
-  return rc < 0 ? -1 : static_cast<int>(rc);
+  return rc < 0 ? kNetFailed : static_cast<int>(rc);
 }
 
 int net_recv(int64_t sock, void* buf, size_t n) {
-  if (!is_socket(sock)) return -1;
+  if (!is_socket(sock)) return kNetFailed;
   ssize_t rc;
   do {
     rc = recv(fd_of(sock), buf, clamp_len(n), 0);
   } while (rc < 0 && errno == EINTR);
-  return rc < 0 ? -1 : static_cast<int>(rc);
+  return rc < 0 ? kNetFailed : static_cast<int>(rc);
 }

@@ -12,7 +12,12 @@
 // not such an address. No name is looked up.
 uint32_t net_inet_addr(const char* text);
 
-// A new IPv4 stream socket, or 0 when none could be made.
+// A socket value that names no socket.
+constexpr int64_t kNoSocket = 0;
+// What net_send and net_recv answer on an error.
+constexpr int kNetFailed = -1;
+
+// A new IPv4 stream socket, or kNoSocket when none could be made.
 int64_t net_tcp_socket();
 void net_close(int64_t sock);
 
@@ -27,11 +32,11 @@ bool net_set_linger_zero(int64_t sock);
 // Connects to addr (network order) and port (host order).
 bool net_connect_ipv4(int64_t sock, uint32_t addr, uint16_t port);
 
-// One send call: the count sent, or -1. A peer that has gone away gives -1,
+// One send call: the count sent, or kNetFailed. A peer that has gone away gives -1,
 // never a signal.
 int net_send(int64_t sock, const void* data, size_t n);
-// One receive call: the count received, 0 when the peer closed, -1 on an
-// error or the receive time-out.
+// One receive call: the count received, 0 when the peer closed, kNetFailed on
+// an error or the receive time-out.
 int net_recv(int64_t sock, void* buf, size_t n);
 
 #endif

@@ -28,12 +28,12 @@ template <typename T>
 int put(void* buf, int* len, T v) {
   std::memcpy(buf, &v, sizeof v);
   set_len(len, sizeof v);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int no_conversion(int* len) {
   set_len(len, 0);
-  return -13;
+  return RC_NO_CONVERSION;
 }
 
 // The numeric text's leading integer, as the C library's atoi reads it but
@@ -89,12 +89,12 @@ int copy_out(const uint8_t* src, uint32_t n, void* buf, int bufsize, int* len, b
   if (int64_t{n} < room || (keep_exact && int64_t{n} == room)) {
     std::memcpy(buf, src, n);
     set_len(len, static_cast<int>(n));
-    return 0;
+    return RC_SUCCESS;
   }
   const int64_t take = room > 0 ? room - 1 : 0;
   std::memcpy(buf, src, static_cast<size_t>(take));
   set_len(len, static_cast<int>(int64_t{n} - take));
-  return -12;
+  return RC_TRUNCATED;
 }
 
 int to_text(const Value& v, void* buf, int bufsize, int* len) {
@@ -120,20 +120,20 @@ int to_binary(const Value& v, void* buf, int bufsize, int* len) {
   if (int64_t{v.len} <= room) {
     std::memcpy(buf, v.p, v.len);
     set_len(len, static_cast<int>(v.len));
-    return 0;
+    return RC_SUCCESS;
   }
   std::memcpy(buf, v.p, static_cast<size_t>(room));
   set_len(len, static_cast<int>(int64_t{v.len} - room));
-  return -12;
+  return RC_TRUNCATED;
 }
 
 int to_binary_piece(const Value& v, void* buf, int bufsize, int* len) {
   if (!is_binary_type(v.type)) return no_conversion(len);
   const int64_t offset = len ? *len : 0;
-  if (offset < 0 || offset > int64_t{v.len}) return -18;
+  if (offset < 0 || offset > int64_t{v.len}) return RC_PIECE_OFFSET;
   if (offset == v.len) {
     set_len(len, 0);
-    return 0;
+    return RC_SUCCESS;
   }
   const int64_t room = bufsize > 0 ? bufsize : 0;
   if (room > 0) std::memset(buf, 0, static_cast<size_t>(room));
@@ -141,7 +141,7 @@ int to_binary_piece(const Value& v, void* buf, int bufsize, int* len) {
   const int64_t n = left < room ? left : room;
   std::memcpy(buf, v.p + offset, static_cast<size_t>(n));
   set_len(len, static_cast<int>(n));
-  return 0;
+  return RC_SUCCESS;
 }
 
 // The value's bytes whole. A caller that tells its buffer size never gets
@@ -150,11 +150,11 @@ int to_numeric_bytes(const Value& v, void* buf, int bufsize, int* len) {
   if (bufsize > 0 && v.len > static_cast<uint32_t>(bufsize)) {
     std::memcpy(buf, v.p, static_cast<size_t>(bufsize));
     set_len(len, static_cast<int>(v.len - static_cast<uint32_t>(bufsize)));
-    return -12;
+    return RC_TRUNCATED;
   }
   std::memcpy(buf, v.p, v.len);
   set_len(len, static_cast<int>(v.len));
-  return 0;
+  return RC_SUCCESS;
 }
 
 int convert(const Value& v, int ctype, void* buf, int bufsize, int* len) {
@@ -212,7 +212,7 @@ int convert(const Value& v, int ctype, void* buf, int bufsize, int* len) {
     case CT_BINARY_PIECE:
       return to_binary_piece(v, buf, bufsize, len);
     case CT_INTERVAL:
-      if (v.type == ST_IV_YEAR_MONTH || v.type == ST_IV_DAY_SECOND) return 0;
+      if (v.type == ST_IV_YEAR_MONTH || v.type == ST_IV_DAY_SECOND) return RC_SUCCESS;
       return no_conversion(len);
     case CT_DATETIME_MS:
       if (v.type != ST_DATETIME) return no_conversion(len);
@@ -234,13 +234,13 @@ int convert(const Value& v, int ctype, void* buf, int bufsize, int* len) {
 }  // namespace
 
 int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsize, int* len) {
-  if (!buf || !result || !*result) return -3;
+  if (!buf || !result || !*result) return RC_INVALID_HANDLE;
   ResultSet* rs = *result;
-  if (col < 1 || col > rs->field_count) return -15;
+  if (col < 1 || col > rs->field_count) return RC_COLUMN_RANGE;
   const int k = col - 1;
   if (!rs->current_row || row_is_null(rs->current_row, k)) {
     set_len(len, 0);
-    return -11;
+    return RC_NO_ROW_OR_NULL;
   }
   Value v;
   v.type = rs->fields[k].server_type;

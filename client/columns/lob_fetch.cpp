@@ -32,7 +32,7 @@ int skip_field_descs(Conn* conn, uint32_t count) {
     free_field_descs(field, 1);
     if (rc == RC_NO_MEMORY) return RC_INVALID_HANDLE;
     // The reply cannot be followed past a description that broke off.
-    if (rc != 0) return RC_READ_FAILED;
+    if (rc != RC_SUCCESS) return RC_READ_FAILED;
   }
   return RC_SUCCESS;
 }

@@ -33,65 +33,65 @@ extern "C" {
 
 int VMC_GetData(VMC_Handle* handle, int col, int ctype, void* buf, int bufsize, int* len) {
   ResultSet** result = result_of_handle(handle);
-  if (!result) return -3;
+  if (!result) return RC_INVALID_HANDLE;
   return get_column_data(result, col, ctype, buf, bufsize, len);
 }
 
 int VMC_GetColType(VMC_Handle* handle, int col, int* ctype) {
   ResultSet** result = result_of_handle(handle);
-  if (!result || !ctype) return -3;
-  if (col < 1 || col > (*result)->field_count) return -15;
+  if (!result || !ctype) return RC_INVALID_HANDLE;
+  if (col < 1 || col > (*result)->field_count) return RC_COLUMN_RANGE;
   const uint32_t t = (*result)->fields[col - 1].ctype;
   if (t != 0) *ctype = static_cast<int>(t);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int VMC_GetColLen(VMC_Handle* handle, int col, int* length) {
   ResultSet** result = result_of_handle(handle);
-  if (!result || !length) return -3;
-  if (col < 1 || col > (*result)->field_count) return -15;
+  if (!result || !length) return RC_INVALID_HANDLE;
+  if (col < 1 || col > (*result)->field_count) return RC_COLUMN_RANGE;
   *length = static_cast<int>((*result)->fields[col - 1].length);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int VMC_GetColName(VMC_Handle* handle, int col, char* name) {
   ResultSet** result = result_of_handle(handle);
-  if (!result || !name) return -3;
-  if (col < 1 || col > (*result)->field_count) return -1;
+  if (!result || !name) return RC_INVALID_HANDLE;
+  if (col < 1 || col > (*result)->field_count) return RC_ERROR;
   put_name(name, field_name((*result)->fields[col - 1]));
-  return 0;
+  return RC_SUCCESS;
 }
 
 int VMC_GetColIndex(VMC_Handle* handle, const char* name) {
   ResultSet** result = result_of_handle(handle);
-  if (!result) return -3;
-  if (!name) return 0;
+  if (!result) return RC_INVALID_HANDLE;
+  if (!name) return RC_SUCCESS;
   for (int32_t k = 0; k < (*result)->field_count; ++k) {
     const char* own = field_name((*result)->fields[k]);
     if (own && strcasecmp(own, name) == 0) return k + 1;
   }
-  return 0;
+  return RC_SUCCESS;
 }
 
 int VMC_GetFieldCount(VMC_Handle* handle, uint32_t* count) {
   ResultSet** result = result_of_handle(handle);
-  if (!result || !count) return -3;
+  if (!result || !count) return RC_INVALID_HANDLE;
   *count = static_cast<uint32_t>((*result)->field_count);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int VMC_GetRowCount(VMC_Handle* handle, uint32_t* count) {
   ResultSet** result = result_of_handle(handle);
-  if (!result || !count) return -3;
+  if (!result || !count) return RC_INVALID_HANDLE;
   *count = static_cast<uint32_t>((*result)->row_count);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int VMC_DescribeCol(VMC_Handle* handle, int col, char* table, char* column, char* alias, int* ctype,
                     int* length, int* attr) {
   ResultSet** result = result_of_handle(handle);
-  if (!result) return -3;
-  if (col < 1 || col > (*result)->field_count) return -1;
+  if (!result) return RC_INVALID_HANDLE;
+  if (col < 1 || col > (*result)->field_count) return RC_ERROR;
   const FieldDesc& field = (*result)->fields[col - 1];
   for (char* buf : {table, column, alias})
     if (buf) std::memset(buf, 0, kNameBufSize);
@@ -101,7 +101,7 @@ int VMC_DescribeCol(VMC_Handle* handle, int col, char* table, char* column, char
   if (ctype) *ctype = static_cast<int>(field.ctype);
   if (length) *length = static_cast<int>(field.length);
   if (attr) *attr = static_cast<int>(field.attr);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int VMC_GetExecInfo(VMC_Handle* handle, int* kind, int* fields, int* rows, int* affected, char* row_id) {

@@ -42,7 +42,7 @@ int32_t parse_decimal(const char* s) {
 bool is_word(const char* value, const char* word) { return strcasecmp(value, word) == 0; }
 
 // "off" or "false" turns the feature off, which the record keeps as 1.
-int32_t off_flag(const char* value) { return is_word(value, "off") || is_word(value, "false") ? 1 : 0; }
+int32_t off_flag(const char* value) { return is_word(value, "off") || is_word(value, "false"); }
 
 struct KeyRow {
   const char* keys[4];

@@ -148,8 +148,7 @@ extern "C" int VMC_GetDiag(VMC_Handle* handle, char* code, char* message, void* 
   if (!record) return RC_NO_MEMORY;
   if (code) std::memcpy(code, record->code, kErrorCodeLen);
   if (message) std::memcpy(message, record->text, static_cast<size_t>(record->text_len));
-  // 2 tells the caller that the message was cut.
-  int rc = record->long_len >= 1 ? 2 : RC_SUCCESS;
+  int rc = record->long_len >= 1 ? RC_DIAG_CUT : RC_SUCCESS;
   free_error_record(record);
   return rc;
 }

@@ -24,7 +24,8 @@ namespace {
 constexpr size_t kCloseErrorSize = 200;
 
 // Closes the cursor of a SmartResult; on failure the connection's text moves
-// into the SmartResult. -4 when the link failed, -1 when the server refused.
+// into the SmartResult. RC_READ_FAILED when the link failed, RC_ERROR when
+// the server refused.
 int close_smart_cursor(SmartResult* smart) {
   VMC_Handle handle = smart->conn;
   const int rc = VMC_CloseCursor(&handle, smart->cursor_name);

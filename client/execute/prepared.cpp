@@ -92,7 +92,7 @@ void replace_params(Conn* conn, ParamSet* described) {
 int read_field_item(Conn* conn) {
   ResultSet* desc = new_result(0);
   if (!desc) return RC_NO_MEMORY;
-  if (recv_field_descs(conn, desc) != 0) {
+  if (recv_field_descs(conn, desc) != RC_SUCCESS) {
     free_result(desc);
     return RC_READ_FAILED;
   }
@@ -107,7 +107,7 @@ int read_param_item(Conn* conn) {
   described->handle_type = static_cast<uint32_t>(HandleType::ParamSet);
   described->mode = static_cast<uint32_t>(ParamSetMode::Described);
   const int rc = recv_param_descs(conn, described);
-  if (rc != 0) {
+  if (rc != RC_SUCCESS) {
     release_param_set(described);
     return rc;
   }

@@ -4,7 +4,7 @@
 #include "client/handles/conn.h"
 
 uint32_t handle_type_of(VMC_Handle* handle) {
-  if (!handle || !*handle) return 0;
+  if (!handle || !*handle) return kNoHandleType;
   return *static_cast<const uint32_t*>(*handle);
 }
 

@@ -18,8 +18,11 @@ enum class HandleType : uint32_t {
   SmartResult = 6,
 };
 
-// The type of the object that *handle names; 0 when the address or the
-// variable is null.
+// What handle_type_of answers for a null address or variable.
+constexpr uint32_t kNoHandleType = 0;
+
+// The type of the object that *handle names; kNoHandleType when the address
+// or the variable is null.
 uint32_t handle_type_of(VMC_Handle* handle);
 // The connection that *handle names, or null when it names none.
 Conn* conn_of_handle(VMC_Handle* handle);

@@ -121,7 +121,8 @@ int VMC_PutLobData(VMC_Handle* handle, const void* data, uint32_t length) {
 int VMC_GetLobData(VMC_Handle* handle, void* buf, uint32_t count) {
   LobObject* lob = lob_of(handle);
   if (!lob) return RC_INVALID_HANDLE;
-  if (!lob->first_chunk || lob->read_pos >= lob->lob_size || count == 0) return 0;
+  constexpr int kNothingCopied = 0;
+  if (!lob->first_chunk || lob->read_pos >= lob->lob_size || count == 0) return kNothingCopied;
   if (!buf) return RC_INVALID_HANDLE;
   // The count read is handed back as an int.
   const int64_t want = std::min<int64_t>(count, kLobMaxSize);

@@ -38,13 +38,14 @@ struct LobObject {
 };
 
 // Appends n bytes behind the value, filling the last chunk before a new one is
-// made. 0; -5 when a chunk cannot be had (the bytes before it stay); -1 when
-// the value would grow beyond kLobMaxSize (nothing is appended).
+// made. RC_SUCCESS; RC_NO_MEMORY when a chunk cannot be had (the bytes before
+// it stay); RC_ERROR when the value would grow beyond kLobMaxSize (nothing is
+// appended).
 int lob_append(LobObject* lob, const uint8_t* data, uint64_t n);
 
 // Replaces the value with n bytes: the old chunks go, chunk 0 is made (also for
-// no bytes) and the bytes appended; the read position returns to 0. 0; -5 / -1
-// as lob_append.
+// no bytes) and the bytes appended; the read position returns to 0. RC_SUCCESS;
+// RC_NO_MEMORY / RC_ERROR as lob_append.
 int lob_set_content(LobObject* lob, const uint8_t* data, uint64_t n);
 
 // Releases the chunks, the descriptor and the error text; every field but the

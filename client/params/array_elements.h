@@ -81,7 +81,8 @@ inline int64_t walk_elements(const ElementRule& rule, int rows, const uint8_t* v
     visit(r, offset);
     offset += size;
   }
-  if (!rule.copied) return 0;
+  constexpr int64_t kNothingCopied = 0;
+  if (!rule.copied) return kNothingCopied;
   // Values with a prefix are copied whole, as far as the caller's buffer goes.
   return rule.kind == Element::Prefixed || rule.kind == Element::PrefixThenLength ? bound : offset;
 }

@@ -103,7 +103,7 @@ int VMC_BindParam(VMC_Handle* handle, int position, int direction, int ctype, vo
   if (rc == RC_PARAM_TOO_FAR) {
     std::snprintf(text, sizeof text, "[EC055]Error bindparam jump long %d invalid", rc);
     param_bind_fail(conn, set, text);
-  } else if (rc == RC_SOCKET_FAILED) {
+  } else if (rc == RC_DIRECTION_UNSUPPORTED) {
     std::snprintf(text, sizeof text, "[EC056]Error bindparam unsurpported ret %d invalid", rc);
     param_bind_fail(conn, set, text);
   }

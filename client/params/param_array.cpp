@@ -189,7 +189,7 @@ int refuse_single_into_array(Conn* conn, ParamSet* set) { return refuse_rows(con
 int bind_array_by_pos(Conn* conn, ParamSet* set, int position, int declared, int direction, int ctype, int rows,
                       void* values, int buf_size, int* lengths) {
   if (direction == PARAM_RETURN_VALUE) return RC_SUCCESS;
-  if (direction != PARAM_IN) return RC_SOCKET_FAILED;
+  if (direction != PARAM_IN) return RC_DIRECTION_UNSUPPORTED;
   if (!values || !lengths) return RC_INVALID_HANDLE;
   if (declared < 0 || declared > kMaxParamPosition) return refuse_range(conn, set, position, declared);
   ArrayInput in{ctype, rows, static_cast<const uint8_t*>(values), buf_size, lengths, {}, 0};

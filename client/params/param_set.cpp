@@ -184,12 +184,14 @@ void store_caller_slot(ParamSet* set, int slot, int direction, int ctype, void* 
   set->directions[slot] = static_cast<uint32_t>(direction);
 }
 
+// The slot a described set holds under name, or kNoSuchSlot.
+constexpr int kNoSuchSlot = -1;
 int find_described_name(const ParamSet* set, const char* name) {
-  if (!set->names) return -1;
+  if (!set->names) return kNoSuchSlot;
   for (int i = 0; i < set->count; ++i) {
     if (set->names[i] && strcasecmp(set->names[i], name) == 0) return i;
   }
-  return -1;
+  return kNoSuchSlot;
 }
 
 void set_param_error(ParamSet* set, const char* text) { replace_text(&set->error_text, text); }
@@ -236,7 +238,7 @@ void param_bind_fail(Conn* conn, ParamSet* set, const char* text) {
 int bind_param_by_name(ParamSet* set, const char* name, int direction, int ctype, void* value,
                        int buf_size, int* /*unused*/, int* length) {
   const bool described = set->mode == static_cast<uint32_t>(ParamSetMode::Described);
-  if (!valid_direction(direction)) return RC_SOCKET_FAILED;
+  if (!valid_direction(direction)) return RC_DIRECTION_UNSUPPORTED;
   if (set->count == 0 && !lay_out_single_row(set, true)) return RC_NO_MEMORY;
   if (!described && set->count >= set->capacity && !grow_slots(set)) return RC_NO_MEMORY;
   // A set first bound by position has no name table yet.
@@ -285,7 +287,7 @@ int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, voi
   const bool grows = position > set->count && position > set->capacity;
   if (grows && position > set->capacity + kParamSlotStep) return RC_PARAM_TOO_FAR;
   // Tested before anything changes, so a refused bind leaves the set as it was.
-  if (!valid_direction(direction)) return RC_SOCKET_FAILED;
+  if (!valid_direction(direction)) return RC_DIRECTION_UNSUPPORTED;
   if (grows && !grow_slots(set)) return RC_NO_MEMORY;
   if (set->mode == static_cast<uint32_t>(ParamSetMode::Described) && !add_described_tables(set)) {
     return RC_NO_MEMORY;

@@ -44,18 +44,21 @@ bool valid_direction(int direction);
 // Resolves the handle that a binding call was given: a connection binds into
 // its `params` (made transient first when there is none) and keeps failure
 // texts itself; a parameter set binds into itself. Null for any other handle
-// (or when the transient set cannot be made); *conn_out is the connection or null.
+// (or when the transient set cannot be made); *conn_out is the connection or
+// null.
 ParamSet* param_bind_target(void** handle, Conn** conn_out);
 // Leaves a binding failure text where it belongs: the connection's error text
 // when conn is set, else the set's.
 void param_bind_fail(Conn* conn, ParamSet* set, const char* text);
 
-// The inner binders. Both answer 0; -5 when memory ran out.
-// bind_param_by_name: -53 when a described set holds no such name.
+// The inner binders. Both answer RC_SUCCESS; RC_NO_MEMORY when memory ran out.
+// bind_param_by_name: RC_ARRAY_NAME_BOUND when a described set holds no such
+// name.
 int bind_param_by_name(ParamSet* set, const char* name, int direction, int ctype, void* value,
                        int buf_size, int* unused, int* length);
-// bind_param_by_pos: -55 when the position lies too far beyond the tables, -8
-// for a direction other than 1, 2, 3 or 6, -54 for a position below 1.
+// bind_param_by_pos: RC_PARAM_TOO_FAR when the position lies too far beyond the
+// tables, RC_DIRECTION_UNSUPPORTED for a direction other than 1, 2, 3 or 6,
+// RC_PARAM_SEQUENCE for a position below 1.
 int bind_param_by_pos(ParamSet* set, int position, int direction, int ctype, void* value,
                       int buf_size, int* length);
 

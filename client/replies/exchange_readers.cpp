@@ -95,7 +95,7 @@ int recv_out_bytes(Conn* conn, uint32_t length, uint8_t** out) {
     return RC_READ_FAILED;
   }
   *out = raw;
-  return 0;
+  return RC_SUCCESS;
 }
 
 // The field descriptions and rows of an 'A' item, the rows 200 at a time.
@@ -105,7 +105,7 @@ int recv_out_bytes(Conn* conn, uint32_t length, uint8_t** out) {
 int recv_result_batched(Conn* conn, ResultSet* result, uint8_t* next) {
   *next = 0;
   // Rows cannot be followed without their descriptions.
-  if (recv_field_descs(conn, result) != 0) return RC_READ_FAILED;
+  if (recv_field_descs(conn, result) != RC_SUCCESS) return RC_READ_FAILED;
   int status = 0;
   int rows = recv_rows(conn, result, kRowBatch, &status);
   if (status < 0) return status;
@@ -202,7 +202,7 @@ int recv_noQuery(Conn* conn) {
       case 'P': {
         // Output values with nothing bound to take them: read and dropped.
         const int rc = skip_out_item(conn, letter);
-        if (rc != 0) return rc;
+        if (rc != RC_SUCCESS) return rc;
         conn_set_error(conn, kOutputUnbound);
         status = RC_OUTPUT_UNBOUND;
         break;
@@ -279,7 +279,7 @@ int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
         // Output values are not taken here: the item is read whole and
         // dropped, so the rest of the reply stays in step.
         const int rc = skip_out_item(conn, letter);
-        if (rc != 0) return finish(rc);
+        if (rc != RC_SUCCESS) return finish(rc);
         status = RC_SUCCESS;
         break;
       }
@@ -360,14 +360,14 @@ int recv_noQuery_OP(Conn* conn, ResultSet** out) {
         }
         uint8_t* raw = nullptr;
         const int rc = recv_out_bytes(conn, length, &raw);
-        if (rc != 0) return rc;
+        if (rc != RC_SUCCESS) return rc;
         char work[kOutValueTextSize];
         OutValue value{};
         const uint32_t ctype = set->ctypes ? set->ctypes[slot] : 0;
-        if (convert_out_value(type, raw, length, ctype, work, &value) != 0) {
+        if (convert_out_value(type, raw, length, ctype, work, &value) != RC_SUCCESS) {
           set_date_length_error(conn, length);
           status = RC_NO_CONVERSION;
-        } else if (store_out_value(set, slot, value) != 0) {
+        } else if (store_out_value(set, slot, value) != RC_SUCCESS) {
           status = RC_TRUNCATED;
         }
         std::free(raw);

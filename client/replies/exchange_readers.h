@@ -16,39 +16,41 @@ constexpr int kQueryValueSize = 64;
 // whose u32 length and address `out` holds.
 constexpr int kQueryValueOnHeap = 100;
 
-// A reply without a result set. Answers the count of the last 'D' or 'U'
-// item, the number of 'I' items when the reply ends right after one (the last
-// row id is in the connection's row_id), 1 after a message or warning, -1
-// after an error text, -56 when the reply carried output values, -4 when the
-// link failed, -5 when memory ran out.
+// A reply without a result set. Answers the count of the last 'D' or 'U' item,
+// the number of 'I' items when the reply ends right after one (the last row id
+// is in the connection's row_id), RC_SUCCESS_WITH_INFO after a message or
+// warning, RC_ERROR after an error text, RC_OUTPUT_UNBOUND when the reply
+// carried output values, RC_READ_FAILED when the link failed, RC_NO_MEMORY when
+// memory ran out.
 int recv_noQuery(Conn* conn);
 
-// A reply whose first value is wanted: the first column of the first row of
-// its result set as text in out (and its server type in *out_type), the row
-// id of an 'I' item as text, or the count of a 'D' or 'U' item as an i32 in the
-// first 4 bytes of out. Output values ('O', 'P') are read and dropped.
-// Answers 0 after a result set or an output value, 1 after
-// an 'I' item or a message or warning, 2 after 'U', 3 after 'D', -1 after an
-// error text, -4 when the link failed, -5 when memory ran out. out holds
-// kQueryValueSize bytes; a long value goes to a heap copy that the caller
-// frees (see kQueryValueOnHeap).
+// A reply whose first value is wanted: the first column of the first row of its
+// result set as text in out (and its server type in *out_type), the row id of
+// an 'I' item as text, or the count of a 'D' or 'U' item as an i32 in the first
+// 4 bytes of out. Output values ('O', 'P') are read and dropped. Answers
+// RC_SUCCESS after a result set or an output value, SQL_KIND_INSERT after an
+// 'I' item (RC_SUCCESS_WITH_INFO, the same value, after a message or warning),
+// SQL_KIND_UPDATE after 'U', SQL_KIND_DELETE after 'D', RC_ERROR after an error
+// text, RC_READ_FAILED when the link failed, RC_NO_MEMORY when memory ran out.
+// out holds kQueryValueSize bytes; a long value goes to a heap copy that the
+// caller frees (see kQueryValueOnHeap).
 int recv_query_value(Conn* conn, void* out, int* out_type);
 
 // A reply to a statement with output parameters or a return value: each value
-// is written into the connection's current parameter set, which must be
-// present for them. A result set followed directly by 'K' is handed out
-// through *out (the caller frees it); any other is released. Answers the
-// status of the last item (the rows of the last batch of a result set, -1
-// after an error text, 1 after a message or warning, -12 when a value was cut
-// to its buffer, -59 when a value had no slot to go to, -13 when a date or
-// time value was not 4 bytes long), -4 when the link failed, -5 when memory
-// ran out.
+// is written into the connection's current parameter set, which must be present
+// for them. A result set followed directly by 'K' is handed out through *out
+// (the caller frees it); any other is released. Answers the status of the last
+// item (the rows of the last batch of a result set, RC_ERROR after an error
+// text, RC_SUCCESS_WITH_INFO after a message or warning, RC_TRUNCATED when a
+// value was cut to its buffer, RC_PARAMS_NO_VALUES when a value had no slot to
+// go to, RC_NO_CONVERSION when a date or time value was not 4 bytes long),
+// RC_READ_FAILED when the link failed, RC_NO_MEMORY when memory ran out.
 int recv_noQuery_OP(Conn* conn, ResultSet** out);
 
 // The parameter description that follows PREPARE: names, positions, server
-// types and sizes into set, whose earlier tables are released. 0; -4 when the
-// link failed (the set then holds the parameters read so far); -5 when memory
-// ran out.
+// types and sizes into set, whose earlier tables are released. RC_SUCCESS;
+// RC_READ_FAILED when the link failed (the set then holds the parameters read
+// so far); RC_NO_MEMORY when memory ran out.
 int recv_param_descs(Conn* conn, ParamSet* set);
 
 #endif

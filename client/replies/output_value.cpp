@@ -23,8 +23,11 @@ T host_value(const uint8_t* p) {
   return v;
 }
 
+// What value_as_text answers for a type that keeps its bytes.
+constexpr int kKeepsBytes = 0;
+
 // The text of a value already in host order (dates and times as their parts
-// in `parts`); 0 when the type keeps its bytes.
+// in `parts`); its length, or kKeepsBytes.
 int value_as_text(uint32_t st, const uint8_t* raw, const int32_t* parts, char* out) {
   int n = -1;
   switch (st) {
@@ -60,9 +63,9 @@ int value_as_text(uint32_t st, const uint8_t* raw, const int32_t* parts, char* o
       break;
     }
     default:  // numeric text and time with zone keep their bytes
-      return 0;
+      return kKeepsBytes;
   }
-  return n < 0 ? 0 : static_cast<int>(strnlen(out, kOutValueTextSize));
+  return n < 0 ? kKeepsBytes : static_cast<int>(strnlen(out, kOutValueTextSize));
 }
 
 }  // namespace

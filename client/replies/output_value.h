@@ -21,16 +21,16 @@ struct OutValue {
 // `length`) of server type `server_type` for a slot of client type `ctype`:
 // fixed-width numbers into host order (in place), dates into three i32 (year,
 // month, day) and times into four (hour, minute, second, millisecond), and for
-// a text slot the numbers, dates and times into their text. `work` receives
-// any new form. 0; -13 for a date or time whose length is not 4 (nothing to
-// store then).
+// a text slot the numbers, dates and times into their text. `work` receives any
+// new form. RC_SUCCESS; RC_NO_CONVERSION for a date or time whose length is not
+// 4 (nothing to store then).
 int convert_out_value(uint32_t server_type, uint8_t* raw, uint32_t length, uint32_t ctype,
                       char (&work)[kOutValueTextSize], OutValue* out);
 
 // Copies the value into the slot's buffer, never more than the slot's buffer
-// size, and sets the slot's length to the full length. -12 when the value was
-// cut, else 0. A slot without a buffer takes no bytes; one without a length
-// variable takes no length.
+// size, and sets the slot's length to the full length. RC_TRUNCATED when the
+// value was cut, else 0. A slot without a buffer takes no bytes; one without a
+// length variable takes no length.
 int store_out_value(ParamSet* set, int slot, const OutValue& value);
 
 // Whether the slot is one that output values may be written into: within the

@@ -49,7 +49,7 @@ int result_text(Conn* conn, uint8_t letter, int* status) {
 // block is set, else in one go. Answers the rows of the last block read, or a
 // failure code.
 int recv_result_item(Conn* conn, ResultSet* result, bool block) {
-  if (recv_field_descs(conn, result) != 0) return -4;
+  if (recv_field_descs(conn, result) != RC_SUCCESS) return RC_READ_FAILED;
   int status = 0;
   int n;
   do {
@@ -63,13 +63,13 @@ int recv_result_item(Conn* conn, ResultSet* result, bool block) {
 
 int recv_field_desc(Conn* conn, FieldDesc* field) {
   uint32_t n = 0;
-  if (!recv_int(&conn->link, &n)) return -4;
-  if (n >= INT32_MAX) return -5;
+  if (!recv_int(&conn->link, &n)) return RC_READ_FAILED;
+  if (n >= INT32_MAX) return RC_NO_MEMORY;
   auto* name = static_cast<char*>(alloc_zeroed(static_cast<size_t>(n) + 1));
-  if (!name) return -5;
+  if (!name) return RC_NO_MEMORY;
   if (!recv_bytes(&conn->link, reinterpret_cast<uint8_t*>(name), n)) {
     std::free(name);
-    return -1;
+    return RC_ERROR;
   }
   if (char* pct = std::strchr(name, '%')) {
     *pct = 0;
@@ -83,59 +83,59 @@ int recv_field_desc(Conn* conn, FieldDesc* field) {
     field->column = name;
   }
   if (!recv_int(&conn->link, &field->server_type) || !recv_int(&conn->link, &field->length) || !recv_int(&conn->link, &field->attr))
-    return -1;
+    return RC_ERROR;
   field->ctype = static_cast<uint32_t>(map_server_type(field->server_type));
-  return 0;
+  return RC_SUCCESS;
 }
 
 int recv_field_descs(Conn* conn, ResultSet* result) {
   uint32_t n = 0;
-  if (!recv_int(&conn->link, &n) || n > static_cast<uint32_t>(kMaxFields)) return -4;
+  if (!recv_int(&conn->link, &n) || n > static_cast<uint32_t>(kMaxFields)) return RC_READ_FAILED;
   auto* fields = static_cast<FieldDesc*>(alloc_zeroed(n * sizeof(FieldDesc)));
-  if (!fields) return -1;
+  if (!fields) return RC_ERROR;
   const auto count = static_cast<int32_t>(n);
   result->field_count = count;
   for (int32_t k = 0; k < count; ++k) {
-    if (recv_field_desc(conn, &fields[k]) != 0) {
+    if (recv_field_desc(conn, &fields[k]) != RC_SUCCESS) {
       free_field_descs(fields, count);
-      return -1;
+      return RC_ERROR;
     }
   }
   result->row_size = row_layout(fields, count);
   result->fields = fields;
-  return 0;
+  return RC_SUCCESS;
 }
 
 int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status) {
-  *status = 0;
+  *status = RC_SUCCESS;
+  int count = 0;
   // Rows need the layout of their field descriptions.
   if (result->row_size < RowLayout::kHeaderSize || (result->field_count > 0 && !result->fields)) {
-    *status = -4;
-    return 0;
+    *status = RC_READ_FAILED;
+    return count;
   }
   if (!result->pool) {
     result->pool = mem_pool_create();
     if (!result->pool) {
-      *status = -5;
-      return 0;
+      *status = RC_NO_MEMORY;
+      return count;
     }
   }
   // The wire widths are worked out once per block, not once per row.
   uint8_t widths[kMaxFields];
   const bool sized = result->field_count <= kMaxFields;
   if (sized) row_wire_widths(result, widths);
-  int count = 0;
   while (limit == 0 || count < limit) {
     uint8_t* row = nullptr;
     const int rc = recv_row_sized(conn, result, sized ? widths : nullptr, &row);
-    if (rc != 0) {
-      if (rc < 0) *status = rc;
+    if (rc != RC_SUCCESS) {
+      if (rc != kEndOfRows) *status = rc;
       break;
     }
     // A full result refuses the row (EC080) but the reading goes on, so
     // the row still counts.
-    if (result_store_row(result, row) == -5) {
-      *status = -5;
+    if (result_store_row(result, row) == RC_NO_MEMORY) {
+      *status = RC_NO_MEMORY;
       break;
     }
     ++count;
@@ -164,28 +164,28 @@ int recv_results(Conn* conn, ResultSet** out) {
   };
 
   uint8_t letter = 0;
-  if (!recv_char(&conn->link, &letter)) return fail(-4);
+  if (!recv_char(&conn->link, &letter)) return fail(RC_READ_FAILED);
   for (;;) {
     if (letter == 'A') {
       ResultSet* result = append(SQL_KIND_SELECT);
-      if (!result) return fail(-5);
+      if (!result) return fail(RC_NO_MEMORY);
       result->conn = conn;
       const int rc = recv_result_item(conn, result, true);
       if (rc < 0) return fail(rc);
       status = rc;
     } else if (letter == 'D' || letter == 'U') {
       uint32_t count = 0;
-      if (!recv_int(&conn->link, &count)) return fail(-4);
+      if (!recv_int(&conn->link, &count)) return fail(RC_READ_FAILED);
       ResultSet* result = append(letter == 'D' ? SQL_KIND_DELETE : SQL_KIND_UPDATE);
-      if (!result) return fail(-5);
+      if (!result) return fail(RC_NO_MEMORY);
       result->affected = static_cast<int32_t>(count);
     } else if (letter == 'I') {
       char row_id[32];
-      if (!recv_row_id(conn, row_id)) return fail(-4);
+      if (!recv_row_id(conn, row_id)) return fail(RC_READ_FAILED);
       std::memcpy(conn->row_id, row_id, sizeof row_id);
       conn->row_id_received = 1;
       ResultSet* result = append(SQL_KIND_INSERT);
-      if (!result) return fail(-5);
+      if (!result) return fail(RC_NO_MEMORY);
       std::memcpy(result->row_id, row_id, sizeof row_id);
       ++head->affected;
     } else if (is_text_letter(letter)) {
@@ -194,7 +194,7 @@ int recv_results(Conn* conn, ResultSet** out) {
     } else {
       break;  // 'K', or a letter that ends the reply
     }
-    if (!recv_char(&conn->link, &letter)) return fail(-4);
+    if (!recv_char(&conn->link, &letter)) return fail(RC_READ_FAILED);
   }
   *out = head;
   return status;
@@ -210,13 +210,13 @@ int recv_result_single(Conn* conn, ResultSet** out) {
   };
 
   uint8_t letter = 0;
-  if (!recv_char(&conn->link, &letter)) return fail(-4);
+  if (!recv_char(&conn->link, &letter)) return fail(RC_READ_FAILED);
   for (;;) {
     if (letter == 'A') {
       // One record holds one layout: a second result set is read to its end
       // so the link stays in step, then dropped, and the read fails.
       ResultSet* target = result ? new_result(SQL_KIND_SELECT) : (result = new_result(SQL_KIND_SELECT));
-      if (!target) return fail(-5);
+      if (!target) return fail(RC_NO_MEMORY);
       target->conn = conn;
       const int rc = recv_result_item(conn, target, false);
       if (target != result) {
@@ -231,11 +231,11 @@ int recv_result_single(Conn* conn, ResultSet** out) {
     } else {
       break;
     }
-    if (!recv_char(&conn->link, &letter)) return fail(-4);
+    if (!recv_char(&conn->link, &letter)) return fail(RC_READ_FAILED);
   }
   if (second_layout) {
     *out = nullptr;
-    return fail(-1);
+    return fail(RC_ERROR);
   }
   *out = result;
   return status;

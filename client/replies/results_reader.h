@@ -9,25 +9,27 @@ struct Conn;
 struct ResultSet;
 struct FieldDesc;
 
-// A whole reply to its 'K' as a chain. Answers the status of the last item
-// that set one (-1 after an error text, 0 after a message or warning, the
-// rows of the last result set modulo 20000); *out receives the head (or null)
-// when the reply was read. A read failure (-4) or no memory (-5) releases
-// everything read and leaves *out alone.
+// A whole reply to its 'K' as a chain. Answers the status of the last item that
+// set one (RC_ERROR after an error text, RC_SUCCESS after a message or warning,
+// the rows of the last result set modulo 20000); *out receives the head (or
+// null) when the reply was read. A read failure (RC_READ_FAILED) or no memory
+// (RC_NO_MEMORY) releases everything read and leaves *out alone.
 int recv_results(Conn* conn, ResultSet** out);
 // A reply whose result set items all go into one ResultSet.
 int recv_result_single(Conn* conn, ResultSet** out);
 
-// The field descriptions of an 'A' item and the row layout they give: 0; -4
-// when the count cannot be read or exceeds 4000; -1 when a description fails.
+// The field descriptions of an 'A' item and the row layout they give:
+// RC_SUCCESS; RC_READ_FAILED when the count cannot be read or exceeds 4000;
+// RC_ERROR when a description fails.
 int recv_field_descs(Conn* conn, ResultSet* result);
-// One description: 0; -4 the name length unreadable; -5 no memory; -1 a later read failed.
+// One description: RC_SUCCESS; RC_READ_FAILED the name length unreadable;
+// RC_NO_MEMORY no memory; RC_ERROR a later read failed.
 int recv_field_desc(Conn* conn, FieldDesc* field);
 
-// Rows of an 'A' item into the result, at most `limit` of them (0: no
-// limit); answers the number of rows read in this call, with the reason the
-// rows stopped in *status: 0 the limit or the end of rows, -4 a read failure,
-// -5 no memory.
+// Rows of an 'A' item into the result, at most `limit` of them (0: no limit);
+// answers the number of rows read in this call, with the reason the rows
+// stopped in *status: RC_SUCCESS the limit or the end of rows, RC_READ_FAILED a
+// read failure, RC_NO_MEMORY no memory.
 int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status);
 
 #endif

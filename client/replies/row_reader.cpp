@@ -22,19 +22,19 @@ int join_text(Conn* conn, ResultSet* result) {
   if (rc != RC_SUCCESS) return rc;
   if (!result->error_text) {
     result->error_text = text;
-    return 0;
+    return RC_SUCCESS;
   }
   const size_t old_len = std::strlen(result->error_text);
   const size_t add_len = std::strlen(text);
   auto* joined = static_cast<char*>(std::realloc(result->error_text, old_len + add_len + 1));
   if (!joined) {
     std::free(text);
-    return -5;
+    return RC_NO_MEMORY;
   }
   std::memcpy(joined + old_len, text, add_len + 1);
   result->error_text = joined;
   std::free(text);
-  return 0;
+  return RC_SUCCESS;
 }
 
 // The row id of a '*' row into the header, cut to the 20 bytes it holds.
@@ -50,15 +50,15 @@ int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len)
     case ST_BOOLEAN:
     case ST_INT8: {
       uint8_t v;
-      if (!recv_char(&conn->link, &v)) return -4;
+      if (!recv_char(&conn->link, &v)) return RC_READ_FAILED;
       row_set_i8(row, fields, k, static_cast<int8_t>(v));
-      return 0;
+      return RC_SUCCESS;
     }
     case ST_INT16: {
       uint16_t v;
-      if (!recv_short(&conn->link, &v)) return -4;
+      if (!recv_short(&conn->link, &v)) return RC_READ_FAILED;
       row_set_i16(row, fields, k, static_cast<int16_t>(v));
-      return 0;
+      return RC_SUCCESS;
     }
     case ST_INT32:
     case ST_DATE:
@@ -73,9 +73,9 @@ int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len)
     case ST_IV_HOUR_MINUTE:
     case ST_IV_MINUTE: {
       uint32_t v;
-      if (!recv_int(&conn->link, &v)) return -4;
+      if (!recv_int(&conn->link, &v)) return RC_READ_FAILED;
       row_set_i32(row, fields, k, static_cast<int32_t>(v));
-      return 0;
+      return RC_SUCCESS;
     }
     case ST_INT64:
     case ST_DATETIME:
@@ -84,29 +84,29 @@ int recv_value(Conn* conn, ResultSet* result, uint8_t* row, int k, uint32_t len)
     case ST_IV_MINUTE_SECOND:
     case ST_IV_SECOND: {
       uint64_t v;
-      if (!recv_long(&conn->link, &v)) return -4;
+      if (!recv_long(&conn->link, &v)) return RC_READ_FAILED;
       row_set_i64(row, fields, k, static_cast<int64_t>(v));
-      return 0;
+      return RC_SUCCESS;
     }
     case ST_FLOAT: {
       float v;
-      if (!recv_float(&conn->link, &v)) return -4;
+      if (!recv_float(&conn->link, &v)) return RC_READ_FAILED;
       row_set_f32(row, fields, k, v);
-      return 0;
+      return RC_SUCCESS;
     }
     case ST_DOUBLE: {
       double v;
-      if (!recv_double(&conn->link, &v)) return -4;
+      if (!recv_double(&conn->link, &v)) return RC_READ_FAILED;
       row_set_f64(row, fields, k, v);
-      return 0;
+      return RC_SUCCESS;
     }
     default: {
       auto* bytes = static_cast<uint8_t*>(mem_pool_take(result->pool, len));
-      if (!bytes) return -5;
-      if (!recv_bytes(&conn->link, bytes, len)) return -4;
+      if (!bytes) return RC_NO_MEMORY;
+      if (!recv_bytes(&conn->link, bytes, len)) return RC_READ_FAILED;
       row_set_indirect(row, k);
       row_set_ptr(row, fields, k, bytes, len);
-      return 0;
+      return RC_SUCCESS;
     }
   }
 }
@@ -154,7 +154,7 @@ bool recv_buffered_row(Conn* conn, ResultSet* result, const uint8_t* widths, uin
 
   uint8_t* row = new_row(result->pool, result->row_size, n);
   if (!row) {
-    *rc = -5;
+    *rc = RC_NO_MEMORY;
     return true;
   }
   p = start + 1;
@@ -171,7 +171,7 @@ bool recv_buffered_row(Conn* conn, ResultSet* result, const uint8_t* widths, uin
       default: {
         auto* bytes = static_cast<uint8_t*>(mem_pool_take(result->pool, static_cast<uint32_t>(len)));
         if (!bytes) {
-          *rc = -5;
+          *rc = RC_NO_MEMORY;
           return true;
         }
         std::memcpy(bytes, p, static_cast<size_t>(len));
@@ -211,26 +211,26 @@ int recv_row_sized(Conn* conn, ResultSet* result, const uint8_t* widths, uint8_t
   if (widths && recv_buffered_row(conn, result, widths, out, &rc)) return rc;
   uint8_t letter = 0;
   for (;;) {
-    if (!recv_char(&conn->link, &letter)) return -4;
+    if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
     if (letter == 'R' || letter == '*') break;
     if (is_text_letter(letter)) {
       const int rc = join_text(conn, result);
-      if (rc != 0) return rc;
+      if (rc != RC_SUCCESS) return rc;
       continue;
     }
     conn->link.pushback_letter = letter;
     return kEndOfRows;
   }
   uint8_t* row = new_row(result->pool, result->row_size, result->field_count);
-  if (!row) return -5;
-  if (letter == '*' && !recv_star_row_id(conn, row)) return -4;
+  if (!row) return RC_NO_MEMORY;
+  if (letter == '*' && !recv_star_row_id(conn, row)) return RC_READ_FAILED;
   for (int k = 0; k < result->field_count; ++k) {
     uint32_t len = 0;
-    if (!recv_int(&conn->link, &len)) return -4;
+    if (!recv_int(&conn->link, &len)) return RC_READ_FAILED;
     if (static_cast<int32_t>(len) < 1) continue;  // NULL: the bit is already set
     const int rc = recv_value(conn, result, row, k, len);
-    if (rc != 0) return rc;
+    if (rc != RC_SUCCESS) return rc;
   }
   *out = row;
-  return 0;
+  return RC_SUCCESS;
 }

@@ -97,12 +97,13 @@ RowValue row_value(const ParamSet* set, const SlotPlan& plan, int slot, int row)
 
 // Bytes a value takes behind its type byte and length field.
 int64_t value_bytes(ValueForm form, int32_t length) {
-  if (length <= 0) return 0;
+  constexpr int64_t kNoBytes = 0;
+  if (length <= 0) return kNoBytes;
   switch (form) {
-    case ValueForm::Fixed16: return 2;
-    case ValueForm::Fixed32: return 4;
-    case ValueForm::Fixed64: return 8;
-    case ValueForm::None: return 0;
+    case ValueForm::Fixed16: return sizeof(uint16_t);
+    case ValueForm::Fixed32: return sizeof(uint32_t);
+    case ValueForm::Fixed64: return sizeof(uint64_t);
+    case ValueForm::None: return kNoBytes;
     default: return length;
   }
 }
@@ -247,11 +248,11 @@ Packed pack_row(BlockPacker& pk, const ParamSet* set, const SlotPlan* plans, int
 }  // namespace
 
 int send_params_batch(Conn* conn, ParamSet* set) {
-  if (!set || set->batch_rows <= 0) return 0;
+  if (!set || set->batch_rows <= 0) return RC_SUCCESS;
   const bool type_byte = std::strcmp(conn->version, kUntypedVersion) != 0;
   auto* plans = static_cast<SlotPlan*>(std::malloc(sizeof(SlotPlan) * static_cast<size_t>(std::max(set->count, 1))));
   BlockPacker pk(conn);
-  int rc = 0;
+  int rc = RC_SUCCESS;
   if (!plans || !pk.start()) {
     rc = RC_NO_MEMORY;
   } else {
@@ -259,7 +260,7 @@ int send_params_batch(Conn* conn, ParamSet* set) {
       plans[slot] = plan_slot(set, slot);
       send_record(conn, set, slot, plans[slot]);
     }
-    for (int row = 1; row < set->batch_rows && rc == 0; ++row) {
+    for (int row = 1; row < set->batch_rows && rc == RC_SUCCESS; ++row) {
       Packed packed = pack_row(pk, set, plans, row, type_byte);
       if (packed == Packed::Restart) packed = pack_row(pk, set, plans, row, type_byte);
       if (packed == Packed::NoMemory) {
@@ -269,7 +270,7 @@ int send_params_batch(Conn* conn, ParamSet* set) {
       if (pk.fill() > pk.room() - kBatchBlockSlack || pk.fill() > kBatchBlockSize) pk.send_block(pk.fill());
       pk.end_row();
     }
-    if (rc == 0 && pk.mark() > 0) pk.send_block(pk.fill());
+    if (rc == RC_SUCCESS && pk.mark() > 0) pk.send_block(pk.fill());
   }
   std::free(plans);
   free_array_params(set);

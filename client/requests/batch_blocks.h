@@ -12,14 +12,16 @@
 
 // Room of the block buffer at the start; a row larger than that grows it.
 constexpr uint32_t kBatchBlockSize = 512000;
-// A finished row that leaves more than the room less this in the buffer sends it.
+// A finished row that leaves more than the room less this in the buffer sends
+// it.
 constexpr uint32_t kBatchBlockSlack = 64000;
 
 // Queues row 0 and sends the blocks of the later rows of an array-bound set,
 // then empties the set (count, capacity and batch_rows 0; mode and error text
 // stay). A set without rows is left alone. The caller holds the lock, has
-// queued the frame and flushes afterwards. 0; -5 when the block buffer could
-// not be had or grown, after which the request is incomplete.
+// queued the frame and flushes afterwards. RC_SUCCESS; RC_NO_MEMORY when the
+// block buffer could not be had or grown, after which the request is
+// incomplete.
 int send_params_batch(Conn* conn, ParamSet* set);
 
 #endif

@@ -43,7 +43,7 @@ template <typename T>
 int send_fixed(Conn* conn, uint16_t wire, const SlotValue& v) {
   send_short(&conn->link, wire);
   send_int(&conn->link, static_cast<uint32_t>(v.length));
-  if (v.length <= 0) return 0;
+  if (v.length <= 0) return RC_SUCCESS;
   const T value = read_fixed<T>(v);
   if constexpr (sizeof(T) == 2) {
     send_short(&conn->link, value);
@@ -52,7 +52,7 @@ int send_fixed(Conn* conn, uint16_t wire, const SlotValue& v) {
   } else {
     send_long(&conn->link, value);
   }
-  return 0;
+  return RC_SUCCESS;
 }
 
 // Writes the LOB's bytes piece by piece from its chunks (or joined for a large
@@ -69,7 +69,7 @@ int send_lob_bytes(Conn* conn, const LobObject* lob, bool binary) {
       }
       send_bytes(&conn->link, joined, static_cast<uint32_t>(lob->lob_size));
       std::free(joined);
-      return 0;
+      return RC_SUCCESS;
     }
     // Without the memory to join it, the LOB goes out piece by piece: the
     // bytes on the wire are the same.
@@ -78,13 +78,13 @@ int send_lob_bytes(Conn* conn, const LobObject* lob, bool binary) {
   for (const LobChunk* c = lob->first_chunk; c && remaining > 0; c = c->chunk_next) {
     const int64_t piece = std::min<int64_t>(remaining, kLobChunkSize);
     const int rc = send_bytes(&conn->link, c->chunk_data, static_cast<uint32_t>(piece));
-    if (binary && rc == -1) {
+    if (binary && rc == LINK_SEND_FAILED) {
       std::printf("send param net Error for BLOB");
-      return -1;
+      return RC_ERROR;
     }
     remaining -= piece;
   }
-  return 0;
+  return RC_SUCCESS;
 }
 
 // Length field and bytes of a LOB slot: the whole value when it is complete,
@@ -95,7 +95,7 @@ int send_lob_value(Conn* conn, uint32_t ctype, const SlotValue& v) {
   if (!lob || lob->handle_type != static_cast<uint32_t>(HandleType::LobObject) ||
       lob->lob_state != static_cast<uint32_t>(LobState::Complete)) {
     send_int(&conn->link, 0);
-    return 0;
+    return RC_SUCCESS;
   }
   send_int(&conn->link, static_cast<uint32_t>(lob->lob_size));
   const bool binary = ctype == CT_LOB || ctype == CT_BLOB;
@@ -109,11 +109,11 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
     case 0:  // no value, a null: the value is not read
       send_short(&conn->link, ST_CHAR);
       send_int(&conn->link, 0);
-      return 0;
+      return RC_SUCCESS;
     case CT_BIND_58:  // bind-only type: the value is not read
       send_short(&conn->link, kWireBindOnly);
       send_int(&conn->link, 0);
-      return 0;
+      return RC_SUCCESS;
     case CT_INT16:
       return send_fixed<uint16_t>(conn, ST_INT16, v);
     case CT_INT32: {  // the only fixed type whose length field is its width
@@ -154,7 +154,7 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
   send_short(&conn->link, wire);
   send_int(&conn->link, static_cast<uint32_t>(length));
   if (length > 0) send_bytes(&conn->link, v.bytes, static_cast<uint32_t>(length));
-  return 0;
+  return RC_SUCCESS;
 }
 
 }  // namespace
@@ -166,17 +166,17 @@ int send_query(Conn* conn, const char* sql, uint32_t param_count) {
   send_int(&conn->link, len);
   send_bytes(&conn->link, text, len + 1);
   send_int(&conn->link, param_count);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int send_query_flush(Conn* conn, const char* sql) {
   send_query(conn, sql, 0);
   send_flush(&conn->link);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int send_params(Conn* conn, ParamSet* set) {
-  if (!set || set->batch_rows > 0) return 0;
+  if (!set || set->batch_rows > 0) return RC_SUCCESS;
   for (int i = 0; i < set->count; ++i) {
     const uint32_t dir = set->directions ? (set->directions[i] & 0xFFFF) : 0;
     if (dir == PARAM_RETURN_VALUE) continue;
@@ -213,10 +213,10 @@ int send_params(Conn* conn, ParamSet* set) {
       if (v.readable < 0) v.readable = 0;
     }
     const uint32_t ctype = set->ctypes ? set->ctypes[i] : 0;
-    if (send_slot_value(conn, ctype, v) < 0) return -1;
+    if (send_slot_value(conn, ctype, v) < 0) return RC_ERROR;
   }
   if (set->mode != static_cast<uint32_t>(ParamSetMode::CallerOwned)) free_param_copies(set);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int ctype_to_wire_type(uint32_t ctype) {

@@ -14,8 +14,9 @@ int send_query(Conn* conn, const char* sql, uint32_t param_count);
 // The frame with parameter count 0, flushed at once. 0.
 int send_query_flush(Conn* conn, const char* sql);
 // Queues one record per slot of a single-row set (return-value slots have
-// none), then releases the set's copies unless the caller owns it. 0; -1 when a
-// piece of a binary LOB did not go out. A set bound by rows writes nothing.
+// none), then releases the set's copies unless the caller owns it. RC_SUCCESS;
+// RC_ERROR when a piece of a binary LOB did not go out. A set bound by rows
+// writes nothing.
 int send_params(Conn* conn, ParamSet* set);
 // The wire type byte of a client type in the packed rows of a batch.
 int ctype_to_wire_type(uint32_t ctype);

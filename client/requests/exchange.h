@@ -19,16 +19,18 @@ class ExchangeLock {
   Conn* conn_;
 };
 
-// Sends a statement text with the connection's bound values (or none) and flushes.
+// Sends a statement text with the connection's bound values (or none) and
+// flushes.
 void send_with_params(Conn* conn, const char* text, ParamSet* params);
 
-// A command text in a heap buffer of exactly its size; null when memory ran out.
+// A command text in a heap buffer of exactly its size; null when memory ran
+// out.
 char* format_command(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The reply of a command such as OPEN, CLOSE or DEALLOCATE: 'K', or a letter,
-// the server's text and one more letter. 0; -1 with the text in *text (the
-// caller frees it); -4, or the failure of reading the text, when the link
-// failed, with no text.
+// the server's text and one more letter. RC_SUCCESS; RC_ERROR with the text in
+// *text (the caller frees it); RC_READ_FAILED, or the failure of reading the
+// text, when the link failed, with no text.
 int recv_short_reply(Conn* conn, char** text);
 // Sends a text without values and reads its short reply; a refusal's text
 // replaces the connection's error text. The caller holds the lock.

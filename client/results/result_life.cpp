@@ -18,23 +18,23 @@ ResultSet* new_result(int32_t kind) {
 }
 
 int free_field_descs(FieldDesc* fields, int32_t count) {
-  if (!fields) return 0;
+  if (!fields) return RC_SUCCESS;
   for (int32_t k = 0; k < count; ++k) {
     // The name buffer begins at the table part when there is one.
     std::free(fields[k].table ? fields[k].table : fields[k].column);
   }
   std::free(fields);
-  return 0;
+  return RC_SUCCESS;
 }
 
 int free_result(ResultSet* result) {
-  if (!result) return 0;
+  if (!result) return RC_SUCCESS;
   free_row_blocks(result);
   free_field_descs(result->fields, result->field_count);
   std::free(result->error_text);
   mem_pool_destroy(result->pool);
   std::free(result);
-  return 0;
+  return RC_SUCCESS;
 }
 
 void free_result_chain(ResultSet* head) {
@@ -46,14 +46,14 @@ void free_result_chain(ResultSet* head) {
 }
 
 int result_next_row(ResultSet* result) {
-  if (!result || result->handle_type != static_cast<uint32_t>(HandleType::ResultSet)) return -1;
+  if (!result || result->handle_type != static_cast<uint32_t>(HandleType::ResultSet)) return RC_ERROR;
   if (result->row_count == 0 || result->cursor >= result->row_count) {
     result->current_row = nullptr;
-    return 100;
+    return RC_NO_DATA;
   }
   result->current_row = *result_row_slot(result, result->cursor);
   ++result->cursor;
-  return 0;
+  return RC_SUCCESS;
 }
 
 ResultSet** result_of_handle(VMC_Handle* handle) {

@@ -14,7 +14,7 @@ int free_result(ResultSet* result);
 // Frees a whole chain.
 void free_result_chain(ResultSet* head);
 int free_field_descs(FieldDesc* fields, int32_t count);
-// 0 a row is current; 100 no more rows; -1 not a result.
+// RC_SUCCESS a row is current; RC_NO_DATA no more rows; RC_ERROR not a result.
 int result_next_row(ResultSet* result);
 
 // The result that a handle stands for: a result set, or the current block of

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "client/handles/conn.h"
 #include "client/results/mem_pool.h"
@@ -15,14 +16,19 @@ namespace {
 constexpr int kTableEntries = 1024;
 constexpr int kLastBlock = 256;
 
-// Rows per block: blocks 1-16 hold 1000 each, 17-32 10000, 33-64 100000,
-// 65-128 1000000 and 129-256 10000000.
+// The tiers of the block table: the blocks up to `last` hold `rows` row
+// pointers each.
+struct Tier {
+  int last;
+  int64_t rows;
+};
+constexpr Tier kTiers[] = {{16, 1000}, {32, 10000}, {64, 100000}, {128, 1000000}, {kLastBlock, 10000000}};
+
 int64_t block_rows(int block) {
-  if (block <= 16) return 1000;
-  if (block <= 32) return 10000;
-  if (block <= 64) return 100000;
-  if (block <= 128) return 1000000;
-  return 10000000;
+  for (const Tier& tier : kTiers) {
+    if (block <= tier.last) return tier.rows;
+  }
+  return kTiers[std::size(kTiers) - 1].rows;
 }
 
 int16_t* block_counter(ResultSet* result) { return static_cast<int16_t*>(result->blocks[0]); }
@@ -34,7 +40,7 @@ constexpr char kTooLargeText[] = "[EC080]select result-set is too large please c
 int refuse_too_large(ResultSet* result) {
   std::fputs(kTooLargeLine, stdout);
   replace_text(&result->error_text, kTooLargeText);
-  return -1;
+  return RC_ERROR;
 }
 
 int first_block(ResultSet* result) {
@@ -45,14 +51,14 @@ int first_block(ResultSet* result) {
     std::free(table);
     std::free(counter);
     std::free(block);
-    return -5;
+    return RC_NO_MEMORY;
   }
   *counter = 1;
   table[0] = counter;
   table[1] = block;
   result->blocks = table;
   result->capacity = block_rows(1);
-  return 0;
+  return RC_SUCCESS;
 }
 
 }  // namespace
@@ -80,7 +86,7 @@ uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count) {
 
 int result_store_row(ResultSet* result, uint8_t* row) {
   if (result->capacity == 0) {
-    if (first_block(result) != 0) return -5;
+    if (first_block(result) != RC_SUCCESS) return RC_NO_MEMORY;
   } else if (result->row_count >= result->capacity) {
     int16_t* counter = block_counter(result);
     // The counter stops one past the last block, so every later row is refused
@@ -92,14 +98,14 @@ int result_store_row(ResultSet* result, uint8_t* row) {
     void* block = alloc_zeroed(static_cast<size_t>(rows) * sizeof(uint8_t*));
     if (!block) {
       --*counter;
-      return -5;
+      return RC_NO_MEMORY;
     }
     result->blocks[n] = block;
     result->capacity += rows;
   }
   *result_row_slot(result, result->row_count) = row;
   ++result->row_count;
-  return 0;
+  return RC_SUCCESS;
 }
 
 uint8_t** result_row_slot(ResultSet* result, int64_t index) {

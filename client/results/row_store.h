@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "client/results/result_set.h"
+#include "client/values/type_codes.h"
 
 struct MemPool;
 
@@ -19,7 +20,7 @@ struct RowLayout {
   static constexpr int kHeaderSize = 24;
   static constexpr int kRowIdOffset = 4;
   static constexpr int kRowIdSize = 20;
-  static constexpr int kIndirectSlot = 16;
+  static constexpr int kIndirectSlot = kIndirectSlotSize;
   static constexpr int kIndirectPtrOffset = 8;
   static constexpr int flag_bytes(int32_t field_count) { return (2 * field_count + 7) / 8; }
 };
@@ -29,11 +30,12 @@ int32_t row_layout(FieldDesc* fields, int32_t count);
 
 // A zero-filled row with every field NULL, or null.
 uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count);
-// 0 stored; -1 the result is full (EC080 in its error_text).
+// RC_SUCCESS stored; RC_ERROR the result is full (EC080 in its error_text).
 int result_store_row(ResultSet* result, uint8_t* row);
 // The block table entry of row index (below row_count).
 uint8_t** result_row_slot(ResultSet* result, int64_t index);
-// Frees the block table and its row blocks (not the rows: they are pool memory).
+// Frees the block table and its row blocks (not the rows: they are pool
+// memory).
 void free_row_blocks(ResultSet* result);
 
 // Flag bits.

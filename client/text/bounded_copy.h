@@ -5,10 +5,12 @@
 #include <cstddef>
 
 // Zero-fills `cap` bytes of dst, then copies src with its terminator when it
-// fits (0), else its first cap - 1 characters (-12). A null src copies "".
+// fits (RC_SUCCESS), else its first cap - 1 characters (RC_TRUNCATED). A null
+// src copies "".
 int copy_bounded(char* dst, size_t cap, const char* src);
 // copy_bounded of src behind the text already in dst, within the room left of
-// the whole capacity `cap`; -12 when dst holds no terminator within cap.
+// the whole capacity `cap`; RC_TRUNCATED when dst holds no terminator within
+// cap.
 int append_bounded(char* dst, size_t cap, const char* src);
 // copy_bounded of the n bytes at src (stopping at a zero byte).
 int copy_bounded_n(char* dst, size_t cap, const char* src, size_t n);

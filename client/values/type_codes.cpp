@@ -46,24 +46,24 @@ int row_slot_size(uint32_t server_type) {
   switch (server_type) {
     case ST_BOOLEAN:
     case ST_INT8:
-      return 1;
+      return sizeof(int8_t);
     case ST_INT16:
-      return 2;
+      return sizeof(int16_t);
     case ST_INT32:
     case ST_FLOAT:
     case ST_DATE:
     case ST_TIME:
-      return 4;
+      return sizeof(int32_t);
     case ST_INT64:
     case ST_DOUBLE:
     case ST_DATETIME:
-      return 8;
+      return sizeof(int64_t);
     default:
       break;
   }
-  if (server_type >= ST_IV_YEAR && server_type <= ST_IV_MINUTE) return 4;
-  if (server_type >= ST_IV_DAY_SECOND && server_type <= ST_IV_SECOND) return 8;
-  return 16;
+  if (server_type >= ST_IV_YEAR && server_type <= ST_IV_MINUTE) return sizeof(int32_t);
+  if (server_type >= ST_IV_DAY_SECOND && server_type <= ST_IV_SECOND) return sizeof(int64_t);
+  return kIndirectSlotSize;
 }
 
 bool is_fixed_size_type(uint32_t ctype) {
@@ -75,19 +75,19 @@ int fixed_type_size(uint32_t ctype) {
     case CT_INT:
     case CT_INT8:
     case CT_BYTE:
-      return 1;
+      return sizeof(int8_t);
     case CT_INT16:
-      return 2;
+      return sizeof(int16_t);
     case CT_INT32:
     case CT_FLOAT:
-      return 4;
+      return sizeof(int32_t);
     case CT_INT64:
     case CT_DOUBLE:
     case CT_DATETIME_MS:
-      return 8;
+      return sizeof(int64_t);
     case CT_NUMERIC:
-      return 41;
+      return kNumericFixedSize;
     default:
-      return -1;
+      return kNoFixedSize;
   }
 }

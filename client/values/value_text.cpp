@@ -51,7 +51,7 @@ int datetime_text(char* out, int64_t ms) {
 
 // Time with zone: u32 ms of the day and i16 zone minutes, both big-endian.
 int time_tz_text(char* out, const uint8_t* p, uint32_t len) {
-  if (len < 6) return 0;
+  if (len < 6) return kNoText;
   const int64_t m = static_cast<int64_t>(load_be(p, 4));
   const int16_t z = static_cast<int16_t>(load_be(p + 4, 2));
   const int64_t t = (m + int64_t{z} * 60 * 1000) / 1000;
@@ -61,7 +61,7 @@ int time_tz_text(char* out, const uint8_t* p, uint32_t len) {
 
 // Datetime with zone: i64 microseconds and i16 zone minutes, both big-endian.
 int datetime_tz_text(char* out, const uint8_t* p, uint32_t len) {
-  if (len < 10) return 0;
+  if (len < 10) return kNoText;
   const uint64_t u = load_be(p, 8);
   const int16_t z = static_cast<int16_t>(load_be(p + 8, 2));
   // Wrapping arithmetic: a value at the edge of the range must not overflow.
@@ -116,7 +116,7 @@ int interval_text(uint32_t st, const uint8_t* p, char* out) {
     case ST_IV_SECOND:
       return print(out, "%lld", static_cast<long long>(load_value<int64_t>(p) / 1000000));
     default:
-      return 0;
+      return kNoText;
   }
 }
 

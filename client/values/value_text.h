@@ -7,6 +7,9 @@
 
 #include "client/text/calendar.h"
 
+// What value_text answers for a type without a text form.
+constexpr int kNoText = 0;
+
 // Room for the longest text that value_text forms (a double's "%lf" form).
 constexpr int kValueTextSize = kNumberTextSize;
 
@@ -14,9 +17,9 @@ constexpr int kValueTextSize = kNumberTextSize;
 // byte, however long: numeric texts and types 29 and 45.
 bool text_is_value_bytes(uint32_t server_type);
 
-// Writes the text form of a value (p and len as row_field_ptr gives them),
-// with its terminator, into out, which holds kValueTextSize bytes; answers
-// its length, 0 when the server type has no text form (out is then not to be
+// Writes the text form of a value (p and len as row_field_ptr gives them), with
+// its terminator, into out, which holds kValueTextSize bytes; answers its
+// length, kNoText when the server type has no text form (out is then not to be
 // read). The value-bytes types are cut to fit out: a caller that needs them
 // whole takes the bytes themselves.
 int value_text(uint32_t server_type, const uint8_t* p, uint32_t len, char* out);
