@@ -129,7 +129,8 @@ extern "C" int VMC_GetError(VMC_Handle* handle, char* buf, int* len) {
 
 extern "C" int VMC_GetErrorLength(VMC_Handle* handle) {
   const char* text = handle_error_text(handle, false);
-  return text ? static_cast<int>(std::strlen(text)) : 0;
+  constexpr int kNoText = 0;
+  return text ? static_cast<int>(std::strlen(text)) : kNoText;
 }
 
 extern "C" int VMC_GetDiag(VMC_Handle* handle, char* code, char* message, void* reserved) {

@@ -162,7 +162,9 @@ int store_array(ParamSet* set, int slot, const ArrayInput& in, uint32_t position
 // Where the element of a single row starts sending: behind its prefix, if it has one.
 void* single_row_value(const ArrayInput& in) {
   const bool prefixed = in.rule.kind == Element::Prefixed || in.rule.kind == Element::PrefixThenLength;
-  return const_cast<uint8_t*>(in.values) + (prefixed ? 4 : 0);
+  const uint8_t* start = in.values;
+  if (prefixed) start += sizeof(uint32_t);
+  return const_cast<uint8_t*>(start);
 }
 
 // The slot a name takes in a set that the server did not describe: the first

@@ -20,7 +20,10 @@
 namespace {
 
 // Rows whose value tables a set holds: one for a single row.
-int value_rows(const ParamSet* set) { return set->batch_rows > 0 ? set->batch_rows : 1; }
+int value_rows(const ParamSet* set) {
+  constexpr int kSingleRow = 1;
+  return set->batch_rows > 0 ? set->batch_rows : kSingleRow;
+}
 
 // Grows one per-slot table from old_n to new_n entries, clearing the new ones.
 // The table is left as it was when the memory cannot be had.

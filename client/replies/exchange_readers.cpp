@@ -76,10 +76,10 @@ bool recv_out_head(Conn* conn, uint8_t letter, OutHead* head) {
          recv_int(&conn->link, &head->length);
 }
 
-// Reads the rest of an 'O' or 'P' item and drops it: 0, or -4.
+// Reads the rest of an 'O' or 'P' item and drops it: RC_SUCCESS, or RC_READ_FAILED.
 int skip_out_item(Conn* conn, uint8_t letter) {
   OutHead head;
-  return recv_out_head(conn, letter, &head) && skip_bytes(conn, head.length) ? 0 : RC_READ_FAILED;
+  return recv_out_head(conn, letter, &head) && skip_bytes(conn, head.length) ? RC_SUCCESS : RC_READ_FAILED;
 }
 
 // The value bytes of an 'O' or 'P' item in a new buffer of at least 8 bytes,

@@ -100,7 +100,7 @@ int send_lob_value(Conn* conn, uint32_t ctype, const SlotValue& v) {
   send_int(&conn->link, static_cast<uint32_t>(lob->lob_size));
   const bool binary = ctype == CT_LOB || ctype == CT_BLOB;
   const int rc = send_lob_bytes(conn, lob, binary);
-  return binary ? rc : 0;
+  return binary ? rc : RC_SUCCESS;
 }
 
 // Wire type, length field and value of one bound slot by its client type.
