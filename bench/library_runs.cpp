@@ -300,13 +300,16 @@ int batch_mode(const std::string& conn_str, int rows, int runs) {
 
 // ---- roundtrip and connect ----
 
+// The backlog is the most the system takes, so that a connect never waits on
+// a taker that has not been scheduled yet (a dropped SYN is retried after a
+// second).
 int listen_loopback(uint16_t* port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof sa;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 64) != 0 ||
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, SOMAXCONN) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
     std::exit(1);
   }
