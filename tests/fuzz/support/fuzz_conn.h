@@ -39,8 +39,9 @@ class FuzzConn {
 };
 
 // Steps through every row of the result *handle names (and of every result
-// after it), reading each column as its own type, as text into a buffer too
-// small for most, and as each number type; at most `max_rows` rows in all.
+// after it), at most `max_rows` rows in all, reading each column of the first
+// few hundred rows of each as its own type, as text into a buffer too small
+// for most, and as each number type.
 void read_everything(VMC_Handle* handle, int max_rows = 100000);
 
 }  // namespace fuzz
