@@ -461,15 +461,17 @@ int VMC_ExecuteQuery(VMC_Handle* conn, const char* sql, VMC_Handle* out, int* fi
                      int* affected);
 // Makes the next row current, fetching the next block from the server when a
 // full block is used up: RC_SUCCESS a row, RC_NO_DATA no more rows, RC_ERROR
-// the next block could not be had or the cursor could not be closed,
-// RC_READ_FAILED, RC_NO_MEMORY; RC_INVALID_HANDLE not a result.
+// the next block could not be had or the server refused to close the cursor,
+// RC_READ_FAILED the link failed, RC_NO_MEMORY; RC_INVALID_HANDLE not a result.
 int VMC_Fetch(VMC_Handle* result);
 // Moves the handle on to the next result of the reply and releases the
 // current one: RC_SUCCESS, or RC_NO_DATA when there is none (or the failure of
 // closing the server cursor of the current one).
 int VMC_NextResult(VMC_Handle* result);
-// Releases a result (closing its server cursor first); *result becomes null.
-// RC_SUCCESS; RC_ERROR, with the handle kept, when the cursor could not be closed.
+// Releases a result (closing its server cursor first) and the results of the
+// reply behind it; *result becomes null. RC_SUCCESS; RC_ERROR, with the handle
+// kept, when the server refused to close the cursor; RC_READ_FAILED, the result
+// released, when the link failed.
 int VMC_FreeResult(VMC_Handle* result);
 // Closes a server cursor by name: RC_SUCCESS, RC_ERROR refused (EC027),
 // RC_READ_FAILED, RC_NO_MEMORY.

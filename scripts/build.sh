@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Configures and builds one tree: release (module, stand-in, examples,
-# benchmarks) or asan (everything under AddressSanitizer and UBSan, with tests);
-# a second argument builds one target only.
+# benchmarks), asan (everything under AddressSanitizer and UBSan, with tests)
+# or fuzz (the fuzz targets, with clang); a second argument builds one target
+# only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind="${1:-release}"
 case "$kind" in
   release) flags=(-DCMAKE_BUILD_TYPE=Release -DRZ_TESTS=OFF) ;;
   asan) flags=(-DCMAKE_BUILD_TYPE=Debug -DRZ_SANITIZE=ON -DRZ_BENCH=OFF) ;;
-  *) echo "usage: $0 [release|asan]" >&2; exit 2 ;;
+  fuzz) flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_FUZZ=ON -DRZ_TESTS=OFF -DRZ_BENCH=OFF
+    -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "usage: $0 [release|asan|fuzz]" >&2; exit 2 ;;
 esac
 if [ ! -f "build/$kind/build.ninja" ]; then
   cmake -S . -B "build/$kind" -G Ninja "${flags[@]}" >/dev/null

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "src/script_util.h"
+#include "src/vm_connection.h"
 
 namespace zorezu {
 
@@ -61,6 +62,7 @@ const char* data_error_text(int code) {
     case RC_COLUMN_RANGE: return "column number error";
     case RC_TRUNCATED: return "data truncation error";
     case RC_NO_CONVERSION: return "data type conversion error";
+    case RC_READ_FAILED: return kLinkClosed;
     default: return "data read error";
   }
 }
@@ -183,7 +185,8 @@ v8::Local<v8::Value> ColumnReader::lob(v8::Isolate* isolate, VMC_Handle* result,
   VMC_Handle lob = nullptr;
   std::printf("Lob read create : %d \n ", VMC_CreateLob(&lob));
   int n = 0;
-  VMC_GetData(result, col, ctype, &lob, 8, &n);
+  // The bytes of a LOB whose fetch a failed link cut short are not all of it.
+  if (VMC_GetData(result, col, ctype, &lob, 8, &n) == RC_READ_FAILED) error_ = data_error_text(RC_READ_FAILED);
   if (n < 0) n = 0;
   std::printf("Lob read Getdata : length %d \n ", n);
   v8::Local<v8::ArrayBuffer> bytes = v8::ArrayBuffer::New(isolate, static_cast<size_t>(n));

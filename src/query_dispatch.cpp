@@ -139,7 +139,11 @@ bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
       if (!shape.make_rows(out->rows, row, values, count)) return false;
       row += count;
     }
-    if (r != RC_NO_DATA) return true;
+    if (r != RC_NO_DATA) {
+      // Rows cut short by a failed link or a refused block are no whole result.
+      if (r < 0) out->fail(r == RC_READ_FAILED ? kLinkClosed : "READ RECORD ERROR");
+      return true;
+    }
     if (VMC_NextResult(result) != RC_SUCCESS) {
       out->last_result_set();
       return true;

@@ -107,8 +107,11 @@ void VMQuery::Close() {
 
 void VMQuery::connection_closed() {
   owner_ = nullptr;
-  if (p_res) VMC_FreeResult(&p_res);
-  p_res = nullptr;
+  lose_result();
+}
+
+void VMQuery::lose_result() {
+  Close();
   field_num = 0;
   err_text = kLinkClosed;
 }
@@ -164,13 +167,15 @@ void VMQuery::fields(v8::Isolate* isolate, v8::Local<v8::Value> callback) {
 void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::Local<v8::Value> callback,
                        RowCaller caller) {
   const bool wants_row = callback->IsFunction();
+  // Past the last row this still makes a row, of NULL readings; a link that
+  // failed on the way to the next block ends the result as a closed
+  // connection would.
+  if (p_res && VMC_Fetch(&p_res) == RC_READ_FAILED) lose_result();
   if (!p_res) {
     v8::Local<v8::Value> argv[] = {error_value(isolate)};
     if (wants_row) call_back(isolate, callback, 1, argv);
     return;
   }
-  // Past the last row this still makes a row, of NULL readings.
-  VMC_Fetch(&p_res);
 
   // The row maker is made at the first row and kept on the script object.
   v8::Local<v8::Value> kept = holder->GetInternalField(kMakerField);

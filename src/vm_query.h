@@ -33,6 +33,9 @@ class VMQuery : public node::ObjectWrap {
   // The owner is about to close its client connection: the result goes now,
   // and reads report the closed link from then on.
   void connection_closed();
+  // The link failed under the result: it goes, and reads report the closed
+  // link from then on.
+  void lose_result();
 
  private:
   VMQuery() = default;

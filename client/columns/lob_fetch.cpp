@@ -111,6 +111,7 @@ int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value,
                           uint32_t value_len, int* out_len) {
   if (!lob || lob->handle_type != static_cast<uint32_t>(HandleType::LobObject)) return RC_INVALID_HANDLE;
   const bool binary = ctype == CT_BLOB;
+  int fetched = RC_SUCCESS;
   if (conn && conn->lob_ret == 1) {
     const uint8_t first = value_len > 0 ? value[0] : 0;
     if (first == (binary ? 'B' : 'C')) {
@@ -121,8 +122,9 @@ int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value,
       std::free(lob->descriptor);
       lob->descriptor = descriptor;
       // A fetch that fails leaves what it brought: the object is handed out
-      // complete with those bytes.
-      fetch_lob(conn, lob);
+      // complete with those bytes. A failed link is told, so that they are
+      // not taken for the whole value.
+      fetched = fetch_lob(conn, lob);
     } else if (first == (binary ? 'b' : 'c')) {
       const uint32_t inline_len = value_len - 1 < kLobChunkSize ? value_len - 1 : kLobChunkSize;
       const int rc = lob_set_content(lob, value + 1, inline_len);
@@ -140,5 +142,5 @@ int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value,
   }
   lob->lob_state = static_cast<uint32_t>(LobState::Complete);
   if (out_len) *out_len = static_cast<int>(lob->lob_size);
-  return RC_SUCCESS;
+  return fetched == RC_READ_FAILED ? fetched : RC_SUCCESS;
 }

@@ -22,6 +22,7 @@ int fetch_lob(Conn* conn, LobObject* lob);
 // object alone. Otherwise only columns whose server type keeps raw text, binary
 // or LOB bytes (`raw_value`) are copied whole. The object ends complete, with
 // *out_len (when given) its size. RC_SUCCESS; RC_INVALID_HANDLE no LOB object;
+// RC_READ_FAILED the link failed while fetching (the object holds what came);
 // RC_NO_CONVERSION no conversion (*out_len 0).
 int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value, const uint8_t* value,
                           uint32_t value_len, int* out_len);

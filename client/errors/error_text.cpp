@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kCommonCode = "EC0100";
 constexpr const char* kCommonText = "common error\n";
-constexpr size_t kCommonTextLen = 13;
 // Whole texts from these lengths on no longer fit the record's message.
 constexpr size_t kUnbracketedLongFrom = 243;
 constexpr size_t kShortCodeLongFrom = 262;

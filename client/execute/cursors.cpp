@@ -24,14 +24,16 @@ namespace {
 constexpr size_t kCloseErrorSize = 200;
 
 // Closes the cursor of a SmartResult; on failure the connection's text moves
-// into the SmartResult.
+// into the SmartResult. RC_READ_FAILED when the link failed, RC_ERROR when
+// the server refused.
 int close_smart_cursor(SmartResult* smart) {
   VMC_Handle handle = smart->conn;
-  if (VMC_CloseCursor(&handle, smart->cursor_name) != RC_SUCCESS) {
+  const int rc = VMC_CloseCursor(&handle, smart->cursor_name);
+  if (rc != RC_SUCCESS) {
     std::free(smart->error_text);
     smart->error_text = smart->conn->error_text;
     smart->conn->error_text = nullptr;
-    return RC_ERROR;
+    return rc == RC_READ_FAILED ? rc : RC_ERROR;
   }
   mark_closed(smart);
   return RC_SUCCESS;
@@ -125,7 +127,10 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
     mark_closed(smart);
     return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
   }
-  if (smart->block->row_count != kRowBlock && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
+  if (smart->block->row_count != kRowBlock) {
+    const int closed = close_smart_cursor(smart);
+    if (closed != RC_SUCCESS) return closed;
+  }
   return result_next_row(smart->block);
 }
 
@@ -165,14 +170,19 @@ extern "C" int VMC_FreeResult(VMC_Handle* handle) {
   if (!handle || !*handle) return RC_SUCCESS;
   switch (static_cast<HandleType>(handle_type_of(handle))) {
     case HandleType::ResultSet:
-      free_result(static_cast<ResultSet*>(*handle));
+      // The results of the reply behind it are reachable only through it.
+      free_result_chain(static_cast<ResultSet*>(*handle));
       break;
     case HandleType::SmartResult: {
       auto* smart = static_cast<SmartResult*>(*handle);
-      if (smart->cursor_open && close_smart_cursor(smart) != RC_SUCCESS) return RC_ERROR;
+      // A refused CLOSE keeps the result for another try; a cursor whose link
+      // failed is gone with the link, and its result goes too.
+      const int closed = smart->cursor_open ? close_smart_cursor(smart) : RC_SUCCESS;
+      if (closed == RC_ERROR) return RC_ERROR;
       mark_closed(smart);
       free_smart_result(smart);
-      break;
+      *handle = nullptr;
+      return closed;
     }
     default:
       break;
