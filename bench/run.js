@@ -46,8 +46,13 @@ function check(err) {
 
 // ---- what the run needs ----
 
+// The Debian packages the build needs (Google Benchmark among them: the
+// helper is built with the benchmarks), then the release tree.
 function build() {
-  execFileSync(path.join(root, 'scripts', 'build.sh'), ['release'], { stdio: ['ignore', 'ignore', 'inherit'] });
+  const quiet = { stdio: ['ignore', 'ignore', 'inherit'] };
+  execFileSync(path.join(root, 'scripts', 'bootstrap.sh'), quiet);
+  execFileSync(path.join(root, 'scripts', 'build.sh'), ['release'], quiet);
+  if (!fs.existsSync(helper)) throw new Error(`${helper} was not built`);
 }
 
 // better-sqlite3 is the benchmarks' own dependency: installed into bench/ when

@@ -1,6 +1,7 @@
 // The row memory of one result: 65536-byte blocks handed out by bumping a
 // position, an exact private buffer for a large request, and nothing returned
-// piece by piece — all of it goes at once with mem_pool_destroy.
+// piece by piece — all of it goes at once with mem_pool_destroy, which keeps
+// the memory of a few normal blocks for the thread's next pool.
 #ifndef RIZEZOVA_CLIENT_RESULTS_MEM_POOL_H
 #define RIZEZOVA_CLIENT_RESULTS_MEM_POOL_H
 

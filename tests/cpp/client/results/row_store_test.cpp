@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -178,5 +179,22 @@ TEST(MemPool, SmallRequestsBumpLargeOnesGetTheirOwnBuffer) {
   EXPECT_EQ(c, pool->current->data);
   EXPECT_EQ(pool->current->block_size, 65536u);
   EXPECT_EQ(mem_pool_alloc(pool, UINT32_MAX), nullptr);
+  mem_pool_destroy(pool);
+}
+
+// A pool made after another was destroyed may get its memory back: it must
+// come zero-filled, or a value would lose the zero byte behind it.
+TEST(MemPool, ReleasedMemoryComesBackZeroFilled) {
+  MemPool* pool = mem_pool_create();
+  ASSERT_NE(pool, nullptr);
+  for (int i = 0; i < 3; ++i) std::memset(mem_pool_alloc(pool, 65535), 0xAB, 65536);
+  mem_pool_destroy(pool);
+  pool = mem_pool_create();
+  ASSERT_NE(pool, nullptr);
+  for (int i = 0; i < 3; ++i) {
+    auto* p = static_cast<uint8_t*>(mem_pool_alloc(pool, 65535));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(std::count(p, p + 65536, 0), 65536) << "block " << i;
+  }
   mem_pool_destroy(pool);
 }
