@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "link/link.h"
 #include "platform/net.h"
@@ -138,7 +139,14 @@ void Server::accept_loop() {
     auto client = std::make_unique<Client>();
     Client* c = client.get();
     c->fd = fd;
-    c->thread = std::thread(&Server::serve, this, c, fd, next_id_++);
+    try {
+      c->thread = std::thread(&Server::serve, this, c, fd, next_id_++);
+    } catch (const std::system_error& e) {
+      // Out of threads: this one client is turned away, the others go on.
+      log("cannot start a thread for a connection: %s; closed", e.what());
+      close(fd);
+      continue;
+    }
     clients_.push_back(std::move(client));
   }
 }
