@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs when they are missing;
-# `bootstrap.sh module` only those an install of the package builds with.
+# Installs the Debian packages the development build needs when they are
+# missing (an install of the package never runs this: scripts/install.js only
+# says what is missing).
 set -euo pipefail
-scope="${1:-all}"
 
 missing=()
 need_cmd() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
@@ -12,11 +12,9 @@ need_cmd cmake cmake
 need_cmd ninja ninja-build
 need_cmd g++ g++
 need_file /usr/include/sqlite3.h libsqlite3-dev
-if [ "$scope" != module ]; then
-  need_file /usr/include/gtest/gtest.h libgtest-dev
-  need_file /usr/include/gmock/gmock.h libgmock-dev
-  need_file /usr/include/benchmark/benchmark.h libbenchmark-dev
-fi
+need_file /usr/include/gtest/gtest.h libgtest-dev
+need_file /usr/include/gmock/gmock.h libgmock-dev
+need_file /usr/include/benchmark/benchmark.h libbenchmark-dev
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}"
