@@ -45,11 +45,11 @@ bool try_link(const std::string& host, const std::string& port, bool encrypted) 
   int64_t rows = 0;
   ok = ok && VMC_ExecuteQuery(&conn, "SELECT id, text FROM greeting ORDER BY id", &result, &fields, &rows, &affected) >= 0;
   while (ok && VMC_Fetch(&result) == RC_SUCCESS) {
-    int32_t id = 0;
+    int64_t id = 0;
     char value[64] = {};
-    VMC_GetData(&result, 1, CT_INT32, &id, sizeof id, &len);
+    VMC_GetData(&result, 1, CT_INT64, &id, sizeof id, &len);
     VMC_GetData(&result, 2, CT_TEXT, value, sizeof value, &len);
-    std::printf("  row %d: %s\n", id, value);
+    std::printf("  row %lld: %s\n", static_cast<long long>(id), value);
   }
   VMC_FreeResult(&result);
   if (!ok) std::printf("  failed: %s\n", error_of(conn).c_str());

@@ -17,6 +17,7 @@
 #include "client/handles/conn.h"
 #include "client/lob/lob.h"
 #include "client/values/type_codes.h"
+#include "tools/standin/core/command_reader.h"
 #include "tests/cpp/support/standin_fixture.h"
 
 namespace standin_test {
@@ -147,7 +148,7 @@ TEST_F(StandinTest, ColumnsTakeTheirDeclaredTypesAndExpressionsTheirValues) {
   int64_t count = 0;
   ASSERT_GE(VMC_ExecuteQuery(&c, "SELECT * FROM ty", &result, &fields, &count, &affected), 0);
   ASSERT_EQ(fields, 19);
-  const int want[] = {CT_INT16, CT_INT32, CT_INT64, CT_INT8, CT_INT, CT_FLOAT, CT_DOUBLE, CT_DOUBLE, CT_NUMERIC,
+  const int want[] = {CT_INT16, CT_INT64, CT_INT64, CT_INT8, CT_INT, CT_FLOAT, CT_DOUBLE, CT_DOUBLE, CT_NUMERIC,
                       CT_DATE, CT_TIME, CT_DATETIME, CT_DATETIME, CT_TEXT, CT_TEXT, CT_TEXT, CT_CLOB, CT_BINARY,
                       CT_BINARY};
   for (int col = 1; col <= fields; ++col) {
@@ -181,6 +182,64 @@ TEST_F(StandinTest, ColumnsTakeTheirDeclaredTypesAndExpressionsTheirValues) {
     EXPECT_EQ(ctype, expr[col - 1]) << "expression " << col;
   }
   VMC_FreeResult(&result);
+}
+
+TEST_F(StandinTest, ValuesArriveWholeOrTheStatementAnswersAnError) {
+  // SQLite keeps any value in any column; what does not fit the wire type of
+  // its column must be refused, never cut to the type's width.
+  struct Case {
+    const char* declared;
+    std::vector<const char*> values;  // SQL literals, one row each
+    Rows want;                        // the rows read back, or
+    const char* error;                // the error of the SELECT
+  } cases[] = {
+      {"INTEGER", {"1099511627776", "9223372036854775807", "-9223372036854775808"},
+       {"1099511627776", "9223372036854775807", "-9223372036854775808"}, nullptr},
+      {"INT", {"-2147483648", "2.0"}, {"-2147483648", "2"}, nullptr},
+      {"INT", {"1", "3000000000"}, {}, "[ES910]row 2, column v: 3000000000 does not fit a 32-bit integer"},
+      {"INT", {"1.5"}, {}, "[ES910]row 1, column v: 1.5 does not fit a 32-bit integer"},
+      {"TINYINT", {"-128", "300"}, {}, "[ES910]row 2, column v: 300 does not fit an 8-bit integer"},
+      {"SMALLINT", {"70000"}, {}, "[ES910]row 1, column v: 70000 does not fit a 16-bit integer"},
+      {"FLOAT", {"1e300"}, {}, "[ES910]row 1, column v: 1.0e+300 does not fit a 32-bit float"},
+      // Without a declared type the first row decides.
+      {"", {"1", "'hello'"}, {}, "[ES910]row 2, column v: 'hello' does not fit a 64-bit integer"},
+      {"", {"1", "1.5"}, {}, "[ES910]row 2, column v: 1.5 does not fit a 64-bit integer"},
+      {"", {"'a'", "5", "x'41'"}, {"a", "5", "A"}, nullptr},
+      {"DATE", {"'9999-12-31'", "'10000-01-01'"}, {}, "[ES910]row 2, column v: '10000-01-01' does not fit a date"},
+      {"TIME", {"'25:00:00'"}, {}, "[ES910]row 1, column v: '25:00:00' does not fit a time of day"},
+      {"TIME", {"86400000"}, {}, "[ES910]row 1, column v: 86400000 does not fit a time of day"},
+  };
+  VMC_Handle c = open();
+  for (const Case& k : cases) {
+    std::string trace = std::string(k.declared) + ":";
+    for (const char* v : k.values) trace += std::string(" ") + v;
+    SCOPED_TRACE(trace);
+    ASSERT_EQ(exec(c, "DROP TABLE IF EXISTS v"), 0);
+    ASSERT_EQ(exec(c, std::string("CREATE TABLE v (v ") + k.declared + ")"), 0);
+    for (const char* v : k.values) ASSERT_EQ(exec(c, std::string("INSERT INTO v VALUES (") + v + ")"), 1);
+    // Through a cursor, and directly: the whole result or the error alone.
+    int rc = 0;
+    EXPECT_EQ(rows(c, "SELECT v FROM v ORDER BY rowid", &rc), k.want);
+    if (k.error) {
+      EXPECT_EQ(rc, RC_ERROR);
+      EXPECT_EQ(error_of(c), k.error);
+    }
+    const std::string first = value(c, "SELECT v FROM v ORDER BY rowid", &rc);
+    EXPECT_EQ(rc, k.error ? RC_ERROR : 0);
+    EXPECT_EQ(first, k.error ? "" : k.want.front());
+    EXPECT_EQ(error_of(c), k.error ? k.error : error_of(c));
+  }
+  // A 64-bit value read as one, not through its text.
+  VMC_Handle result = nullptr;
+  int fields = 0, affected = 0;
+  int64_t count = 0, got = 0;
+  ASSERT_GE(VMC_ExecuteQuery(&c, "SELECT CAST(9007199254740993 AS INTEGER)", &result, &fields, &count, &affected), 0);
+  ASSERT_EQ(VMC_Fetch(&result), RC_SUCCESS);
+  int len = 0;
+  EXPECT_EQ(VMC_GetData(&result, 1, CT_INT64, &got, 8, &len), 0);
+  EXPECT_EQ(got, 9007199254740993);
+  VMC_FreeResult(&result);
+  EXPECT_EQ(value(c, "SELECT 'in step'"), "in step");
 }
 
 TEST_F(StandinTest, ScriptDatesReadBackAsTheSameInstant) {
@@ -425,6 +484,62 @@ TEST_F(StandinTest, DropsClientsThatSendGarbageAndServesTheNext) {
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(value(c, "SELECT 'served'"), "served");
   }
+}
+
+// A '?' frame of a statement text without parameters.
+std::string statement_frame(const std::string& text) {
+  const uint32_t n = static_cast<uint32_t>(text.size());
+  const char len[4] = {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+                       static_cast<char>(n)};
+  return "?" + std::string(len, 4) + text + std::string(5, '\0');
+}
+
+TEST_F(StandinTest, AnswersAZeroByteInAStatementWithAnErrorAndStillStops) {
+  RawClient raw(port());
+  raw.put("login database = main user='x' password='y' version = '301'");
+  ASSERT_EQ(raw.take(6).size(), 6u);
+  const std::string error = "[ES909]a statement text holds a zero byte";
+  for (const std::string& text : {std::string("SELECT 1\0 SELECT 2", 19), std::string("\0SELECT 1", 9)}) {
+    raw.put(statement_frame(text));
+    EXPECT_EQ(raw.take(1 + 4 + error.size() + 1), "E" + std::string("\0\0\0\x29", 4) + error + "K");
+  }
+  raw.put(statement_frame("SELECT 7 AS n"));
+  EXPECT_EQ(raw.take(1 + 4 + 5 + 12 + 1 + 4 + 8 + 1),
+            std::string("A\0\0\0\x01\0\0\0\x01n\0\0\0\x06\0\0\0\x08\0\0\0\0R\0\0\0\x08\0\0\0\0\0\0\0\x07K", 36));
+  // What a stop signal does: every connection's thread ends.
+  restart();
+}
+
+TEST_F(StandinTest, TakesAStatementTextUpToItsBound) {
+  VMC_Handle c = open();
+  const std::string head = "SELECT 1 AS n --";
+  EXPECT_EQ(value(c, head + std::string(standin::kMaxStatementText - head.size(), '-')), "1");
+  int rc = 0;
+  value(c, head + std::string(standin::kMaxStatementText + 1 - head.size(), '-'), &rc);
+  EXPECT_EQ(rc, RC_READ_FAILED);
+  EXPECT_EQ(value(open(), "SELECT 'served'"), "served");
+}
+
+TEST_F(StandinTest, TurnsAwayConnectionsPastItsBound) {
+  FILE* log = std::tmpfile();
+  ASSERT_NE(log, nullptr);
+  options.log = log;
+  options.max_connections = 2;
+  restart();
+  VMC_Handle a = open();
+  VMC_Handle b = open();
+  VMC_Handle c = nullptr;
+  EXPECT_LT(VMC_OpenConn(conn_string().c_str(), &c), 0);
+  VMC_CloseConn(&c);
+  EXPECT_EQ(value(a, "SELECT 'a'"), "a");
+  EXPECT_EQ(value(b, "SELECT 'b'"), "b");
+  std::rewind(log);
+  char line[256] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, log), nullptr);
+  EXPECT_STREQ(line, "standin: 2 connections are open, the most --max-connections allows: a new one is closed\n");
+  options.log = nullptr;
+  restart();
+  std::fclose(log);
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ struct Declared {
 };
 
 constexpr Declared kDeclared[] = {
-    {"SMALLINT", ST_INT16, 2},   {"INT", ST_INT32, 4},        {"INTEGER", ST_INT32, 4},
+    // SQLite's INTEGER holds 64 bits, row ids among them.
+    {"SMALLINT", ST_INT16, 2},   {"INT", ST_INT32, 4},        {"INTEGER", ST_INT64, 8},
     {"BIGINT", ST_INT64, 8},     {"TINYINT", ST_INT8, 1},     {"BOOLEAN", ST_BOOLEAN, 1},
     {"BOOL", ST_BOOLEAN, 1},     {"FLOAT", ST_FLOAT, 4},      {"REAL", ST_DOUBLE, 8},
     {"DOUBLE", ST_DOUBLE, 8},    {"DOUBLE PRECISION", ST_DOUBLE, 8},

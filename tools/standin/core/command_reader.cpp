@@ -8,9 +8,26 @@
 namespace standin {
 
 namespace {
-// More than any statement a test or the stand-in serves.
-constexpr uint32_t kMaxCommandText = 64u << 20;
+// The longest parameter value or batch block the stand-in takes.
+constexpr uint32_t kMaxValue = 64u << 20;
 constexpr uint16_t kWireBindOnly = 1008;
+// Announced lengths are read in pieces of at most this many bytes, each
+// stored once it has arrived.
+constexpr uint32_t kPiece = 64u << 10;
+
+// Reads n bytes onto the end of *out piece by piece, so that a length
+// announced but never sent costs no memory.
+template <typename Bytes>
+bool recv_growing(Link* link, uint32_t n, Bytes* out) {
+  while (n > 0) {
+    const uint32_t step = n < kPiece ? n : kPiece;
+    const size_t at = out->size();
+    out->resize(at + step);
+    if (!recv_bytes(link, reinterpret_cast<uint8_t*>(out->data()) + at, step)) return false;
+    n -= step;
+  }
+  return true;
+}
 
 // Bytes of a value whose width its wire type fixes; 0 for values of L bytes.
 int fixed_width(uint16_t wire_type) {
@@ -24,17 +41,23 @@ int fixed_width(uint16_t wire_type) {
 }  // namespace
 
 bool read_command(Link* link, Command* out) {
+  out->letter = 0;
+  out->text.clear();
+  out->param_count = 0;
+  out->text_too_long = false;
   uint8_t letter = 0;
   if (!recv_char(link, &letter)) return false;
   out->letter = static_cast<char>(letter);
-  out->text.clear();
-  out->param_count = 0;
   if (letter != '?') return true;
   uint32_t len = 0;
-  if (!recv_int(link, &len) || len > kMaxCommandText) return false;
-  std::vector<uint8_t> text(static_cast<size_t>(len) + 1);
-  if (!recv_bytes(link, text.data(), len + 1) || text[len] != 0) return false;
-  out->text.assign(reinterpret_cast<const char*>(text.data()), len);
+  if (!recv_int(link, &len)) return false;
+  if (len > kMaxStatementText) {
+    out->text_too_long = true;
+    return false;
+  }
+  // The text and its terminator.
+  if (!recv_growing(link, len + 1, &out->text) || out->text.back() != 0) return false;
+  out->text.pop_back();
   return recv_int(link, &out->param_count) == LINK_VALUE;
 }
 
@@ -53,9 +76,7 @@ bool read_param_records(Link* link, uint32_t count, std::vector<ParamRecord>* ou
     if (rec.length > 0 && rec.wire_type != kWireBindOnly) {
       const int width = fixed_width(rec.wire_type);
       if (width == 0) {
-        if (length > kMaxCommandText) return false;
-        rec.value.resize(length);
-        if (!recv_bytes(link, rec.value.data(), length)) return false;
+        if (length > kMaxValue || !recv_growing(link, length, &rec.value)) return false;
       } else {
         // Fixed-width values travel big-endian at their type's full width.
         uint8_t be[8];
@@ -103,9 +124,9 @@ bool read_batch_rows(Link* link, const std::vector<ParamRecord>& row0, uint32_t 
   uint32_t left = rows > 0 && !row0.empty() ? rows - 1 : 0;
   while (left > 0) {
     uint32_t size = 0;
-    if (!recv_int(link, &size) || size == 0 || size > kMaxCommandText) return false;
-    block.resize(size);
-    if (!recv_bytes(link, block.data(), size)) return false;
+    if (!recv_int(link, &size) || size == 0 || size > kMaxValue) return false;
+    block.clear();
+    if (!recv_growing(link, size, &block)) return false;
     // A block holds whole rows, at least one.
     size_t at = 0;
     while (at < size) {

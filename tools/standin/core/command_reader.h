@@ -11,10 +11,15 @@
 
 namespace standin {
 
+// The longest statement text the stand-in takes. A text is read as it
+// arrives, so a client holds server memory only for what it has sent.
+constexpr uint32_t kMaxStatementText = 16u << 20;
+
 struct Command {
-  char letter = 0;           // '?' for a statement; '.' for the row-batch go-on
-  std::string text;          // the statement text without its terminator
-  uint32_t param_count = 0;  // the parameter-count word
+  char letter = 0;             // '?' for a statement; '.' for the row-batch go-on; 0 when none came
+  std::string text;            // the statement text without its terminator
+  uint32_t param_count = 0;    // the parameter-count word
+  bool text_too_long = false;  // the frame announced more than kMaxStatementText bytes of text
 };
 
 // One parameter record of a single row of values.
@@ -28,7 +33,7 @@ struct ParamRecord {
 
 // Reads the next command: a '?' frame up to its parameter-count word (the
 // parameter records, if any, stay unread), or a one-letter command. False
-// when the link failed or the frame is malformed.
+// when the link failed or the frame is malformed or too long.
 bool read_command(Link* link, Command* out);
 // Reads the `count` parameter records that follow a frame of one value row.
 bool read_param_records(Link* link, uint32_t count, std::vector<ParamRecord>* out);

@@ -1,7 +1,8 @@
 // Everything the stand-in writes to a client goes through a ReplyWriter: reply
 // bytes are gathered in big-endian form in a staging buffer and handed to the
 // link's writer in large pieces, so that a row costs a few stores rather than
-// a call per value.
+// a call per value. What follows a mark is held back, up to a bound, so that
+// a result can still be taken back and answered with an error instead.
 #ifndef RIZEZOVA_STANDIN_REPLY_WRITER_H
 #define RIZEZOVA_STANDIN_REPLY_WRITER_H
 
@@ -61,6 +62,14 @@ class ReplyWriter {
   uint8_t* reserve_for_fill(size_t n);
   void commit(size_t n) { fill_ += n; }
 
+  // Starts holding back what is written from here on, until the reply is
+  // flushed or more than kHoldLimit bytes are gathered; answers the place.
+  static constexpr size_t kHoldLimit = 4u << 20;
+  size_t mark();
+  // Drops everything written after the mark; false (nothing dropped) when
+  // some of it has gone to the link already.
+  bool take_back(size_t mark);
+
   // Hands everything gathered to the link and flushes it. False once any
   // write on the link has failed.
   bool flush();
@@ -73,10 +82,15 @@ class ReplyWriter {
     return p;
   }
   void drain();
+  // Room for n more bytes: the buffer grows while it holds back, else drains.
+  void make_room(size_t n);
 
   Link* link_;
   uint8_t* buf_;
+  size_t size_;        // bytes of buf_
   size_t fill_ = 0;
+  size_t drained_ = 0;  // bytes handed to the link before buf_[0]
+  bool holding_ = false;
   bool failed_ = false;
 };
 

@@ -1,6 +1,8 @@
 #include "tools/standin/core/row_encoder.h"
 
+#include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -52,6 +54,40 @@ bool text_is_true(std::string_view t) {
   return !t.empty() && (t[0] == 'T' || t[0] == 't' || t[0] == 'Y' || t[0] == 'y' || t[0] == '1');
 }
 
+constexpr int64_t kMsPerDay = 86400000;
+
+// The whole number a value stands for when it is one within [lo, hi]: an
+// integer, or a real without a fraction. A text or a blob is none.
+bool whole_number(sqlite3_value* v, int storage, int64_t lo, int64_t hi, int64_t* out) {
+  if (storage == SQLITE_INTEGER) {
+    *out = sqlite3_value_int64(v);
+  } else if (storage == SQLITE_FLOAT) {
+    const double d = sqlite3_value_double(v);
+    // 2^63 is the first double past the 64-bit range.
+    if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0) || d != std::trunc(d)) return false;
+    *out = static_cast<int64_t>(d);
+  } else {
+    return false;
+  }
+  return *out >= lo && *out <= hi;
+}
+
+// What a wire type holds, for the error of a value that does not fit it.
+const char* wire_type_words(uint32_t server_type) {
+  switch (server_type) {
+    case ST_INT8: return "an 8-bit integer";
+    case ST_INT16: return "a 16-bit integer";
+    case ST_INT32: return "a 32-bit integer";
+    case ST_INT64: return "a 64-bit integer";
+    case ST_FLOAT: return "a 32-bit float";
+    case ST_DOUBLE: return "a 64-bit float";
+    case ST_DATE: return "a date";
+    case ST_TIME: return "a time of day";
+    case ST_DATETIME: return "a date and time";
+    default: return "its column's type";
+  }
+}
+
 }  // namespace
 
 std::string LobStore::put(const void* data, size_t n) {
@@ -100,55 +136,65 @@ void RowEncoder::write_head(ReplyWriter& out) const {
 // per column rather than one per question asked of it. The statement's
 // connection belongs to this thread alone (it is opened without a mutex), so
 // the value needs no protection.
-void RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
+bool RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
   cell->width = 0;
   cell->fixed = true;
   sqlite3_value* v = sqlite3_column_value(stmt, k);
   const int storage = sqlite3_value_type(v);
-  if (storage == SQLITE_NULL) return;
+  if (storage == SQLITE_NULL) return true;
   auto fixed = [cell](uint32_t width, uint64_t bits) {
     cell->width = width;
     cell->bits = bits;
+    return true;
   };
-  switch (fields_[k].type.server_type) {
+  // SQLite keeps any value in any column: one outside what the wire type
+  // holds is refused, never cut to its width.
+  auto whole = [&](uint32_t width, int64_t lo, int64_t hi) {
+    int64_t n = 0;
+    return whole_number(v, storage, lo, hi, &n) && fixed(width, static_cast<uint64_t>(n));
+  };
+  const uint32_t type = fields_[k].type.server_type;
+  switch (type) {
     case ST_BOOLEAN: {
       const bool yes = storage == SQLITE_TEXT ? text_is_true(value_text(v)) : sqlite3_value_int64(v) != 0;
-      fixed(1, yes ? 'T' : 'F');
-      return;
+      return fixed(1, yes ? 'T' : 'F');
     }
-    case ST_INT8: fixed(1, static_cast<uint64_t>(sqlite3_value_int64(v))); return;
-    case ST_INT16: fixed(2, static_cast<uint64_t>(sqlite3_value_int64(v))); return;
-    case ST_INT32: fixed(4, static_cast<uint64_t>(sqlite3_value_int64(v))); return;
-    case ST_INT64: fixed(8, static_cast<uint64_t>(sqlite3_value_int64(v))); return;
-    case ST_FLOAT: fixed(4, float_bits(sqlite3_value_double(v))); return;
-    case ST_DOUBLE: fixed(8, double_bits(sqlite3_value_double(v))); return;
+    case ST_INT8: return whole(1, INT8_MIN, INT8_MAX);
+    case ST_INT16: return whole(2, INT16_MIN, INT16_MAX);
+    case ST_INT32: return whole(4, INT32_MIN, INT32_MAX);
+    case ST_INT64: return whole(8, INT64_MIN, INT64_MAX);
+    case ST_FLOAT:
+    case ST_DOUBLE: {
+      if (storage != SQLITE_INTEGER && storage != SQLITE_FLOAT) return false;
+      const double d = sqlite3_value_double(v);
+      if (type == ST_DOUBLE) return fixed(8, double_bits(d));
+      // A float takes any number in its range, rounded to its precision.
+      return !(std::isfinite(d) && std::fabs(d) > FLT_MAX) && fixed(4, float_bits(d));
+    }
     case ST_DATE:
     case ST_TIME:
     case ST_DATETIME: {
-      // Numbers are taken as the wire's own unit; texts are read as calendar
-      // texts, and one that is none goes out as NULL.
-      const uint32_t width = fields_[k].type.server_type == ST_DATETIME ? 8 : 4;
+      // Numbers are taken as the wire's own unit; texts must be calendar texts.
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-        fixed(width, static_cast<uint64_t>(sqlite3_value_int64(v)));
-        return;
+        if (type == ST_DATETIME) return whole(8, INT64_MIN, INT64_MAX);
+        return type == ST_DATE ? whole(4, INT32_MIN, INT32_MAX) : whole(4, 0, kMsPerDay - 1);
       }
+      if (storage != SQLITE_TEXT) return false;
       const std::string_view text = value_text(v);
-      if (fields_[k].type.server_type == ST_DATETIME) {
+      if (type == ST_DATETIME) {
         int64_t ms;
-        if (local_text_to_ms(text, &ms)) fixed(8, static_cast<uint64_t>(ms));
-      } else {
-        int32_t n;
-        const bool ok = fields_[k].type.server_type == ST_DATE ? text_to_days(text, &n) : text_to_day_ms(text, &n);
-        if (ok) fixed(4, static_cast<uint32_t>(n));
+        return local_text_to_ms(text, &ms) && fixed(8, static_cast<uint64_t>(ms));
       }
-      return;
+      int32_t n;
+      const bool ok = type == ST_DATE ? text_to_days(text, &n) : text_to_day_ms(text, &n);
+      return ok && fixed(4, static_cast<uint32_t>(n));
     }
     case ST_BINARY: {
       const void* p = sqlite3_value_blob(v);
       cell->fixed = false;
       cell->data = p;
       cell->width = p ? static_cast<uint32_t>(sqlite3_value_bytes(v)) : 0;
-      return;
+      return true;
     }
     default: {
       const std::string_view text = value_text(v);
@@ -160,21 +206,25 @@ void RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
         cell->data = descriptors_[k].data();
         cell->width = static_cast<uint32_t>(descriptors_[k].size());
       }
-      return;
+      return true;
     }
   }
 }
 
-void RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt) {
+bool RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt) {
   const int n = static_cast<int>(fields_.size());
   size_t need = 1;
   for (int k = 0; k < n; ++k) {
-    take_cell(stmt, k, &cells_[k]);
+    if (!take_cell(stmt, k, &cells_[k])) {
+      misfit_ = k;
+      return false;
+    }
     need += 4 + cells_[k].width;
   }
+  ++rows_;
   if (need > ReplyWriter::kRoom) {
     write_slow(out);
-    return;
+    return true;
   }
   uint8_t* const start = out.reserve_for_fill(need);
   uint8_t* p = start;
@@ -195,6 +245,25 @@ void RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt) {
     }
   }
   out.commit(static_cast<size_t>(p - start));
+  return true;
+}
+
+std::string RowEncoder::misfit_error(sqlite3_stmt* stmt) const {
+  sqlite3_value* v = sqlite3_column_value(stmt, misfit_);
+  std::string shown;
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_BLOB: shown = "a blob"; break;
+    case SQLITE_TEXT: {
+      constexpr size_t kShownMax = 40;
+      const std::string_view text = value_text(v);
+      shown = "'" + std::string(text.substr(0, kShownMax)) + (text.size() > kShownMax ? "...'" : "'");
+      break;
+    }
+    default: shown = std::string(value_text(v));
+  }
+  const char* name = sqlite3_column_name(stmt, misfit_);
+  return "[ES910]row " + std::to_string(rows_ + 1) + ", column " + (name ? name : "?") + ": " + shown +
+         " does not fit " + wire_type_words(fields_[misfit_].type.server_type);
 }
 
 // A row too long for the staging room: value by value.

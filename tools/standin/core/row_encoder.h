@@ -44,7 +44,8 @@ struct FieldPlan {
 
 // The fields of a statement's result. A column whose declaration names no
 // known type takes the type of its value in the current row (the statement
-// has just been stepped onto one when has_row), else text.
+// has just been stepped onto one when has_row), else text; a later value
+// that does not fit that type is refused when its row is written.
 std::vector<FieldPlan> describe_columns(sqlite3_stmt* stmt, bool has_row);
 
 class RowEncoder {
@@ -56,8 +57,12 @@ class RowEncoder {
 
   // The 'A' letter, the field count and the field descriptions.
   void write_head(ReplyWriter& out) const;
-  // The statement's current row as an 'R' item.
-  void write_row(ReplyWriter& out, sqlite3_stmt* stmt);
+  // The statement's current row as an 'R' item; false, with nothing
+  // written, when a value does not fit its field's wire type.
+  bool write_row(ReplyWriter& out, sqlite3_stmt* stmt);
+  // The error text of the value that stopped the last write_row, while the
+  // statement still stands on that row.
+  std::string misfit_error(sqlite3_stmt* stmt) const;
 
  private:
   struct Cell {
@@ -66,13 +71,15 @@ class RowEncoder {
     uint64_t bits;
     const void* data;
   };
-  void take_cell(sqlite3_stmt* stmt, int k, Cell* cell);
+  bool take_cell(sqlite3_stmt* stmt, int k, Cell* cell);
   void write_slow(ReplyWriter& out) const;
 
   std::vector<FieldPlan> fields_;
   LobStore* lobs_;
   std::vector<Cell> cells_;
   std::vector<std::string> descriptors_;
+  int64_t rows_ = 0;  // rows written
+  int misfit_ = 0;    // the column that stopped the last write_row
 };
 
 }  // namespace standin

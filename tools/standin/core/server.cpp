@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -136,6 +137,16 @@ void Server::accept_loop() {
     net_set_nodelay(fd);
     reap_done();
     std::lock_guard<std::mutex> g(mu_);
+    // Each connection holds a thread, a socket and the database's files: past
+    // the bound a client is turned away, so that the server keeps what it
+    // needs for those it serves.
+    const auto serving = std::count_if(clients_.begin(), clients_.end(), [](const auto& c) { return !c->done; });
+    if (serving >= options_.max_connections) {
+      log("%ld connections are open, the most --max-connections allows: a new one is closed",
+          static_cast<long>(serving));
+      close(fd);
+      continue;
+    }
     auto client = std::make_unique<Client>();
     Client* c = client.get();
     c->fd = fd;

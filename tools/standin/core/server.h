@@ -24,6 +24,7 @@ struct ServerOptions {
   std::string user;          // when set, the login's user must be this
   std::string password;      // when set, the login's password must be this
   char login_reply = 'N';    // 'N' (with four bytes and 'K') or 'K' alone
+  int max_connections = 256; // connections served at once; more are closed at once
   bool verbose = false;      // log every statement
   FILE* log = stderr;        // where log lines go; null for none
 };

@@ -1,5 +1,7 @@
 #include "tools/standin/core/sql_session.h"
 
+#include <poll.h>
+
 #include <cctype>
 #include <cstring>
 
@@ -15,6 +17,8 @@ constexpr uint16_t kWireBindOnly = 1008;
 constexpr size_t kLobPiece = 1u << 20;
 // Statement texts in log lines are cut to this many characters.
 constexpr int kLogTextMax = 200;
+// SQLite instructions between two looks at whether the client is still there.
+constexpr int kStepsBetweenLooks = 1000000;
 
 // The first keyword of a statement, upper case, past blanks and comments.
 std::string first_keyword(const char* sql) {
@@ -94,20 +98,35 @@ int parameter_index(sqlite3_stmt* stmt, const std::string& name) {
 }  // namespace
 
 SqlSession::SqlSession(Link* link, sqlite3* db, SessionSettings settings)
-    : link_(link), db_(db), settings_(std::move(settings)), out_(link) {}
+    : link_(link), db_(db), settings_(std::move(settings)), out_(link) {
+  sqlite3_progress_handler(db_, kStepsBetweenLooks, &SqlSession::stop_if_client_gone, this);
+}
 
 SqlSession::~SqlSession() {
+  sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   // Statements go before the connection that the caller closes.
   cursors_.clear();
   prepared_.clear();
+}
+
+// A statement whose client has closed its end stops (SQLite answers it as
+// interrupted) rather than running on for nobody.
+int SqlSession::stop_if_client_gone(void* self) {
+  auto* session = static_cast<SqlSession*>(self);
+  pollfd p{static_cast<int>(session->link_->sock), POLLRDHUP, 0};
+  if (poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) session->client_gone_ = true;
+  return session->client_gone_ ? 1 : 0;
 }
 
 std::string SqlSession::serve() {
   Command cmd;
   Values values;
   for (;;) {
-    cmd.letter = 0;
-    if (!read_command(link_, &cmd)) return cmd.letter == 0 ? std::string() : "a command frame broke off";
+    if (!read_command(link_, &cmd)) {
+      if (cmd.letter == 0) return std::string();
+      if (cmd.text_too_long) return "a statement text longer than " + std::to_string(kMaxStatementText) + " bytes";
+      return "a command frame broke off";
+    }
     if (cmd.letter == '.') continue;  // the go-on of a reader that reads rows in batches: all rows are sent anyway
     if (cmd.letter != '?') {
       char why[64];
@@ -126,11 +145,16 @@ std::string SqlSession::serve() {
       if (!read_param_records(link_, cmd.param_count, &values)) return "a parameter record broke off";
       answer(cmd.text, values);
     }
+    if (client_gone_) return "the client went away while a statement ran: stopped";
     if (!out_.flush()) return "the link failed while answering";
   }
 }
 
 void SqlSession::answer(const std::string& text, const Values& values) {
+  if (refuse_zero_byte(text)) {
+    out_.letter('K');
+    return;
+  }
   const DriverText t = classify_text(text);
   switch (t.kind) {
     case TextKind::Sql: run_sql(text, values); break;
@@ -172,6 +196,25 @@ void SqlSession::answer(const std::string& text, const Values& values) {
 void SqlSession::write_error(const std::string& text) {
   out_.letter('E');
   out_.text(text);
+}
+
+// SQLite reads a text only up to a zero byte: the rest would be dropped, or,
+// with the zero byte first, no statement would come of the text at all.
+bool SqlSession::refuse_zero_byte(const std::string& text) {
+  if (text.find('\0') == std::string::npos) return false;
+  write_error("[ES909]a statement text holds a zero byte");
+  return true;
+}
+
+// The rows written since `start` are taken back and the statement answers
+// the error alone. A result too large to be held back has gone out in part:
+// the error then follows those rows, as errors may come between rows.
+void SqlSession::refuse_rows(const std::string& error, size_t start) {
+  if (!out_.take_back(start) && settings_.log) {
+    std::fprintf(settings_.log, "standin: connection %d: %s, after rows of its result went out\n", settings_.id,
+                 error.c_str());
+  }
+  write_error(error);
 }
 
 void SqlSession::write_db_error(const char* where) {
@@ -269,9 +312,16 @@ bool SqlSession::run_statement(sqlite3_stmt* stmt) {
       write_db_error();
       return false;
     }
+    const size_t start = out_.mark();
     RowEncoder rows(describe_columns(stmt, rc == SQLITE_ROW), lobs());
     rows.write_head(out_);
-    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) rows.write_row(out_, stmt);
+    for (; rc == SQLITE_ROW && !out_.failed(); rc = sqlite3_step(stmt)) {
+      if (!rows.write_row(out_, stmt)) {
+        refuse_rows(rows.misfit_error(stmt), start);
+        return false;
+      }
+    }
+    if (out_.failed()) return false;
     if (rc != SQLITE_DONE) {
       // Rows went out already: the failure follows them.
       write_db_error();
@@ -297,7 +347,7 @@ void SqlSession::run_batch(const std::string& text, uint32_t count, uint32_t row
   // The rows are read to the end whatever happens, so that the link stays in step.
   const char* tail = nullptr;
   Stmt stmt;
-  bool failed = !prepare_one(text.c_str(), text.size(), &stmt, &tail);
+  bool failed = refuse_zero_byte(text) || !prepare_one(text.c_str(), text.size(), &stmt, &tail);
   if (!failed && (!stmt || !only_separators(tail, text.c_str() + text.size()))) {
     write_error("[ES903]a batch runs one statement");
     failed = true;
@@ -396,9 +446,14 @@ void SqlSession::fetch(const DriverText& t) {
     return;
   }
   Cursor& c = it->second;
+  if (!c.failure.empty()) {
+    write_error(c.failure);
+    return;
+  }
+  const size_t start = out_.mark();
   c.rows->write_head(out_);
   // Rows are stepped as they are sent: the block is never read ahead.
-  for (int64_t sent = 0; sent < t.count; ++sent) {
+  for (int64_t sent = 0; sent < t.count && !out_.failed(); ++sent) {
     if (!c.has_row) {
       if (c.done) break;
       const int rc = sqlite3_step(c.stmt.get());
@@ -412,8 +467,14 @@ void SqlSession::fetch(const DriverText& t) {
         break;
       }
     }
-    c.rows->write_row(out_, c.stmt.get());
     c.has_row = false;
+    if (!c.rows->write_row(out_, c.stmt.get())) {
+      // The cursor cannot get past this row: every later block answers the same.
+      c.failure = c.rows->misfit_error(c.stmt.get());
+      c.done = true;
+      refuse_rows(c.failure, start);
+      break;
+    }
   }
   // A cursor that has run out holds no read lock while it waits for CLOSE.
   if (c.done) sqlite3_reset(c.stmt.get());

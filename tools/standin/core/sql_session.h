@@ -56,6 +56,7 @@ class SqlSession {
     bool open = false;
     bool has_row = false;  // stepped onto a row not sent yet
     bool done = false;
+    std::string failure;   // set when a value could not be sent: the answer to every later FETCH
   };
   using Values = std::vector<ParamRecord>;
 
@@ -83,10 +84,18 @@ class SqlSession {
   bool begin_if_needed(sqlite3_stmt* stmt);
   bool exec(const char* sql);
   void write_error(const std::string& text);
+  // Writes the error of a statement text that holds a zero byte; false when it holds none.
+  bool refuse_zero_byte(const std::string& text);
+  // Answers `error` in place of the rows written since the mark `start`.
+  void refuse_rows(const std::string& error, size_t start);
   // The connection's last SQLite failure as "[ES<code>]<message><where>".
   void write_db_error(const char* where = "");
   void write_changes(sqlite3_stmt* stmt, int64_t changes);
   LobStore* lobs() { return settings_.lob_descriptors ? &lob_store_ : nullptr; }
+
+  // SQLite's progress handler: non-zero, which interrupts the statement, once
+  // the client's end of the link has closed.
+  static int stop_if_client_gone(void* self);
 
   Link* link_;
   sqlite3* db_;
@@ -95,6 +104,7 @@ class SqlSession {
   std::map<std::string, Cursor> cursors_;
   std::map<std::string, Stmt> prepared_;
   LobStore lob_store_;
+  bool client_gone_ = false;
 };
 
 }  // namespace standin
