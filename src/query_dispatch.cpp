@@ -189,13 +189,7 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
   VMConnection* self = holder_of<VMConnection>(args);
   if (!self) return;
   StatementCall call;
-  auto open = [self, isolate] {
-    if (self->state != kNotConnected && self->state != kOpen) {
-      throw_type_error(isolate, "The Connection is Not Open!");
-      return false;
-    }
-    return self->open_implicitly(isolate);
-  };
+  auto open = [self, isolate] { return self->open_implicitly(isolate); };
   if (!call.parse(args, StatementMethod::Query, open)) return;
   const std::string& sql = call.sql;
 
