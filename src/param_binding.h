@@ -6,7 +6,6 @@
 
 #include <node.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +23,10 @@ class ParamValues {
   // exception stays pending and nothing is kept).
   bool collect(v8::Isolate* isolate, const Placeholders& marks, v8::Local<v8::Value> container);
 
+  // Why the collected values cannot be sent (a value that has no client
+  // form, naming its parameter); empty when they can.
+  const std::string& refusal() const { return refusal_; }
+
   // Binds the collected values into the connection's transient parameter
   // set; no script runs here.
   void bind(const Placeholders& marks, VMC_Handle* conn);
@@ -31,16 +34,14 @@ class ParamValues {
  private:
   struct Value {
     bool present = false;  // false: a value of no bindable kind, skipped
-    int ctype = 0;
-    int32_t i32 = 0;
-    double f64 = 0;
-    uint8_t flag = 0;
-    std::string bytes;
+    int ctype = 0;         // 0: a null, sent without bytes
+    std::string bytes;     // the value as the library copies it
   };
 
-  bool convert(v8::Isolate* isolate, v8::Local<v8::Value> value, Value* out);
+  bool convert(v8::Isolate* isolate, v8::Local<v8::Value> value, Value* out, std::string* refusal);
 
   std::vector<Value> values_;
+  std::string refusal_;
 };
 
 }  // namespace zorezu

@@ -126,8 +126,8 @@ std::string date_text_to_sql(std::string text) {
   return std::string(out);
 }
 
-PlaceholderSpan find_placeholder(std::string text) {
-  const size_t position = text.find('?');
+PlaceholderSpan find_placeholder(const std::string& text, size_t from) {
+  const size_t position = text.find('?', from);
   if (position == std::string::npos) return {position, 0};
   const size_t end = text.find_first_not_of('?', position);
   return {position, (end == std::string::npos ? text.size() : end) - position};

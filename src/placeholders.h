@@ -36,13 +36,14 @@ struct Placeholders {
 // "%Y-%m-%d %H:%M:%S"; empty when the text is not such a date.
 std::string date_text_to_sql(std::string text);
 
-// The first run of '?' in a text: where it starts and how long it is.
+// The first run of '?' in a text, from `from` on: where it starts and how
+// long it is.
 struct PlaceholderSpan {
   size_t position;
   size_t length;
 };
-// A text without '?' gives {npos, 0}.
-PlaceholderSpan find_placeholder(std::string text);
+// A text without '?' there gives {npos, 0}.
+PlaceholderSpan find_placeholder(const std::string& text, size_t from = 0);
 
 }  // namespace zorezu
 

@@ -5,6 +5,7 @@
 #include "src/column_values.h"
 #include "src/param_binding.h"
 #include "src/script_util.h"
+#include "src/statement_call.h"
 #include "src/vm_connection.h"
 #include "src/vm_query.h"
 
@@ -17,6 +18,8 @@ constexpr int kNoResultColumns = 123;
 constexpr double kNoResultHandle = 1234567891012;
 constexpr size_t kAnswerSize = 64;
 constexpr int kHeapAnswer = 100;
+// In place of a statement kind: the statement is not run at all.
+constexpr int kNothingSent = 0;
 
 // Everything one call of query hands to the script.
 class Outcome {
@@ -89,15 +92,30 @@ class Outcome {
 // script in one call, and its handles go with it.
 constexpr uint32_t kRowsPerScope = 4096;
 
-// Reads every row of every result set that *result leads to. The handle is
-// the connection's current result and follows it from set to set. False
-// when script threw.
+// Whether the handle names a result set of rows, not a count or a row id
+// that the same reply carried.
+bool holds_rows(VMC_Handle* result) {
+  int kind = 0;
+  return *result && VMC_GetExecInfo(result, &kind, nullptr, nullptr, nullptr, nullptr) == RC_SUCCESS &&
+         kind == SQL_KIND_SELECT;
+}
+
+// Reads every row of every result set that *result leads to, passing over
+// the counts between them. The handle is the connection's current result and
+// follows it from set to set. False when script threw.
 bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
   ColumnReader reader(RowCaller::Query);
   RowShape shape(isolate);
   std::vector<int> types;
   std::vector<v8::Local<v8::Value>> values;
-  for (;;) {
+  for (bool first = true;; first = false) {
+    while (!holds_rows(result)) {
+      if (!*result || VMC_NextResult(result) != RC_SUCCESS) {
+        out->last_result_set();
+        return true;
+      }
+    }
+    if (!first) out->next_result_set();
     uint32_t columns = 0;
     VMC_GetFieldCount(result, &columns);
     int r = VMC_Fetch(result);
@@ -148,7 +166,6 @@ bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
       out->last_result_set();
       return true;
     }
-    out->next_result_set();
   }
 }
 
@@ -169,65 +186,41 @@ std::string answer_text(const char* area, int ctype) {
 
 void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::Isolate* isolate = args.GetIsolate();
-  v8::Local<v8::Context> context = isolate->GetCurrentContext();
   VMConnection* self = holder_of<VMConnection>(args);
   if (!self) return;
-  const int argc = args.Length();
-  if (argc > 3) return throw_type_error(isolate, "Wrong arguments number");
-  if (args[0]->IsUndefined()) return throw_type_error(isolate, "The first argument undefined.");
-  if (self->state != kNotConnected && self->state != kOpen) {
-    return throw_type_error(isolate, "The Connection is Not Open!");
-  }
-  if (!self->open_implicitly(isolate)) return;
-
-  // The statement.
-  v8::Local<v8::Value> statement = args[0];
-  std::string sql;
-  if (statement->IsFunction()) {
-    v8::Local<v8::Value> argv[] = {v8::Null(isolate)};
-    call_back(isolate, statement, 1, argv);
-    return;
-  } else if (statement->IsString()) {
-    if (argc == 3 && !args[2]->IsFunction()) {
-      return throw_type_error(isolate, "The third argument is not callback function");
-    }
-    sql = utf8_text(isolate, statement);
-  } else if (statement->IsObject()) {
-    v8::Local<v8::Object> object = statement.As<v8::Object>();
-    v8::Local<v8::Value> text, ignored;
-    v8::Local<v8::String> string;
-    if (!object->Get(context, key_string(isolate, "sql")).ToLocal(&text) ||
-        !object->Get(context, key_string(isolate, "values")).ToLocal(&ignored) ||
-        !text->ToString(context).ToLocal(&string)) {
-      return;
-    }
-    sql = utf8_text(isolate, string);
-  } else {
-    return throw_type_error(isolate, "Error: The args Query sql is needed ");
-  }
+  StatementCall call;
+  auto open = [self, isolate] { return self->open_implicitly(isolate); };
+  if (!call.parse(args, StatementMethod::Query, open)) return;
+  const std::string& sql = call.sql;
 
   Placeholders marks(sql);
   ParamValues params;
-  if (!params.collect(isolate, marks, argc > 1 ? args[1] : v8::Undefined(isolate).As<v8::Value>())) return;
+  if (!params.collect(isolate, marks, call.values)) return;
   // Getters and string conversions run script, which may have closed this
   // connection; nothing has been sent yet.
   if (self->state != kOpen || !self->p_conn) return throw_type_error(isolate, "The Connection is Not Open!");
   VMC_Handle conn = self->p_conn;
-  params.bind(marks, &conn);
 
-  v8::Local<v8::Value> callback;
-  if (argc == 3 && args[2]->IsFunction()) {
-    callback = args[2];
-  } else if (argc >= 2 && args[1]->IsFunction()) {
-    callback = args[1];
-  }
   Outcome out(isolate);
   double init_columns = kNoResultColumns;
   double init_handle = kNoResultHandle;
   VMC_Handle opened = nullptr;  // a result that passes to a query object
 
   const int kind = VMC_GetSqlKind(sql.c_str());
-  switch (kind) {
+  // A statement of another kind that has a callback may still answer rows
+  // (WITH, PRAGMA, VALUES, several statements): its reply is read whole and
+  // its result sets are delivered as a SELECT's.
+  const bool reads_rows = kind == SQL_KIND_SELECT ? call.reads_rows : !call.callback.IsEmpty();
+  // A value that cannot go out whole stops the statement before anything is sent.
+  const bool sendable = params.refusal().empty();
+  if (sendable) {
+    params.bind(marks, &conn);
+  } else {
+    out.fail(params.refusal());
+  }
+  switch (sendable ? kind : kNothingSent) {
+    case kNothingSent:
+      break;
     case SQL_KIND_INSERT: {
       char area[kAnswerSize] = {};
       int ctype = 0;
@@ -248,6 +241,13 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
       out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM", v8::Integer::New(isolate, count));
       break;
     }
+    default:
+      if (!reads_rows) {
+        const int code = VMC_ExecuteNoQuery(&conn, sql.c_str());
+        if (code < 0) out.fail_execution(code, conn);
+        break;
+      }
+      [[fallthrough]];
     case SQL_KIND_SELECT: {
       VMC_Handle result = nullptr;
       int columns = 0;
@@ -259,7 +259,7 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
         if (result) VMC_FreeResult(&result);
         break;
       }
-      if (argc == 1 || (argc == 2 && !args[1]->IsFunction())) {
+      if (!reads_rows) {
         // The query object reads the rows later.
         opened = result;
         init_columns = columns;
@@ -271,16 +271,11 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
       if (!read_result_sets(isolate, &self->p_res, &out)) return;
       break;
     }
-    default: {
-      const int code = VMC_ExecuteNoQuery(&conn, sql.c_str());
-      if (code < 0) out.fail_execution(code, conn);
-      break;
-    }
   }
 
-  if (!callback.IsEmpty()) {
+  if (!call.callback.IsEmpty()) {
     v8::Local<v8::Value> argv[] = {out.error(), out.delivered_rows(), out.delivered_fields()};
-    call_back(isolate, callback, 3, argv);
+    call_back(isolate, call.callback, 3, argv);
     return;
   }
   v8::Local<v8::Value> init[] = {v8::Number::New(isolate, init_columns), v8::Number::New(isolate, init_handle),

@@ -3,13 +3,13 @@
 // (error, one status object per executed row).
 #include "src/param_binding.h"
 #include "src/script_util.h"
+#include "src/statement_call.h"
 #include "src/vm_connection.h"
 
 namespace zorezu {
 
 namespace {
 
-constexpr char kMismatch[] = "executemany Parameter mismatch";
 constexpr char kNoSelect[] = "[EC026]Error querymany can't surpport a select_sql  \n";
 
 // The statuses of the executed rows and the last failure. Each status is
@@ -36,8 +36,8 @@ class Report {
     statuses_->CreateDataProperty(context_, count_++, status).Check();
   }
 
-  void deliver(v8::Local<v8::Value> callback) {
-    if (!callback->IsFunction()) return;
+  void deliver(v8::Local<v8::Function> callback) {
+    if (callback.IsEmpty()) return;
     v8::Local<v8::Value> error = v8::Null(isolate_);
     if (failed_) {
       v8::Local<v8::Object> object = v8::Object::New(isolate_);
@@ -66,52 +66,30 @@ void VMConnection::querymany(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::Local<v8::Context> context = isolate->GetCurrentContext();
   VMConnection* self = holder_of<VMConnection>(args);
   if (!self) return;
-  const int argc = args.Length();
-  v8::Local<v8::Value> first = args[0];
-  if (argc > 3) return throw_type_error(isolate, "Wrong arguments number");
-  if (!first->IsObject() && argc < 2) return throw_type_error(isolate, kMismatch);
-  if (first->IsUndefined()) return throw_type_error(isolate, "The first argument undefined.");
-  if (self->state != kNotConnected && self->state != kOpen) {
-    return throw_type_error(isolate, "The Connection is Not Open!");
-  }
-  if (!self->open_implicitly(isolate)) return;
-
-  if (first->IsFunction()) {
-    v8::Local<v8::Value> argv[] = {v8::Null(isolate)};
-    call_back(isolate, first, 1, argv);
-    return;
-  }
-  std::string sql;
-  v8::Local<v8::Value> rows;
-  v8::Local<v8::Value> callback;
-  if (first->IsString()) {
-    sql = utf8_text(isolate, first);
-    rows = args[1];
-    callback = args[2];
-  } else if (first->IsObject()) {
-    v8::Local<v8::Object> object = first.As<v8::Object>();
-    v8::Local<v8::Value> text;
-    v8::Local<v8::String> string;
-    if (!object->Get(context, key_string(isolate, "sql")).ToLocal(&text) || !text->ToString(context).ToLocal(&string) ||
-        !object->Get(context, key_string(isolate, "values")).ToLocal(&rows)) {
-      return;
-    }
-    sql = utf8_text(isolate, string);
-    callback = args[1];
-  } else {
-    return throw_type_error(isolate, "Error: The args Query sql is needed ");
-  }
-  if (!rows->IsArray()) return throw_type_error(isolate, kMismatch);
-  v8::Local<v8::Array> list = rows.As<v8::Array>();
+  StatementCall call;
+  auto open = [self, isolate] { return self->open_implicitly(isolate); };
+  if (!call.parse(args, StatementMethod::QueryMany, open)) return;
+  const std::string& sql = call.sql;
+  v8::Local<v8::Array> list = call.values.As<v8::Array>();
   // Getters and string conversions may have closed the connection.
   if (self->state != kOpen || !self->p_conn) return throw_type_error(isolate, "The Connection is Not Open!");
 
   const int kind = VMC_GetSqlKind(sql.c_str());
   Report report(isolate, kind);
   VMC_Handle conn = self->p_conn;
+  // Values bound for a row that did not run, or the set that PREPARE
+  // described, would go out with the next statement of the connection: none
+  // is left behind, whatever the outcome, before anyone hears of it.
+  auto drop_params = [self, &conn] {
+    if (self->p_conn == conn) VMC_ClearParams(&conn);
+  };
+  auto finish = [&] {
+    drop_params();
+    report.deliver(call.callback);
+  };
   if (VMC_Prepare2(&conn, sql.c_str(), nullptr) == RC_READ_FAILED) {
     report.fail(kLinkClosed);
-    return report.deliver(callback);
+    return finish();
   }
   const Placeholders marks(sql);
   ParamValues params;
@@ -124,17 +102,22 @@ void VMConnection::querymany(const v8::FunctionCallbackInfo<v8::Value>& args) {
       // The row's getters closed the connection, and the statement with it.
       if (threw) return;
       report.fail(kLinkClosed);
-      return report.deliver(callback);
+      return finish();
     }
     if (threw) {
       // The exception goes on to the script; the statement is released.
       VMC_UnPrepare(&conn, nullptr);
-      return;
+      return drop_params();
+    }
+    if (!params.refusal().empty()) {
+      // A row that cannot be sent is not run, like a row that failed.
+      report.fail(params.refusal());
+      continue;
     }
     params.bind(marks, &conn);
     if (kind == SQL_KIND_SELECT) {
       report.fail(kNoSelect);
-      return report.deliver(callback);
+      return finish();
     }
     if (kind != SQL_KIND_INSERT && kind != SQL_KIND_UPDATE && kind != SQL_KIND_DELETE && kind != SQL_KIND_OTHER) {
       continue;
@@ -144,7 +127,7 @@ void VMConnection::querymany(const v8::FunctionCallbackInfo<v8::Value>& args) {
     report.executed();
   }
   VMC_UnPrepare(&conn, nullptr);
-  report.deliver(callback);
+  finish();
 }
 
 }  // namespace zorezu

@@ -43,12 +43,32 @@ Literal literal_of(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string
   return Literal::None;
 }
 
-// Replaces the first '?' run when it is at most longest long.
-std::string replace_run(const std::string& text, const std::string& value, size_t longest, bool quote_one) {
-  const PlaceholderSpan run = find_placeholder(text);
+// A value between single quotes, each quote of its own doubled so that it
+// cannot end the literal.
+std::string quote_literal(const std::string& value) {
+  std::string out = "'";
+  for (char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
+// Replaces the first '?' run from *from on when it is at most longest long,
+// and moves *from past the inserted text: what a value brings in, a '?'
+// included, is never taken for a mark. A longer run stays, and *from with it.
+std::string replace_run(const std::string& text, const std::string& value, size_t longest, bool quote_one,
+                        size_t* from) {
+  const PlaceholderSpan run = find_placeholder(text, *from);
   if (run.length == 0 || run.length > longest) return text;
-  const std::string inserted = run.length == 1 && quote_one ? "'" + value + "'" : value;
+  const std::string inserted = run.length == 1 && quote_one ? quote_literal(value) : value;
+  *from = run.position + inserted.size();
   return sql_left(text, run.position) + inserted + sql_right(text, run.position + run.length);
+}
+
+std::string replace_first_run(const std::string& text, const std::string& value, size_t longest, bool quote_one) {
+  size_t from = 0;
+  return replace_run(text, value, longest, quote_one, &from);
 }
 
 }  // namespace
@@ -58,15 +78,15 @@ std::string sql_left(const std::string& text, size_t n) { return text.substr(0, 
 std::string sql_right(const std::string& text, size_t n) { return n >= text.size() ? std::string() : text.substr(n); }
 
 std::string substitute_quoted(const std::string& text, const std::string& value) {
-  return replace_run(text, value, 2, true);
+  return replace_first_run(text, value, 2, true);
 }
 
 std::string substitute_bare(const std::string& text, const std::string& value) {
-  return replace_run(text, value, 2, false);
+  return replace_first_run(text, value, 2, false);
 }
 
 std::string substitute_single(const std::string& text, const std::string& value) {
-  return replace_run(text, value, 1, false);
+  return replace_first_run(text, value, 1, false);
 }
 
 std::string array_to_sql_list(v8::Isolate* isolate, v8::Local<v8::Array> array) {
@@ -79,7 +99,7 @@ std::string array_to_sql_list(v8::Isolate* isolate, v8::Local<v8::Array> array) 
     if (!array->Get(context, i).ToLocal(&element)) return "?";
     const Literal kind = literal_of(isolate, element, &text);
     if (kind == Literal::Quoted) {
-      text = "'" + text + "'";
+      text = quote_literal(text);
     } else if (kind != Literal::Bare) {
       return "?";
     }
@@ -112,29 +132,32 @@ SQLInfo params_to_sql_text(v8::Isolate* isolate, const std::string& sql, v8::Loc
   }
   if (params.IsEmpty()) return info;
   v8::Local<v8::Context> context = isolate->GetCurrentContext();
+  // Where the search for the next mark begins: behind what was inserted.
+  size_t from = 0;
   for (uint32_t i = 0; i < params->Length(); ++i) {
     v8::Local<v8::Value> value;
     std::string text;
     if (!params->Get(context, i).ToLocal(&value)) return info;
     switch (literal_of(isolate, value, &text)) {
-      case Literal::Quoted: info.result_sql = substitute_quoted(info.result_sql, text); break;
-      case Literal::Bare: info.result_sql = substitute_bare(info.result_sql, text); break;
+      case Literal::Quoted: info.result_sql = replace_run(info.result_sql, text, 2, true, &from); break;
+      case Literal::Bare: info.result_sql = replace_run(info.result_sql, text, 2, false, &from); break;
       case Literal::Array: {
         const std::string nested = nested_array_to_sql(isolate, value.As<v8::Array>());
         if (nested == "?") return info;
-        info.result_sql = substitute_single(info.result_sql, nested);
+        info.result_sql = replace_run(info.result_sql, nested, 1, false, &from);
         break;
       }
       case Literal::Buffer: {
         // The mark becomes '^' until the end, so that later values take the
-        // '?' after it. A Buffer with no room left in the record, or with no
-        // mark to keep, stops the work.
-        const PlaceholderSpan run = find_placeholder(info.result_sql);
-        if (info.lob_count >= kMaxLobParams || run.length == 0 || run.length > 2) return info;
+        // '?' after it. A Buffer without a mark left has nothing to record;
+        // one beyond the record's room stops the work.
+        const PlaceholderSpan run = find_placeholder(info.result_sql, from);
+        if (run.length == 0) break;
+        if (info.lob_count >= kMaxLobParams) return info;
         info.lob_position[info.lob_count] = static_cast<int32_t>(run.position);
         info.lob_index[info.lob_count] = static_cast<int32_t>(i);
         ++info.lob_count;
-        info.result_sql = substitute_bare(info.result_sql, "^");
+        info.result_sql = replace_run(info.result_sql, "^", 2, false, &from);
         break;
       }
       case Literal::None: return info;

@@ -29,8 +29,9 @@ std::string sql_left(const std::string& text, size_t n);
 std::string sql_right(const std::string& text, size_t n);
 
 // The text with its first '?' run replaced; a text without '?' comes back
-// unchanged. quoted: '?' by 'value', '??' by value. bare: '?' or '??' by
-// value. single: only a lone '?' by value. Any other run length is left alone.
+// unchanged. quoted: '?' by 'value' (its own quotes doubled), '??' by value
+// as it stands. bare: '?' or '??' by value. single: only a lone '?' by value.
+// Any other run length is left alone.
 std::string substitute_quoted(const std::string& text, const std::string& value);
 std::string substitute_bare(const std::string& text, const std::string& value);
 std::string substitute_single(const std::string& text, const std::string& value);
@@ -44,10 +45,12 @@ std::string nested_array_to_sql(v8::Isolate* isolate, v8::Local<v8::Array> array
 
 // The text with every value substituted in order: strings and dates quoted,
 // numbers, booleans and NULL bare, arrays as their nested lists, Buffers kept
-// as '?' and recorded. A value of no literal kind, a failed nested list, a
-// Buffer beyond the record's room or one without a '?' or '??' left ends the
-// work early: the record is handed back as it stands then, earlier Buffers'
-// marks still '^'.
+// as '?' and recorded. Each value takes the first run behind what the one
+// before it inserted; a run of three or more takes nothing, and every later
+// value meets it again (a Buffer is recorded at it all the same). A Buffer
+// without a mark left is passed over. A value of no literal kind, a failed
+// nested list or a Buffer beyond the record's room ends the work early: the
+// record is handed back as it stands then, earlier Buffers' marks still '^'.
 SQLInfo params_to_sql_text(v8::Isolate* isolate, const std::string& sql, v8::Local<v8::Array> params);
 
 // "YYYY-MM-DD hh:mm:ss" of milliseconds since 1970 in a new 28-byte heap

@@ -146,7 +146,11 @@ int VMConnection::open_client(VMC_Handle* conn) {
 }
 
 bool VMConnection::open_implicitly(v8::Isolate* isolate) {
-  if (state != kNotConnected) return true;
+  if (state != kNotConnected && state != kOpen) {
+    throw_type_error(isolate, "The Connection is Not Open!");
+    return false;
+  }
+  if (state == kOpen) return true;
   VMC_Handle conn = nullptr;
   if (open_client(&conn) < 0) {
     throw_type_error(isolate, "Connect to Database failed! connection params error or Server can't reach");

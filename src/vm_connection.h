@@ -58,8 +58,9 @@ class VMConnection : public node::ObjectWrap {
   // Opens a client connection from the connection string: its answer, with
   // the handle in *conn on success. A record left by a failed open is closed.
   int open_client(VMC_Handle* conn);
-  // query and querymany open a connection that was never opened; false when
-  // that failed (thrown to the script).
+  // query and querymany refuse a connection that was ended, destroyed or
+  // disconnected and open one that was never opened; false when either
+  // failed (thrown to the script).
   bool open_implicitly(v8::Isolate* isolate);
   // Takes conn as the client connection (closing any earlier one): state 1.
   void store_client(VMC_Handle conn);

@@ -11,6 +11,7 @@ const UNDEFINED = 'The first argument undefined.';
 const NOT_OPEN = 'The Connection is Not Open!';
 const SQL_NEEDED = 'Error: The args Query sql is needed ';
 const MISMATCH = 'executemany Parameter mismatch';
+const NUL_IN_SQL = 'The sql text contains a NUL character.';
 
 class Boom extends Error {}
 // An object every look at which throws: property reads, key lists, tests.
@@ -146,11 +147,12 @@ test('connect, end, disconnect, destry and the transaction methods take any argu
 test('query with a statement, values and callback of every kind', () => {
   check('the statement', {
     absent: UNDEFINED, string: 'ok', primitive: SQL_NEEDED, object: 'ok', function: 'ok', getters: 'Boom',
-    revoked: 'TypeError',
+    revoked: 'TypeError', 'string with NUL': NUL_IN_SQL,
   }, (v) => conn.query(...args(v)));
   // The statement's "sql" is taken as its string form.
-  check('the statement object', { other: 'ok', symbol: 'TypeError', getters: 'Boom', revoked: 'TypeError' },
-    (v) => conn.query(v === MISSING ? {} : { sql: v }, () => {}));
+  check('the statement object', {
+    other: 'ok', symbol: 'TypeError', getters: 'Boom', revoked: 'TypeError', 'string with NUL': NUL_IN_SQL,
+  }, (v) => conn.query(v === MISSING ? {} : { sql: v }, () => {}));
   check('the callback', { missing: 'ok', other: 'The third argument is not callback function', function: 'ok' },
     (v) => conn.query('SELECT 1', [], ...args(v)));
 
@@ -167,7 +169,7 @@ test('query with a statement, values and callback of every kind', () => {
   check('a value', { other: 'ok' },
     (v) => conn.query('SELECT ? AS v', v === MISSING ? [] : [v], (err, rows) => bound.push(rows[0].v)));
   assert.deepEqual(bound.map((v) => (typeof v === 'string' ? v.length : v)),
-    [null, null, null, 0, -1, 2 ** 53, null, -Infinity, null, null, null, 64000, 6, null, null, null, null, null]);
+    [null, null, null, 0, -1, 2 ** 53, null, -Infinity, 10, null, null, 64000, 6, null, null, null, null, null]);
   alive();
 });
 

@@ -140,6 +140,63 @@ test('placeholders take values by position and by name, of every kind', () => {
   assert.deepEqual(sum[1], [{ total: (119 * 120) / 2 }]);
 });
 
+test('Buffers bind their bytes and BigInts 64-bit integers; what cannot go out whole sends nothing', () => {
+  const bytes = [0xff, 0x41, 0x00, 0x42];
+  for (const [value, hex] of [
+    [Buffer.from(bytes), 'FF410042'],
+    [new Uint8Array(bytes), 'FF410042'],
+    [new Uint16Array([0x4100, 0x00ff]), '0041FF00'],
+    [new DataView(new Uint8Array(bytes).buffer, 1, 2), '4100'],
+  ]) {
+    assert.deepEqual(run('SELECT hex(?) AS h, typeof(?) AS t', [value, value])[1], [{ h: hex, t: 'blob' }], hex);
+  }
+  for (const value of [9007199254740993n, -(2n ** 63n), 2n ** 63n - 1n]) {
+    assert.deepEqual(run('SELECT CAST(:v AS TEXT) AS v, typeof(:v) AS t', { v: value })[1],
+      [{ v: String(value), t: 'integer' }]);
+  }
+
+  run('CREATE TABLE sent (a INT, b INT)');
+  const tooBig = (name) => ({ Error: `The value of parameter ${name} is a BigInt out of the signed 64-bit range` });
+  assert.deepEqual(run('INSERT INTO sent VALUES (:a, :b)', { a: 1, b: 2n ** 63n }), [tooBig(':b'), [], []]);
+  assert.deepEqual(run('INSERT INTO sent VALUES (?, ?)', [-(2n ** 63n) - 1n, 1]), [tooBig('1'), [], []]);
+  const errors = [];
+  conn.query('INSERT INTO sent VALUES (?, ?)', [1, 2n ** 64n]).on('error', (e) => errors.push(e));
+  assert.deepEqual(errors, [tooBig('2').Error]);
+  // A zero byte would end the text early on its way to the server.
+  assert.throws(() => run('UPDATE sent SET b = 1\0 WHERE a = 999'),
+    { name: 'TypeError', message: 'The sql text contains a NUL character.' });
+  assert.throws(() => conn.query({ sql: 'DELETE FROM sent\0 WHERE a = 999' }),
+    { name: 'TypeError', message: 'The sql text contains a NUL character.' });
+  assert.deepEqual(run('SELECT count(*) AS n FROM sent')[1], [{ n: 0 }]);
+});
+
+test('rows of a statement not classed as a SELECT reach the callback, and the link stays in step', () => {
+  run('CREATE TABLE step (a INT)');
+  run('INSERT INTO step VALUES (1)');
+  run('INSERT INTO step VALUES (2)');
+  const names = (fields) => fields.map((f) => (Array.isArray(f) ? names(f) : f.ColName));
+  for (const [sql, rows, fields] of [
+    ['WITH x AS (SELECT 1 AS a) SELECT a FROM x', [{ a: 1 }], ['a']],
+    ['\tSELECT a FROM step ORDER BY a', [{ a: 1 }, { a: 2 }], ['a']],
+    ['/* first */ SELECT 3 AS c', [{ c: 3 }], ['c']],
+    ['VALUES (4)', [{ column1: 4 }], ['column1']],
+    ['PRAGMA user_version', [{ user_version: 0 }], ['user_version']],
+    ["SELECT 'a;b;c;d;e' AS s", [{ s: 'a;b;c;d;e' }], ['s']],
+    ['SELECT 1 AS a; SELECT 2 AS b, 3 AS c', [[{ a: 1 }], [{ b: 2, c: 3 }]], [['a'], ['b', 'c']]],
+    // Counts between result sets are passed over.
+    ['SELECT 1 AS a; UPDATE step SET a = a; SELECT 2 AS b', [[{ a: 1 }], [{ b: 2 }]], [['a'], ['b']]],
+    ['\tUPDATE step SET a = a', [], []],
+  ]) {
+    const [err, gotRows, gotFields] = run(sql);
+    assert.deepEqual([err, gotRows, names(gotFields)], [null, rows, fields], sql);
+    assert.deepEqual(run('UPDATE step SET a = a')[1], [{ 'UPDATE EFFECTNUM': 2 }], sql);
+    assert.deepEqual(run('SELECT a FROM step ORDER BY a')[1], [{ a: 1 }, { a: 2 }], sql);
+  }
+  const [err, rows, fields] = run('\tSELECT a FROM nowhere');
+  assert.match(err.Error, /no such table/);
+  assert.deepEqual([rows, fields], [[], []]);
+});
+
 test('a SELECT larger than a block of the server cursor reads whole and in order', () => {
   const [err, rows] = run('SELECT x, label FROM big ORDER BY x');
   assert.equal(err, null);

@@ -7,6 +7,7 @@ const { rizezova, startPeer, closedPort } = require('./support/driver');
 const { startStandin } = require('../../tools/standin/launch');
 
 const MISMATCH = 'executemany Parameter mismatch';
+const NUL_IN_SQL = 'The sql text contains a NUL character.';
 const CLOSED = { Error: '[EJ1024] database connection is closed' };
 
 let server;
@@ -26,9 +27,9 @@ function many(...args) {
   assert.equal(conn.querymany(...args, (...got) => calls.push(got)), undefined);
   return calls;
 }
-function select(sql) {
+function select(sql, values = []) {
   let rows;
-  conn.query(sql, (err, r) => { assert.equal(err, null); rows = r; });
+  conn.query(sql, values, (err, r) => { assert.equal(err, null); rows = r; });
   return rows;
 }
 const statuses = (n, status) => Array.from({ length: n }, () => status);
@@ -85,6 +86,25 @@ test('a failing row is reported and the rows after it still run; a SELECT is ref
   assert.deepEqual(select('SELECT count(*) AS n FROM u'), [{ n: 3 }]);
 });
 
+test('no values are left behind for the next statement, whatever the outcome', () => {
+  conn.query('CREATE TABLE lb (a INT)', () => {});
+  const refused = { Error: "[EC026]Error querymany can't surpport a select_sql  \n" };
+  const tooBig = { Error: 'The value of parameter :a is a BigInt out of the signed 64-bit range' };
+  for (const [sql, rows, outcome] of [
+    ['SELECT a FROM lb WHERE a = :a', [{ a: 42 }], [refused, []]],
+    ['CREATE TABLE lb_never (a INT)', [{ a: 42 }], [null, []]],
+    ['INSERT INTO lb VALUES (:a)', [], [null, []]],
+    ['INSERT INTO lb_nowhere VALUES (:a)', [{ a: 42 }], null], // PREPARE refused
+    ['INSERT INTO lb VALUES (:a)', [{ a: 2n ** 64n }, { a: 1 }], [tooBig, [INSERTED]]],
+  ]) {
+    const calls = many(sql, rows);
+    if (outcome) assert.deepEqual(calls, [outcome], sql);
+    assert.deepEqual(select('SELECT :x AS b', { x: 7 }), [{ b: 7 }], sql);
+  }
+  // The refused row sent nothing.
+  assert.deepEqual(select('SELECT a FROM lb'), [{ a: 1 }]);
+});
+
 test('the arguments are checked in order, and an unopened connection is opened first', async () => {
   const calls = [];
   const cb = (...got) => calls.push(got);
@@ -99,6 +119,8 @@ test('the arguments are checked in order, and an unopened connection is opened f
     [['INSERT INTO u VALUES (?)', 'rows', cb], MISMATCH],
     [['INSERT INTO u VALUES (?)', cb], MISMATCH],
     [[{ sql: 'INSERT INTO u VALUES (?)', values: { 0: [1] } }, cb], MISMATCH],
+    [['DELETE FROM u\0 WHERE id = ?', [[1]], cb], NUL_IN_SQL],
+    [[{ sql: 'DELETE FROM u\0 WHERE id = ?', values: [[1]] }, cb], NUL_IN_SQL],
   ]) {
     assert.throws(() => conn.querymany(...args), { name: 'TypeError', message }, JSON.stringify(args));
   }
