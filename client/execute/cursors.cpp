@@ -1,6 +1,7 @@
 // Server cursors: opening them, fetching their blocks, stepping through rows
 // and results, closing them, and the cursors that callers name themselves.
 #include "client/execute/cursors.h"
+#include "client/execute/row_values.h"
 
 #include <strings.h>
 
@@ -219,6 +220,7 @@ extern "C" int VMC_DeclareCursor(VMC_Handle* conn_var, const char* sql, const ch
                                  int* fields) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn || !sql || !cursor || !out) return RC_INVALID_HANDLE;
+  if (const int refused = refuse_rows_in_single_row(conn); refused != RC_SUCCESS) return refused;
   char* declare = format_command("DECLARE %s CURSOR FOR %s ", cursor, sql);
   if (!declare) return RC_NO_MEMORY;
   ParamSet* params = conn->params;
