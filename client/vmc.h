@@ -151,8 +151,10 @@ int VMC_OpenConnIps(const char* conn_str, int attempt, struct IpsList** ips, VMC
 // RC_RECONNECTED, RC_SOCKET_FAILED, RC_LOGIN_FAILED; RC_INVALID_HANDLE when
 // the handle names no connection.
 int VMC_Reconnect(VMC_Handle* conn);
-// Closes the link and frees the record; *conn becomes null. RC_SUCCESS;
-// RC_ERROR when null; RC_INVALID_HANDLE when it names no connection.
+// Closes the link and frees the record; *conn becomes null. Results read
+// over it stay valid: their server cursors are gone with the link, and
+// VMC_FreeResult frees them without talking. RC_SUCCESS; RC_ERROR when null;
+// RC_INVALID_HANDLE when it names no connection.
 int VMC_CloseConn(VMC_Handle* conn);
 // Frees a caller's address list; *ips becomes null. RC_SUCCESS; RC_ERROR when null.
 int VMC_FreeIpsList(struct IpsList** ips);
@@ -473,8 +475,8 @@ int VMC_Fetch(VMC_Handle* result);
 // current one: RC_SUCCESS, or RC_NO_DATA when there is none (or the failure of
 // closing the server cursor of the current one).
 int VMC_NextResult(VMC_Handle* result);
-// Releases a result (closing its server cursor first) and the results of the
-// reply behind it; *result becomes null. RC_SUCCESS; RC_ERROR, with the handle
+// Releases a result (closing its server cursor first, unless its connection
+// was closed) and the results of the reply behind it; *result becomes null. RC_SUCCESS; RC_ERROR, with the handle
 // kept, when the server refused to close the cursor; RC_READ_FAILED, the result
 // released, when the link failed.
 int VMC_FreeResult(VMC_Handle* result);

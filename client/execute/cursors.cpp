@@ -68,19 +68,6 @@ void close_after_failed_fetch(Conn* conn, const char* cursor) {
   conn->error_text = reason;
 }
 
-void mark_closed(SmartResult* smart) {
-  smart->cursor_open = 0;
-  smart->more_rows = 0;
-  std::memset(smart->cursor_name, 0, sizeof smart->cursor_name);
-  smart->conn = nullptr;
-}
-
-void free_smart_result(SmartResult* smart) {
-  free_result_chain(smart->block);
-  std::free(smart->error_text);
-  std::free(smart);
-}
-
 void mark_cursor_exhausted(Conn* conn, const char* cursor) {
   std::memset(conn->exhausted_cursor, 0, sizeof conn->exhausted_cursor);
   const size_t n = std::strlen(cursor);

@@ -77,6 +77,7 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
     mark_closed(smart);
   }
   report_counts(smart->block, fields, rows, affected);
+  tie_smart_result(smart, conn);
   *out = smart;
   return rc;
 }
