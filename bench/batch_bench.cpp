@@ -25,7 +25,6 @@
 #include "client/handles/handle.h"
 #include "client/replies/results_reader.h"
 #include "client/requests/batch_blocks.h"
-#include "client/requests/command_frame.h"
 #include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/values/type_codes.h"
@@ -167,8 +166,6 @@ struct Run {
   }
 };
 
-uint32_t count_word() { return static_cast<uint32_t>(kColumns) | (static_cast<uint32_t>(kRows) << 16); }
-
 void bind_all(VMC_Handle* h) {
   Columns& c = const_cast<Columns&>(columns());
   VMC_BindParamArray(h, 1, kColumns, 1, CT_INT32, kRows, c.ids.data(), kRows * 4, c.id_len.data());
@@ -193,8 +190,7 @@ std::vector<uint8_t> packed_request() {
   std::snprintf(conn->version, sizeof conn->version, "301");
   VMC_Handle h = conn;
   bind_all(&h);
-  send_query(conn, kSql, count_word());
-  send_params_batch(conn, conn->params);
+  send_batch(conn, kSql, conn->params);
   send_flush(&conn->link);
   close(fds[0]);
   reader.join();
@@ -236,8 +232,7 @@ void BM_BatchSend(benchmark::State& state) {
     t_allocs = 0;
     t_counting = true;
     bind_all(&h);
-    send_query(conn, kSql, count_word());
-    send_params_batch(conn, conn->params);
+    send_batch(conn, kSql, conn->params);
     send_flush(&conn->link);
     t_counting = false;
     allocs += t_allocs;

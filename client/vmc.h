@@ -151,8 +151,10 @@ int VMC_OpenConnIps(const char* conn_str, int attempt, struct IpsList** ips, VMC
 // RC_RECONNECTED, RC_SOCKET_FAILED, RC_LOGIN_FAILED; RC_INVALID_HANDLE when
 // the handle names no connection.
 int VMC_Reconnect(VMC_Handle* conn);
-// Closes the link and frees the record; *conn becomes null. RC_SUCCESS;
-// RC_ERROR when null; RC_INVALID_HANDLE when it names no connection.
+// Closes the link and frees the record; *conn becomes null. Results read
+// over it stay valid: their server cursors are gone with the link, and
+// VMC_FreeResult frees them without talking. RC_SUCCESS; RC_ERROR when null;
+// RC_INVALID_HANDLE when it names no connection.
 int VMC_CloseConn(VMC_Handle* conn);
 // Frees a caller's address list; *ips becomes null. RC_SUCCESS; RC_ERROR when null.
 int VMC_FreeIpsList(struct IpsList** ips);
@@ -375,7 +377,10 @@ int VMC_GetSqlKind(const char* sql);
 // ---- Direct execution ----
 // One statement as one exchange with the server, sent with the connection's
 // current parameters. A set made by binding on the connection lives for one
-// execution; a caller's own set is detached and can be attached again.
+// execution; a caller's own set is detached and can be attached again. A set
+// bound by rows goes only with VMC_ExecuteBatch: these calls, VMC_Execute,
+// VMC_Execute2, VMC_ExecuteQuery and VMC_DeclareCursor refuse it with
+// RC_ERROR (EC062) before sending anything, and take it as an execution does.
 // RC_INVALID_HANDLE when the handle names no connection or the text is null.
 
 // A statement without rows: the affected-row count of the reply, the number
@@ -440,11 +445,13 @@ int VMC_Execute2(VMC_Handle* conn, const char* name, char* cursor, struct Result
 // RC_READ_FAILED.
 int VMC_UnPrepare(VMC_Handle* conn, const char* name);
 // Runs sql once for every row of the values bound with the array binders, in
-// one exchange; the set is emptied and stays attached. rows must be the rows
-// bound. The status of the reply, or RC_ERROR: EC025 nothing bound, EC057
-// rows other than those bound, EC065 more than 65535 rows or parameters, EC026
-// the statement returned rows. RC_NO_MEMORY when the request broke off for
-// want of memory.
+// one exchange; the set is emptied and stays attached (a set that PREPARE
+// described is released). rows must be the rows bound. The status of the
+// reply, or RC_ERROR: EC025 nothing bound, EC057 rows other than those bound,
+// EC065 more than 65535 rows or parameters, EC026 the statement returned rows.
+// RC_NO_MEMORY when the memory to pack the rows could not be had (nothing is
+// sent). A batch refused before sending takes its set as an execution does:
+// a set the connection made is released, a caller's own set detached.
 int VMC_ExecuteBatch(VMC_Handle* conn, const char* sql, int rows);
 
 // ---- Server cursors and stepping through results ----
@@ -468,8 +475,8 @@ int VMC_Fetch(VMC_Handle* result);
 // current one: RC_SUCCESS, or RC_NO_DATA when there is none (or the failure of
 // closing the server cursor of the current one).
 int VMC_NextResult(VMC_Handle* result);
-// Releases a result (closing its server cursor first) and the results of the
-// reply behind it; *result becomes null. RC_SUCCESS; RC_ERROR, with the handle
+// Releases a result (closing its server cursor first, unless its connection
+// was closed) and the results of the reply behind it; *result becomes null. RC_SUCCESS; RC_ERROR, with the handle
 // kept, when the server refused to close the cursor; RC_READ_FAILED, the result
 // released, when the link failed.
 int VMC_FreeResult(VMC_Handle* result);

@@ -176,6 +176,8 @@ extern "C" int VMC_CloseConn(VMC_Handle* conn_var) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn) return RC_INVALID_HANDLE;
 
+  // Results read over the connection outlive it; their cursors go with the link.
+  detach_conn_results(conn);
   release_pending_prepare(conn);
   close_link(&conn->link);
   if (conn->lock) {

@@ -31,6 +31,15 @@ bool returns_rows(const ResultSet* chain) {
   return false;
 }
 
+// A batch that is refused, or that cannot be packed, takes its values as a
+// sent one would: left attached, they would meet the next statement, which
+// cannot send rows. A caller's own set is only detached, its values intact.
+int refuse(Conn* conn, ParamSet* params, const char* text, int rc) {
+  if (text) conn_set_error(conn, text);
+  consume_params(conn, params);
+  return rc;
+}
+
 }  // namespace
 
 int VMC_ExecuteBatch(VMC_Handle* conn_var, const char* sql, int rows) {
@@ -46,40 +55,42 @@ int VMC_ExecuteBatch(VMC_Handle* conn_var, const char* sql, int rows) {
     std::snprintf(text, sizeof text,
                   "[EC057]Error ExecuteBatch with paramsbind arraysize %d  does not match ArrayCount %d \n",
                   params->batch_rows, rows);
-    conn_set_error(conn, text);
-    return RC_ERROR;
+    return refuse(conn, params, text, RC_ERROR);
   }
   if (params->batch_rows > kMaxBatchHalf || params->count > kMaxBatchHalf) {
     std::snprintf(text, sizeof text, "[EC065]Error ExecuteBatch with %d rows of %d params, at most %d of each \n",
                   params->batch_rows, params->count, kMaxBatchHalf);
-    conn_set_error(conn, text);
-    return RC_ERROR;
+    return refuse(conn, params, text, RC_ERROR);
   }
   char* copy = strdup(sql);
-  if (!copy) return RC_NO_MEMORY;
+  if (!copy) return refuse(conn, params, nullptr, RC_NO_MEMORY);
 
   ExchangeLock lock(conn);
-  const uint32_t word = static_cast<uint32_t>(params->count) | (static_cast<uint32_t>(params->batch_rows) << 16);
-  send_query(conn, copy, word);
+  int rc = RC_SUCCESS;
+  if (params->batch_rows > 0) {
+    rc = send_batch(conn, copy, params);
+  } else {
+    // A set of one row bound as single values goes out as that row, which is
+    // what a count word without rows announces.
+    send_query(conn, copy, static_cast<uint32_t>(params->count));
+    if (params->count > 0) send_params(conn, params);
+  }
   std::free(copy);
-  if (params->count > 0) {
-    if (params->batch_rows > 0) {
-      // The request broke off: no reply will come for it.
-      if (send_params_batch(conn, params) == RC_NO_MEMORY) return RC_NO_MEMORY;
-    } else {
-      // A set of one row bound as single values goes out as that row, which
-      // is what a count word without rows announces.
-      send_params(conn, params);
-    }
+  if (rc != RC_SUCCESS) {
+    lock.release();
+    return refuse(conn, params, nullptr, rc);
   }
   send_flush(&conn->link);
   ResultSet* chain = nullptr;
-  int rc = recv_results(conn, &chain);
+  rc = recv_results(conn, &chain);
   lock.release();
   if (returns_rows(chain)) {
     conn_set_error(conn, kNoSelect);
     rc = RC_ERROR;
   }
   free_result_chain(chain);
+  // A set that PREPARE described served that statement; emptied, it would
+  // refuse every later bind by name. Other sets stay attached, emptied.
+  if (params->mode == static_cast<uint32_t>(ParamSetMode::Described)) consume_params(conn, params);
   return rc;
 }

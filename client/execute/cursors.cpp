@@ -1,6 +1,7 @@
 // Server cursors: opening them, fetching their blocks, stepping through rows
 // and results, closing them, and the cursors that callers name themselves.
 #include "client/execute/cursors.h"
+#include "client/execute/row_values.h"
 
 #include <strings.h>
 
@@ -65,19 +66,6 @@ void close_after_failed_fetch(Conn* conn, const char* cursor) {
   VMC_CloseCursor(&handle, cursor);
   std::free(conn->error_text);
   conn->error_text = reason;
-}
-
-void mark_closed(SmartResult* smart) {
-  smart->cursor_open = 0;
-  smart->more_rows = 0;
-  std::memset(smart->cursor_name, 0, sizeof smart->cursor_name);
-  smart->conn = nullptr;
-}
-
-void free_smart_result(SmartResult* smart) {
-  free_result_chain(smart->block);
-  std::free(smart->error_text);
-  std::free(smart);
 }
 
 void mark_cursor_exhausted(Conn* conn, const char* cursor) {
@@ -219,6 +207,7 @@ extern "C" int VMC_DeclareCursor(VMC_Handle* conn_var, const char* sql, const ch
                                  int* fields) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn || !sql || !cursor || !out) return RC_INVALID_HANDLE;
+  if (const int refused = refuse_rows_in_single_row(conn); refused != RC_SUCCESS) return refused;
   char* declare = format_command("DECLARE %s CURSOR FOR %s ", cursor, sql);
   if (!declare) return RC_NO_MEMORY;
   ParamSet* params = conn->params;

@@ -7,7 +7,6 @@
 
 struct Conn;
 struct ResultSet;
-struct SmartResult;
 
 // Sends "OPEN cursor ;" and reads its short reply; a refusal's text replaces
 // the connection's error text. The caller holds the lock.
@@ -18,10 +17,6 @@ int fetch_block(Conn* conn, const char* cursor, ResultSet** block);
 // Closes a cursor whose FETCH came back without rows to show, keeping the
 // server's explanation (not the close's) in the connection's error text.
 void close_after_failed_fetch(Conn* conn, const char* cursor);
-// A server-cursor result whose cursor is closed: no more rows, no name, no connection.
-void mark_closed(SmartResult* smart);
-// Frees a server-cursor result with its block chain and text.
-void free_smart_result(SmartResult* smart);
 
 // Marks the cursor as run out, in place of any earlier mark. A name too long
 // to keep is not marked.

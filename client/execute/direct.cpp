@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/execute/row_values.h"
 #include "client/handles/conn.h"
 #include "client/handles/handle.h"
 #include "client/params/param_set.h"
@@ -22,6 +23,7 @@ template <typename Read>
 int run_consuming_params(VMC_Handle* conn_var, const char* sql, Read read) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn || !sql) return RC_INVALID_HANDLE;
+  if (const int refused = refuse_rows_in_single_row(conn); refused != RC_SUCCESS) return refused;
   char* text = strdup(sql);
   if (!text) return RC_NO_MEMORY;
   ParamSet* params = conn->params;
@@ -60,6 +62,7 @@ int VMC_ExecuteValue(VMC_Handle* conn_var, const char* sql, void* out, int* out_
 int VMC_ExecuteWithOutput(VMC_Handle* conn_var, const char* sql, VMC_Handle* out) {
   Conn* conn = conn_of_handle(conn_var);
   if (!conn || !sql) return RC_INVALID_HANDLE;
+  if (const int refused = refuse_rows_in_single_row(conn); refused != RC_SUCCESS) return refused;
   char* text = strdup(sql);
   if (!text) return RC_NO_MEMORY;
   ParamSet* params = conn->params;

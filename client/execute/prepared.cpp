@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "client/execute/cursors.h"
+#include "client/execute/row_values.h"
 #include "client/handles/handle.h"
 #include "client/params/param_set.h"
 #include "client/replies/exchange_readers.h"
@@ -241,6 +242,7 @@ int VMC_Execute(VMC_Handle* conn_var, ResultSet** out) {
     conn_set_error(conn, kNoDefault);
     return RC_ERROR;
   }
+  if (const int refused = refuse_rows_in_single_row(conn); refused != RC_SUCCESS) return refused;
   char text[128];
   std::snprintf(text, sizeof text, "? %s ", conn->prepare_name);
   ExchangeLock lock(conn);
@@ -259,6 +261,7 @@ int VMC_Execute2(VMC_Handle* conn_var, const char* name, char* cursor, ResultSet
     conn_set_error(conn, kNoValues);
     return RC_PARAMS_NO_VALUES;
   }
+  if (const int refused = refuse_rows_in_single_row(conn); refused != RC_SUCCESS) return refused;
   return cursor ? execute_through_cursor(conn, name, cursor, out) : execute_by_name(conn, name, out);
 }
 

@@ -6,6 +6,7 @@
 
 #include "client/handles/conn.h"
 #include "client/execute/cursors.h"
+#include "client/execute/row_values.h"
 #include "client/handles/handle.h"
 #include "client/params/param_set.h"
 #include "client/replies/results_reader.h"
@@ -76,6 +77,7 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
     mark_closed(smart);
   }
   report_counts(smart->block, fields, rows, affected);
+  tie_smart_result(smart, conn);
   *out = smart;
   return rc;
 }
@@ -99,6 +101,7 @@ extern "C" int VMC_ExecuteQuery(VMC_Handle* conn_var, const char* sql, VMC_Handl
   Conn* conn = conn_of_handle(conn_var);
   if (!conn || !sql || !out) return RC_INVALID_HANDLE;
   *out = nullptr;
+  if (const int refused = refuse_rows_in_single_row(conn); refused != RC_SUCCESS) return refused;
   char* copy = strdup(sql);
   if (!copy) return RC_NO_MEMORY;
   ParamSet* params = conn->params;

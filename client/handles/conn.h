@@ -13,6 +13,7 @@
 struct PlatformLock;
 struct ParamSet;
 struct ResultSet;
+struct SmartResult;
 struct IpsList;
 
 // The connection record. Zero-filled when made; the open fills the defaults.
@@ -55,6 +56,7 @@ struct Conn {
   uint8_t login_exponent[32];
   uint8_t login_modulus[32];
   char exhausted_cursor[64];   // the caller-named cursor whose FETCH INTO ran out; empty = none
+  SmartResult* smart_results;  // the server-cursor results read over it that are still alive
 };
 
 // Replaces the connection's error text with a heap copy of text (null clears it).

@@ -36,8 +36,8 @@ inline uint32_t read_prefix(const uint8_t* at) {
 }
 
 // Walks the R elements of the caller's buffer, checking that every row length
-// is 0 or more and that what each row sends lies inside its element and, for
-// values the set copies, inside the copy. visit(row, offset) is called for
+// is 0 or more and that what each row sends lies inside its element and inside
+// the buffer (the set reads it there, or copies it from there). visit(row, offset) is called for
 // each row. Answers the bytes the set copies (0 when it copies nothing), or
 // kElementsDoNotFit with the first row that does not fit in *bad_row.
 template <typename Visit>
@@ -65,10 +65,11 @@ inline int64_t walk_elements(const ElementRule& rule, int rows, const uint8_t* v
         break;
       case Element::RowLength:
         size = len;
+        fits = fits && offset + size <= bound;
         break;
       case Element::PrefixThenLength:
         size = 4 + len;
-        fits = fits && (!rule.copied || offset + size <= bound);
+        fits = fits && offset + size <= bound;
         break;
       case Element::Refused:
         fits = false;

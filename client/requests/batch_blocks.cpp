@@ -137,8 +137,8 @@ void send_record(Conn* conn, const ParamSet* set, int slot, const SlotPlan& plan
 }
 
 // The block being packed. `room` is the capacity the block rules count with
-// (it grows when a row needs more); the memory behind it grows only as far as
-// bytes are actually written.
+// (it grows when a row needs more); the memory behind it is had in full before
+// anything is queued (see batch_memory).
 class BlockPacker {
  public:
   explicit BlockPacker(Conn* conn) : conn_(conn) {}
@@ -146,7 +146,10 @@ class BlockPacker {
   BlockPacker(const BlockPacker&) = delete;
   BlockPacker& operator=(const BlockPacker&) = delete;
 
-  bool start() { return reserve(kBatchBlockSize); }
+  bool start(int64_t bytes) {
+    buf_ = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
+    return buf_ != nullptr;
+  }
 
   int64_t fill() const { return fill_; }
   int64_t room() const { return room_; }
@@ -160,19 +163,6 @@ class BlockPacker {
     send_bytes(&conn_->link, buf_, static_cast<uint32_t>(n));
     fill_ = 0;
     mark_ = 0;
-  }
-
-  // Makes sure that n more bytes can be written.
-  bool reserve(int64_t n) {
-    const int64_t need = fill_ + n;
-    if (need <= alloc_) return true;
-    if (need > INT32_MAX) return false;
-    const int64_t grown = std::min<int64_t>(std::max(need, alloc_ + alloc_ / 2), INT32_MAX);
-    auto* bigger = static_cast<uint8_t*>(std::realloc(buf_, static_cast<size_t>(grown)));
-    if (!bigger) return false;
-    buf_ = bigger;
-    alloc_ = grown;
-    return true;
   }
 
   void put_byte(uint8_t b) { buf_[fill_++] = b; }
@@ -198,13 +188,12 @@ class BlockPacker {
  private:
   Conn* conn_;
   uint8_t* buf_ = nullptr;
-  int64_t alloc_ = 0;
   int64_t fill_ = 0;                 // F
   int64_t room_ = kBatchBlockSize;   // C
   int64_t mark_ = 0;                 // M: the end of the last complete row
 };
 
-enum class Packed { Done, Restart, NoMemory };
+enum class Packed { Done, Restart };
 
 // Makes room for `need` more bytes under the block rules: the complete rows
 // go out and the row starts again in the emptied buffer, or, when the buffer
@@ -229,14 +218,13 @@ Packed pack_row(BlockPacker& pk, const ParamSet* set, const SlotPlan* plans, int
     // width; the room counts whichever is more.
     const int64_t need = std::max<int64_t>(v.length, value_bytes(plan.form, v.length)) + 5;
     if (make_room(pk, need, need) == Packed::Restart) return Packed::Restart;
-    if (!pk.reserve(need)) return Packed::NoMemory;
     if (type_byte) pk.put_byte(static_cast<uint8_t>(plan.wire & 0xFF));
     if (v.length == 0 || plan.form == ValueForm::None) {
       pk.put_empty();
       continue;
     }
     // A value with its own length prefix is also given the room that prefix
-    // asks for; the memory is already reserved for what is written.
+    // asks for; the memory for what is written is there already.
     if (plan.form == ValueForm::BytesAfterPrefix && make_room(pk, v.prefix, v.prefix) == Packed::Restart) {
       return Packed::Restart;
     }
@@ -245,34 +233,51 @@ Packed pack_row(BlockPacker& pk, const ParamSet* set, const SlotPlan* plans, int
   return Packed::Done;
 }
 
+// The most the block buffer ever holds: a row starts with at most
+// kBatchBlockSize bytes in it (a finished row beyond that goes out at once),
+// and a row that has to start again starts in the emptied buffer. -1 when
+// that cannot be counted in a block's 32-bit length.
+int64_t batch_memory(const ParamSet* set, const SlotPlan* plans) {
+  int64_t largest = 0;
+  for (int row = 1; row < set->batch_rows; ++row) {
+    int64_t bytes = 0;
+    for (int slot = 0; slot < set->count; ++slot) {
+      const RowValue v = row_value(set, plans[slot], slot, row);
+      // The type byte, the length and the value.
+      bytes += 1 + sizeof(uint32_t) + (v.length > 0 ? value_bytes(plans[slot].form, v.length) : 0);
+    }
+    largest = std::max(largest, bytes);
+  }
+  const int64_t total = kBatchBlockSize + largest;
+  return total > INT32_MAX ? -1 : total;
+}
+
 }  // namespace
 
-int send_params_batch(Conn* conn, ParamSet* set) {
-  if (!set || set->batch_rows <= 0) return RC_SUCCESS;
-  const bool type_byte = std::strcmp(conn->version, kUntypedVersion) != 0;
-  auto* plans = static_cast<SlotPlan*>(std::malloc(sizeof(SlotPlan) * static_cast<size_t>(std::max(set->count, 1))));
+int send_batch(Conn* conn, const char* sql, ParamSet* set) {
+  const int slots = std::max(set->count, 0);
+  auto* plans = static_cast<SlotPlan*>(std::malloc(sizeof(SlotPlan) * static_cast<size_t>(std::max(slots, 1))));
+  if (!plans) return RC_NO_MEMORY;
+  for (int slot = 0; slot < slots; ++slot) plans[slot] = plan_slot(set, slot);
+  // Whatever memory the packing needs is had now: a request that broke off
+  // for want of it would leave the server waiting for the rest.
+  const int64_t bytes = batch_memory(set, plans);
   BlockPacker pk(conn);
-  int rc = RC_SUCCESS;
-  if (!plans || !pk.start()) {
-    rc = RC_NO_MEMORY;
-  } else {
-    for (int slot = 0; slot < set->count; ++slot) {
-      plans[slot] = plan_slot(set, slot);
-      send_record(conn, set, slot, plans[slot]);
-    }
-    for (int row = 1; row < set->batch_rows && rc == RC_SUCCESS; ++row) {
-      Packed packed = pack_row(pk, set, plans, row, type_byte);
-      if (packed == Packed::Restart) packed = pack_row(pk, set, plans, row, type_byte);
-      if (packed == Packed::NoMemory) {
-        rc = RC_NO_MEMORY;
-        break;
-      }
-      if (pk.fill() > pk.room() - kBatchBlockSlack || pk.fill() > kBatchBlockSize) pk.send_block(pk.fill());
-      pk.end_row();
-    }
-    if (rc == RC_SUCCESS && pk.mark() > 0) pk.send_block(pk.fill());
+  if (bytes < 0 || !pk.start(bytes)) {
+    std::free(plans);
+    return RC_NO_MEMORY;
   }
+
+  const bool type_byte = std::strcmp(conn->version, kUntypedVersion) != 0;
+  send_query(conn, sql, static_cast<uint32_t>(slots) | (static_cast<uint32_t>(set->batch_rows) << 16));
+  for (int slot = 0; slot < slots; ++slot) send_record(conn, set, slot, plans[slot]);
+  for (int row = 1; slots > 0 && row < set->batch_rows; ++row) {
+    if (pack_row(pk, set, plans, row, type_byte) == Packed::Restart) pack_row(pk, set, plans, row, type_byte);
+    if (pk.fill() > pk.room() - kBatchBlockSlack || pk.fill() > kBatchBlockSize) pk.send_block(pk.fill());
+    pk.end_row();
+  }
+  if (pk.mark() > 0) pk.send_block(pk.fill());
   std::free(plans);
   free_array_params(set);
-  return rc;
+  return RC_SUCCESS;
 }

@@ -16,12 +16,13 @@ constexpr uint32_t kBatchBlockSize = 512000;
 // it.
 constexpr uint32_t kBatchBlockSlack = 64000;
 
-// Queues row 0 and sends the blocks of the later rows of an array-bound set,
-// then empties the set (count, capacity and batch_rows 0; mode and error text
-// stay). A set without rows is left alone. The caller holds the lock, has
-// queued the frame and flushes afterwards. RC_SUCCESS; RC_NO_MEMORY when the
-// block buffer could not be had or grown, after which the request is
-// incomplete.
-int send_params_batch(Conn* conn, ParamSet* set);
+// Queues the '?' frame of sql with the batch count word (the set's count in
+// the low, its rows in the high 16 bits), row 0 of an array-bound set (rows
+// above 0) and the blocks of its later rows, then empties the set (count,
+// capacity and batch_rows 0; mode and error text stay). The caller holds the
+// lock and flushes afterwards. RC_SUCCESS; RC_NO_MEMORY when the memory to
+// pack the rows could not be had, with nothing queued or sent and the set as
+// it was.
+int send_batch(Conn* conn, const char* sql, ParamSet* set);
 
 #endif

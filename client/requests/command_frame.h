@@ -16,7 +16,7 @@ int send_query_flush(Conn* conn, const char* sql);
 // Queues one record per slot of a single-row set (return-value slots have
 // none), then releases the set's copies unless the caller owns it. RC_SUCCESS;
 // RC_ERROR when a piece of a binary LOB did not go out. A set bound by rows
-// writes nothing.
+// writes nothing: the executions of one row refuse it before its frame.
 int send_params(Conn* conn, ParamSet* set);
 // The wire type byte of a client type in the packed rows of a batch.
 int ctype_to_wire_type(uint32_t ctype);

@@ -2,6 +2,7 @@
 #include "client/results/result_life.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "client/handles/conn.h"
 #include "client/handles/handle.h"
@@ -54,6 +55,55 @@ int result_next_row(ResultSet* result) {
   result->current_row = *result_row_slot(result, result->cursor);
   ++result->cursor;
   return RC_SUCCESS;
+}
+
+void mark_closed(SmartResult* smart) {
+  smart->cursor_open = 0;
+  smart->more_rows = 0;
+  std::memset(smart->cursor_name, 0, sizeof smart->cursor_name);
+  smart->conn = nullptr;
+}
+
+namespace {
+
+void untie_smart_result(SmartResult* smart) {
+  Conn* conn = smart->read_over;
+  if (!conn) return;
+  if (smart->prev_of_conn) {
+    smart->prev_of_conn->next_of_conn = smart->next_of_conn;
+  } else {
+    conn->smart_results = smart->next_of_conn;
+  }
+  if (smart->next_of_conn) smart->next_of_conn->prev_of_conn = smart->prev_of_conn;
+  smart->read_over = nullptr;
+  smart->prev_of_conn = nullptr;
+  smart->next_of_conn = nullptr;
+}
+
+}  // namespace
+
+void free_smart_result(SmartResult* smart) {
+  untie_smart_result(smart);
+  free_result_chain(smart->block);
+  std::free(smart->error_text);
+  std::free(smart);
+}
+
+void tie_smart_result(SmartResult* smart, Conn* conn) {
+  smart->read_over = conn;
+  smart->prev_of_conn = nullptr;
+  smart->next_of_conn = conn->smart_results;
+  if (conn->smart_results) conn->smart_results->prev_of_conn = smart;
+  conn->smart_results = smart;
+}
+
+void detach_conn_results(Conn* conn) {
+  while (SmartResult* smart = conn->smart_results) {
+    mark_closed(smart);
+    // A LOB of these rows can no longer be fetched over the connection.
+    for (ResultSet* block = smart->block; block; block = block->next) block->conn = nullptr;
+    untie_smart_result(smart);
+  }
 }
 
 ResultSet** result_of_handle(VMC_Handle* handle) {

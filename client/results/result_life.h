@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "client/results/result_set.h"
+#include "client/results/smart_result.h"
 #include "client/vmc.h"
 
 // A new zero-filled result of the given kind, or null.
@@ -16,6 +17,19 @@ void free_result_chain(ResultSet* head);
 int free_field_descs(FieldDesc* fields, int32_t count);
 // RC_SUCCESS a row is current; RC_NO_DATA no more rows; RC_ERROR not a result.
 int result_next_row(ResultSet* result);
+
+// A server-cursor result whose cursor is closed: no more rows, no name, no connection.
+void mark_closed(SmartResult* smart);
+// Frees a server-cursor result with its block chain and text, untying it
+// from its connection.
+void free_smart_result(SmartResult* smart);
+// Ties a server-cursor result handed out to the connection it was read over.
+void tie_smart_result(SmartResult* smart, Conn* conn);
+// A closing connection detaches its live server-cursor results: their cursors
+// died with the link, so they are closed without a word, and neither they nor
+// their rows refer to the connection any more. Their rows can still be read,
+// and freeing them talks to no one.
+void detach_conn_results(Conn* conn);
 
 // The result that a handle stands for: a result set, or the current block of
 // a server-cursor result; null for any other handle and for a server-cursor

@@ -16,6 +16,11 @@ struct SmartResult {
   uint8_t more_rows;     // the last FETCH brought a full block
   Conn* conn;            // the connection of the open cursor; not owned
   char* error_text;      // the server's text when closing the cursor failed
+  // The connection the result was read over, while both live: closing it
+  // detaches the result (see detach_conn_results). Not owned.
+  Conn* read_over;
+  SmartResult* prev_of_conn;  // the connection's other live results
+  SmartResult* next_of_conn;
 };
 
 #endif

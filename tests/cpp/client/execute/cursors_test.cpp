@@ -406,3 +406,30 @@ TEST(ServerCursor, ALinkThatFailsIsAReadFailureAndKeepsTheEarlierText) {
     EXPECT_STREQ(c.record()->error_text, "earlier");
   }
 }
+
+// Results outlive their connection: closing it detaches them (their cursors
+// went with the link), their rows stay readable, and freeing them talks to no
+// one.
+TEST(ServerCursor, ResultsOutliveTheirConnection) {
+  CursorServer server;
+  server.total = 30000;
+  Client c(server.port());
+  VMC_Handle open = nullptr;
+  VMC_Handle closed = nullptr;
+  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &open, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &closed, nullptr, nullptr, nullptr), 10000);
+  ASSERT_EQ(static_cast<SmartResult*>(open)->cursor_open, 1);
+  const size_t commands = server.log().size();
+  ASSERT_EQ(VMC_CloseConn(&c.conn), 0);
+
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(VMC_Fetch(&open), 0);
+  EXPECT_EQ(value_of(&open), 20000);
+  EXPECT_EQ(VMC_Fetch(&open), 100);
+  EXPECT_EQ(VMC_FreeResult(&open), 0);
+  EXPECT_EQ(open, nullptr);
+  ASSERT_EQ(VMC_Fetch(&closed), 0);
+  EXPECT_EQ(value_of(&closed), 20001);
+  EXPECT_EQ(VMC_FreeResult(&closed), 0);
+  EXPECT_EQ(closed, nullptr);
+  EXPECT_EQ(server.log().size(), commands);
+}

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -251,4 +253,67 @@ TEST_F(Execute, EachExchangeHoldsTheLockToItsEnd) {
   EXPECT_TRUE(lock_is_free(conn()->lock));
   ASSERT_NE(conn()->params, nullptr);
   EXPECT_EQ(conn()->params->count, 0);
+}
+
+// A set bound by rows has no single row to send: every execution of one row
+// refuses it before a byte goes out, and the next statement finds the link in
+// step and no set. A caller's own set is only detached, its rows intact.
+TEST_F(Execute, ASetBoundByRowsIsRefusedByEveryExecutionOfOneRow) {
+  struct Case {
+    const char* what;
+    std::function<int(VMC_Handle*)> call;
+  };
+  char out[64] = {};
+  int type = 0;
+  char cursor[64] = {};
+  const Case cases[] = {
+      {"VMC_ExecuteNoQuery", [](VMC_Handle* h) { return VMC_ExecuteNoQuery(h, "INSERT INTO t VALUES (?)"); }},
+      {"VMC_ExecuteValue", [&](VMC_Handle* h) { return VMC_ExecuteValue(h, "INSERT INTO t VALUES (?)", out, &type); }},
+      {"VMC_ExecuteWithOutput", [](VMC_Handle* h) { return VMC_ExecuteWithOutput(h, "CALL p(?)", nullptr); }},
+      {"VMC_ExecuteQuery",
+       [](VMC_Handle* h) {
+         VMC_Handle result = nullptr;
+         const int rc = VMC_ExecuteQuery(h, "SELECT a FROM t WHERE a = ?", &result, nullptr, nullptr, nullptr);
+         VMC_FreeResult(&result);
+         return rc;
+       }},
+      {"VMC_Execute", [](VMC_Handle* h) { return VMC_Execute(h, nullptr); }},
+      {"VMC_Execute2 by name", [](VMC_Handle* h) { return VMC_Execute2(h, "STC0", nullptr, nullptr); }},
+      {"VMC_Execute2 through a cursor", [&](VMC_Handle* h) { return VMC_Execute2(h, "STC0", cursor, nullptr); }},
+      {"VMC_DeclareCursor",
+       [](VMC_Handle* h) {
+         ResultSet* declared = nullptr;
+         return VMC_DeclareCursor(h, "SELECT a FROM t WHERE a = ?", "C1", &declared, nullptr);
+       }},
+  };
+  conn()->prepare_pending = 1;
+  std::snprintf(conn()->prepare_name, sizeof conn()->prepare_name, "STC0");
+  int32_t ints[2] = {1, 2};
+  int lengths[2] = {4, 4};
+  ReplyBytes next;
+  frame(next, "COMMIT;", 0);
+  for (const bool caller_owned : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (caller_owned ? ", a set of the caller's" : ""));
+      VMC_Handle set = nullptr;
+      if (caller_owned) {
+        ASSERT_EQ(VMC_AllocParams(&set), 0);
+        ASSERT_EQ(VMC_BindParamArray(&set, 1, 1, 1, CT_INT32, 2, ints, sizeof ints, lengths), 0);
+        ASSERT_EQ(VMC_SetParams(&handle_, &set), 0);
+      } else {
+        ASSERT_EQ(VMC_BindParamArray(&handle_, 1, 1, 1, CT_INT32, 2, ints, sizeof ints, lengths), 0);
+      }
+      EXPECT_EQ(c.call(&handle_), -1);
+      EXPECT_STREQ(conn()->error_text, "[EC062]Error bindparam array rows 1 do not match the 2 rows bound");
+      EXPECT_TRUE(sent().empty());
+      EXPECT_EQ(conn()->params, nullptr);
+      if (caller_owned) {
+        EXPECT_EQ(static_cast<ParamSet*>(set)->batch_rows, 2);
+        VMC_FreeHandle(&set);
+      }
+      reply(ReplyBytes().letter('U').u32(1).letter('K'));
+      EXPECT_EQ(VMC_ExecuteNoQuery(&handle_, "COMMIT;"), 1);
+      EXPECT_EQ(sent(), next.bytes);
+    }
+  }
 }

@@ -212,12 +212,86 @@ TEST(BatchRequest, RefusedWithoutValuesForOtherRowsAndForASelect) {
   EXPECT_EQ(text(), "[EC057]Error ExecuteBatch with paramsbind arraysize 10  does not match ArrayCount 9 \n");
   EXPECT_TRUE(link.peer_read_available(20).empty());
 
+  for (int pos = 1; pos <= 3; ++pos) ASSERT_EQ(VMC_BindParamArray(&h, pos, 3, 1, CT_INT32, 10, ints, 40, lengths), 0);
   link.peer_write(ReplyBytes().letter('A').u32(1).field("t.n", ST_INT32, 4).letter('K').bytes);
   std::thread reader([&] { link.peer_read_available(100); });
   EXPECT_EQ(VMC_ExecuteBatch(&h, "SELECT n FROM t WHERE n = ?", 10), -1);
   reader.join();
   EXPECT_EQ(text(), "[EC026]Error ExecuteBatch can't surpport a select_sql  \n");
   VMC_ClearParams(&h);
+}
+
+// A batch refused before sending takes its set as an execution does, so that
+// the next statement neither meets rows it cannot send nor a set of the
+// caller's; the caller's set keeps its rows.
+TEST(BatchRequest, ARefusedBatchTakesItsSetAndTheNextStatementGoesOut) {
+  struct Case {
+    const char* what;
+    int rows;           // bound
+    int asked;          // given to VMC_ExecuteBatch
+    bool caller_owned;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"rows other than those bound", 3, 2, false,
+       "[EC057]Error ExecuteBatch with paramsbind arraysize 3  does not match ArrayCount 2 \n"},
+      {"rows beyond the count word", 65536, 65536, false,
+       "[EC065]Error ExecuteBatch with 65536 rows of 1 params, at most 65535 of each \n"},
+      {"a set of the caller's", 3, 4, true,
+       "[EC057]Error ExecuteBatch with paramsbind arraysize 3  does not match ArrayCount 4 \n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testpeer::LinkPair link;
+    VMC_Handle h = link.client;
+    std::vector<int32_t> ints(static_cast<size_t>(c.rows), 7);
+    std::vector<int> lengths(static_cast<size_t>(c.rows), 4);
+    VMC_Handle set = nullptr;
+    VMC_Handle* target = &h;
+    if (c.caller_owned) {
+      ASSERT_EQ(VMC_AllocParams(&set), 0);
+      target = &set;
+    }
+    ASSERT_EQ(VMC_BindParamArray(target, 1, 1, 1, CT_INT32, c.rows, ints.data(), c.rows * 4, lengths.data()), 0);
+    if (c.caller_owned) {
+      ASSERT_EQ(VMC_SetParams(&h, &set), 0);
+    }
+    EXPECT_EQ(VMC_ExecuteBatch(&h, "INSERT INTO t VALUES (?)", c.asked), -1);
+    EXPECT_STREQ(link.client->error_text, c.text);
+    EXPECT_EQ(link.client->params, nullptr);
+    if (c.caller_owned) {
+      EXPECT_EQ(static_cast<ParamSet*>(set)->batch_rows, c.rows);
+      VMC_FreeHandle(&set);
+    }
+    link.peer_write(ReplyBytes().letter('U').u32(2).letter('K').bytes);
+    EXPECT_EQ(VMC_ExecuteNoQuery(&h, "DELETE FROM t"), 2);
+    ReplyBytes next;
+    frame(next, "DELETE FROM t", 0);
+    EXPECT_EQ(link.peer_read_available(50), next.bytes);
+  }
+}
+
+// The set a PREPARE described goes with the batch, as with an execution by
+// name: binding by name afterwards starts a set of its own.
+TEST(BatchRequest, ABatchAfterPrepareLeavesTheConnectionBindable) {
+  testpeer::LinkPair link;
+  VMC_Handle h = link.client;
+  link.peer_write(ReplyBytes().letter('$').u32(1).text("a").u32(1).u32(ST_INT32).u32(4).letter('K').bytes);
+  ASSERT_EQ(VMC_Prepare(&h, "INSERT INTO t VALUES (:a)"), 0);
+  ASSERT_NE(link.client->params, nullptr);
+  int32_t ints[2] = {1, 2};
+  int lengths[2] = {4, 4};
+  ASSERT_EQ(VMC_BindParamArrayByName(&h, "a", 1, 1, CT_INT32, 2, ints, sizeof ints, lengths), 0);
+  link.peer_write(ReplyBytes().letter('K').bytes);
+  EXPECT_EQ(VMC_ExecuteBatch(&h, "INSERT INTO t VALUES (:a)", 2), 0);
+  link.peer_read_available(50);
+  EXPECT_EQ(link.client->params, nullptr);
+  int32_t v = 3;
+  int len = 4;
+  EXPECT_EQ(VMC_BindParamByName(&h, "a", 1, CT_INT32, &v, 4, nullptr, &len), 0);
+  EXPECT_EQ(VMC_BindParamArrayByName(&h, "b", 1, 1, CT_INT32, 1, ints, 4, lengths), 0);
+  VMC_ClearParams(&h);
+  link.client->prepare_pending = 0;
 }
 
 // Every refusal of an array bind, each on a fresh connection. The text is the
@@ -315,6 +389,26 @@ TEST(ArrayBinding, Refusals) {
     EXPECT_EQ(c.call(&conn.handle), c.rc);
     EXPECT_STREQ(conn->error_text ? conn->error_text : nullptr, c.text);
     VMC_ClearParams(&conn.handle);
+  }
+}
+
+// Values sent by their row lengths, read from the caller's buffer or copied
+// from it: a length that runs past the buffer is refused, not read beyond it.
+TEST(ArrayBinding, RowLengthsBeyondTheBufferAreRefused) {
+  // Two elements of 4 bytes each, the binary ones behind their u32 prefix.
+  const Bytes plain = {'1', '2', '3', '4', '5', '6', '7', '8'};
+  const Bytes binary = prefixed({"abcd", "efgh"});
+  int lengths[2] = {4, 20};
+  for (const int ctype : {CT_NUMERIC, CT_DATE, CT_TIME, CT_DATETIME, CT_BINARY}) {
+    for (const bool by_name : {false, true}) {
+      SCOPED_TRACE(std::to_string(ctype) + (by_name ? " by name" : " by position"));
+      Bytes values = ctype == CT_BINARY ? binary : plain;
+      BareConn conn;
+      EXPECT_EQ(bind(&conn.handle, by_name, "v", 1, ctype, 2, values.data(), static_cast<int>(values.size()), lengths),
+                -1);
+      EXPECT_STREQ(conn->error_text, "[EC063]Error bindparam array value of row 2 does not fit its buffer");
+      VMC_ClearParams(&conn.handle);
+    }
   }
 }
 
