@@ -194,11 +194,11 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
   }
   v8::Local<v8::Value> row;
   if (!RowShape::make_row(isolate, maker, values).ToLocal(&row)) return;
+  // A long text grew the reader's buffer; the object keeps none between rows.
+  reader_.release();
   v8::Local<v8::Value> argv[] = {row};
   // A native method cannot call into script with an exception pending: the
   // row goes out first, the data error after it.
-  // A long text grew the reader's buffer; the object keeps none between rows.
-  reader_.release();
   if (wants_row && !call_back(isolate, callback, 1, argv)) return;
   if (failure) throw_type_error(isolate, failure);
 }

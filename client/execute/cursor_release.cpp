@@ -4,6 +4,7 @@
 // garbage collector, which must not wait on the network.
 #include "client/execute/cursors.h"
 #include "client/handles/handle.h"
+#include "client/results/result_life.h"
 #include "client/results/smart_result.h"
 #include "client/vmc_internal.h"
 
