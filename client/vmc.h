@@ -389,10 +389,21 @@ int VMC_GetSqlKind(const char* sql);
 // RC_OUTPUT_UNBOUND (the server sent output values nothing was bound for),
 // RC_READ_FAILED, RC_NO_MEMORY.
 int VMC_ExecuteNoQuery(VMC_Handle* conn, const char* sql);
-// A statement whose first value is wanted; out holds 64 bytes, zero-filled by
-// the caller. RC_SUCCESS: the first column of the first row as text, its
-// server type in *out_type (plus 100 when out holds instead a u32 length and
-// the address of a heap copy that the caller frees with VMC_FreeBuffer).
+// The answer area of VMC_ExecuteValue: its size, and what the call adds to
+// the server type in *out_type when the area holds, instead of the text, a
+// u32 length and the address of a heap copy. Only numeric, character and
+// binary values (ST_NUMERIC, ST_CHAR, ST_VARBYTES_45, ST_CLOB, ST_BINARY,
+// ST_BLOB, ST_LOB, ST_LOB_64) too long for the area go to the heap.
+enum ValueArea {
+  VALUE_AREA_SIZE = 64,
+  VALUE_ON_HEAP = 100
+};
+
+// A statement whose first value is wanted; out holds VALUE_AREA_SIZE bytes,
+// zero-filled by the caller. RC_SUCCESS: the first column of the first row as
+// text, its server type in *out_type (plus VALUE_ON_HEAP when out holds
+// instead a u32 length and the address of a heap copy that the caller frees
+// with VMC_FreeBuffer).
 // SQL_KIND_INSERT: a row id text (RC_SUCCESS_WITH_INFO, of the same value:
 // or a message or warning came); SQL_KIND_UPDATE / SQL_KIND_DELETE: the
 // updated / deleted row count as a 32-bit int in the first 4 bytes. RC_ERROR,

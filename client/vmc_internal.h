@@ -11,6 +11,16 @@
 extern "C" {
 #endif
 
+// Whether freeing the result would talk to the server: 1 while it holds an
+// open server cursor (VMC_FreeResult then sends a CLOSE and waits for the
+// answer), else 0, also for a null handle or one that names no result.
+int vmc_result_holds_cursor(VMC_Handle* result);
+// Lets go of the result's server cursor without closing it; the cursor closes
+// with its connection. VMC_FreeResult then frees the result without talking.
+// RC_SUCCESS (also for a result without a cursor); RC_INVALID_HANDLE when the
+// handle names no result.
+int vmc_forget_cursor(VMC_Handle* result);
+
 #ifdef __cplusplus
 }
 #endif

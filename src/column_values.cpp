@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -16,41 +17,62 @@ namespace zorezu {
 
 namespace {
 
-enum ColumnType {
-  kBoolean = 1,
-  kText = 2,
-  kInt8 = 3,
-  kInt16 = 4,
-  kInt32 = 5,
-  kInt64 = 6,
-  kFloat = 7,
-  kDouble = 8,
-  kDate = 10,
-  kDatetime = 13,
-  kMilliseconds = 23,
-  kCharLob = 41,
-  kBinaryLob = 42,
-};
 constexpr int kNameBufSize = 128;
+// What a text column without a declared length may take.
 constexpr int kUnsizedText = 64000;
-constexpr int kDateTextSize = 32;
 constexpr int64_t kMsPerDay = 86400000;
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t days_from_civil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
+constexpr int64_t kSecondsPerDay = 86400;
 
 // Bytes of a text read: what the buffer holds up to its first zero. After a
 // cut the length tells what was left over, not what was given.
 size_t text_length(const char* buf, int size, int rc, int len) {
   const int given = rc == RC_TRUNCATED ? size : std::clamp(len, 0, size);
   return strnlen(buf, static_cast<size_t>(given));
+}
+
+// The most a text value of the column takes, its terminator included: three
+// bytes for every character the column declares, or kUnsizedText when it
+// declares none; a longer value is cut to it. A day-to-second interval reads
+// unsized.
+int text_limit(VMC_Handle* result, int col, int ctype) {
+  if (ctype == CT_INTERVAL_I64) return kUnsizedText;
+  int declared = 0;
+  VMC_GetColLen(result, col, &declared);
+  int64_t size = 3 * static_cast<int64_t>(declared);
+  if (size <= 0 || size >= INT_MAX) size = kUnsizedText;
+  return static_cast<int>(size + 1);
+}
+
+int64_t floor_div(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+
+// Seconds east of UTC of the local time zone at instant t.
+long utc_offset(std::time_t t) {
+  std::tm local{};
+  return localtime_r(&t, &local) ? local.tm_gmtoff : 0;
+}
+
+// The Date whose local date and time are the stored wall clock (given as
+// milliseconds since 1970-01-01 00:00 of that clock), as script's Date
+// constructor picks it: of two instants with those fields (clocks going
+// back) the earlier; in an hour that clocks skip, the wall clock read with
+// the offset in force before the change. Dates bind as their local fields,
+// so they come back as they went.
+v8::Local<v8::Value> local_date(v8::Isolate* isolate, int64_t wall_ms) {
+  const int64_t wall = floor_div(wall_ms, 1000);
+  const int64_t ms = wall_ms - wall * 1000;
+  const long before = utc_offset(static_cast<std::time_t>(wall - kSecondsPerDay));
+  const long after = utc_offset(static_cast<std::time_t>(wall + kSecondsPerDay));
+  int64_t instant = wall - before;
+  bool found = false;
+  for (const long offset : {before, after}) {
+    const int64_t t = wall - offset;
+    if (t + utc_offset(static_cast<std::time_t>(t)) == wall && (!found || t < instant)) {
+      instant = t;
+      found = true;
+    }
+  }
+  const double time = static_cast<double>(instant) * 1000 + static_cast<double>(ms);
+  return v8::Date::New(isolate->GetCurrentContext(), time).ToLocalChecked();
 }
 
 }  // namespace
@@ -69,22 +91,22 @@ const char* data_error_text(int code) {
 
 v8::Local<v8::Value> ColumnReader::value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype) {
   switch (ctype) {
-    case kInt8:
-    case kInt16:
-    case kInt32:
-    case kInt64:
-    case kFloat:
-    case kDouble:
+    case CT_INT8:
+    case CT_INT16:
+    case CT_INT32:
+    case CT_INT64:
+    case CT_FLOAT:
+    case CT_DOUBLE:
       return number(isolate, result, col, ctype);
-    case kDate:
+    case CT_DATE:
       return date(isolate, result, col);
-    case kDatetime:
+    case CT_DATETIME:
       return datetime(isolate, result, col);
-    case kCharLob:
-    case kBinaryLob:
+    case CT_CLOB:
+    case CT_BLOB:
       if (caller_ == RowCaller::Query) return lob(isolate, result, col, ctype);
       return text(isolate, result, col, ctype, false);
-    case kBoolean:
+    case CT_INT:  // a boolean: 'T' or 'F'
       return text(isolate, result, col, ctype, caller_ == RowCaller::Query);
     default:
       return text(isolate, result, col, ctype, false);
@@ -101,9 +123,12 @@ v8::Local<v8::Value> ColumnReader::number(v8::Isolate* isolate, VMC_Handle* resu
     double f64;
   } v;
   std::memset(&v, 0, sizeof v);
+  int width = sizeof v.f64;
+  if (ctype == CT_INT8) width = sizeof v.i8;
+  if (ctype == CT_INT16) width = sizeof v.i16;
+  if (ctype == CT_INT32 || ctype == CT_FLOAT) width = sizeof v.i32;
   int len = 0;
-  static constexpr int kWidth[] = {0, 0, 0, 1, 2, 4, 8, 4, 8};
-  const int rc = VMC_GetData(result, col, ctype, &v, kWidth[ctype], &len);
+  const int rc = VMC_GetData(result, col, ctype, &v, width, &len);
   if (caller_ == RowCaller::Query) {
     // A NULL is no error here; it reads as null.
     if (rc < 0 && rc != RC_NO_ROW_OR_NULL) error_ = data_error_text(rc);
@@ -113,72 +138,66 @@ v8::Local<v8::Value> ColumnReader::number(v8::Isolate* isolate, VMC_Handle* resu
     return v8::Integer::New(isolate, 0);
   }
   switch (ctype) {
-    case kInt8: return v8::Integer::New(isolate, v.i8);
-    case kInt16: return v8::Integer::New(isolate, v.i16);
-    case kInt32: return v8::Integer::New(isolate, v.i32);
-    case kInt64: return v8::Number::New(isolate, static_cast<double>(v.i64));
-    case kFloat: return v8::Number::New(isolate, v.f32);
+    case CT_INT8: return v8::Integer::New(isolate, v.i8);
+    case CT_INT16: return v8::Integer::New(isolate, v.i16);
+    case CT_INT32: return v8::Integer::New(isolate, v.i32);
+    case CT_INT64: return v8::Number::New(isolate, static_cast<double>(v.i64));
+    case CT_FLOAT: return v8::Number::New(isolate, v.f32);
     default: return v8::Number::New(isolate, v.f64);
   }
 }
 
-ColumnReader::TextBuffer* ColumnReader::text_buffer(VMC_Handle* result, int col, int ctype) {
-  if (texts_.size() < static_cast<size_t>(col)) texts_.resize(static_cast<size_t>(col));
-  TextBuffer& t = texts_[static_cast<size_t>(col) - 1];
-  if (t.data) return &t;
-  int64_t size;
-  if (ctype >= 30 && ctype <= 34) {
-    size = kUnsizedText;
-  } else {
-    // Room for every character of the declared length in UTF-8.
-    int declared = 0;
-    VMC_GetColLen(result, col, &declared);
-    size = 3 * static_cast<int64_t>(declared);
-    if (size <= 0 || size >= INT_MAX) size = kUnsizedText;
-    size += 1;
+char* ColumnReader::text_buffer(int size) {
+  if (size <= kShortText) return short_;
+  if (large_size_ < size) {
+    large_.reset(new (std::nothrow) char[static_cast<size_t>(size)]);
+    large_size_ = large_ ? size : 0;
   }
-  t.data.reset(new (std::nothrow) char[static_cast<size_t>(size)]());
-  if (!t.data) return nullptr;
-  t.size = static_cast<int>(size);
-  return &t;
+  return large_.get();
 }
 
 v8::Local<v8::Value> ColumnReader::text(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype,
                                         bool as_boolean) {
   const bool query = caller_ == RowCaller::Query;
-  TextBuffer* t = text_buffer(result, col, ctype);
-  if (!t) {
-    if (query) error_ = data_error_text(RC_NO_MEMORY);
+  // The buffer follows the value, not the length the column declares: a
+  // first read into what is at hand tells a longer value's length, and a
+  // second reads it whole (or cut at the limit, as one read would).
+  const int limit = text_limit(result, col, ctype);
+  int size = std::min(limit, std::max(kShortText, large_size_));
+  char* buf = text_buffer(size);
+  int len = 0;
+  int rc = VMC_GetData(result, col, CT_TEXT, buf, size, &len);
+  if (rc == RC_TRUNCATED && size < limit) {
+    size = static_cast<int>(std::min<int64_t>(limit, int64_t{size} + len));
+    buf = text_buffer(size);
+    len = 0;
+    rc = buf ? VMC_GetData(result, col, CT_TEXT, buf, size, &len) : RC_NO_MEMORY;
+  }
+  if (query && rc < 0 && rc != RC_NO_ROW_OR_NULL) error_ = data_error_text(rc);
+  if (len == 0 || !buf) {
     return query ? v8::Null(isolate).As<v8::Value>() : v8::String::Empty(isolate).As<v8::Value>();
   }
-  int len = 0;
-  const int rc = VMC_GetData(result, col, kText, t->data.get(), t->size, &len);
-  if (query && rc < 0 && rc != RC_NO_ROW_OR_NULL) error_ = data_error_text(rc);
-  if (len == 0) return query ? v8::Null(isolate).As<v8::Value>() : v8::String::Empty(isolate).As<v8::Value>();
-  if (as_boolean) return v8::Boolean::New(isolate, t->data[0] == 'T');
-  return utf8_string(isolate, t->data.get(), text_length(t->data.get(), t->size, rc, len));
+  if (as_boolean) return v8::Boolean::New(isolate, buf[0] == 'T');
+  return utf8_string(isolate, buf, text_length(buf, size, rc, len));
 }
 
 v8::Local<v8::Value> ColumnReader::date(v8::Isolate* isolate, VMC_Handle* result, int col) {
-  // A date is a day: it comes as midnight UTC of that day. The library gives
-  // milliseconds only for datetimes, so the day is read from its text.
-  char buf[kDateTextSize] = {};
+  // A date is a day, stored as its number; CT_NUMERIC hands out a value's
+  // stored bytes. It comes as local midnight of that day.
+  int32_t days = 0;
   int len = 0;
-  const int rc = VMC_GetData(result, col, kText, buf, sizeof buf, &len);
-  int y = 0, m = 0, d = 0;
-  if (rc < 0 || len == 0 || std::sscanf(buf, "%d-%d-%d", &y, &m, &d) != 3 || m < 1 || m > 12 || d < 1 || d > 31) {
+  if (VMC_GetData(result, col, CT_NUMERIC, &days, sizeof days, &len) != RC_SUCCESS || len != sizeof days) {
     return v8::Null(isolate);
   }
-  const double ms = static_cast<double>(days_from_civil(y, m, d) * kMsPerDay);
-  return v8::Date::New(isolate->GetCurrentContext(), ms).ToLocalChecked();
+  return local_date(isolate, days * kMsPerDay);
 }
 
 v8::Local<v8::Value> ColumnReader::datetime(v8::Isolate* isolate, VMC_Handle* result, int col) {
   int64_t ms = 0;
   int len = 0;
-  VMC_GetData(result, col, kMilliseconds, &ms, sizeof ms, &len);
+  VMC_GetData(result, col, CT_DATETIME_MS, &ms, sizeof ms, &len);
   if (len == 0) return v8::Null(isolate);
-  return v8::Date::New(isolate->GetCurrentContext(), static_cast<double>(ms)).ToLocalChecked();
+  return local_date(isolate, ms);
 }
 
 v8::Local<v8::Value> ColumnReader::lob(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype) {
@@ -216,12 +235,43 @@ v8::Local<v8::Object> field_description(v8::Isolate* isolate, v8::Local<v8::Stri
 
 namespace {
 
-// Row makers by their source; a full cache is emptied rather than grown.
-constexpr size_t kMakerCacheSize = 512;
 struct Makers {
   v8::Global<v8::Function> make;
   v8::Global<v8::Function> block;
 };
+
+// Row makers by their source, kept for the life of the process: compiling a
+// maker costs more than reading a small result, and the module lives in one
+// isolate, so every connection shares them. The cache is bounded by count
+// and by the size of the sources it holds (long column names make long
+// sources); a full cache is emptied rather than grown.
+struct MakerCache {
+  static constexpr size_t kMaxEntries = 512;
+  static constexpr size_t kMaxSourceBytes = 4 << 20;
+  std::unordered_map<std::string, Makers> makers;
+  size_t source_bytes = 0;
+
+  Makers* find(const std::string& body) {
+    auto found = makers.find(body);
+    return found == makers.end() ? nullptr : &found->second;
+  }
+  // Room for a source of n bytes; false when it is too long to keep at all.
+  bool make_room(size_t n) {
+    if (n > kMaxSourceBytes) return false;
+    if (makers.size() >= kMaxEntries || source_bytes + n > kMaxSourceBytes) {
+      makers.clear();
+      source_bytes = 0;
+    }
+    source_bytes += n;
+    return true;
+  }
+};
+
+// Never freed: the handles live as long as the process's one isolate.
+MakerCache& maker_cache() {
+  static auto* cache = new MakerCache();
+  return *cache;
+}
 
 // A script string literal of a key: printable ASCII as itself, every other
 // code unit escaped, so that no name can change the source around it.
@@ -243,9 +293,10 @@ void append_literal(v8::Isolate* isolate, v8::Local<v8::Value> key, std::string*
 }
 
 // Two functions: one row from its column values as arguments, and a block
-// of rows from count rows of values laid one after the other in v, into
-// rows[start] onwards. An object literal defines its keys: no setter runs,
-// and a computed "__proto__" is an ordinary key.
+// of rows from count rows of values laid one after the other in v, into the
+// elements rows[start] onwards (which make_rows defines first). An object
+// literal defines its keys: no setter runs, and a computed "__proto__" is an
+// ordinary key.
 std::string row_maker_source(v8::Isolate* isolate, const std::vector<v8::Local<v8::Value>>& keys,
                              const std::vector<int>& sources, int width) {
   std::string params;
@@ -289,14 +340,12 @@ void RowShape::add_column(v8::Local<v8::String> name) {
 }
 
 bool RowShape::prepare() {
-  // Never freed: the handles live as long as the process's one isolate.
-  static auto* cache = new std::unordered_map<std::string, Makers>();
+  MakerCache& cache = maker_cache();
   v8::Local<v8::Context> context = isolate_->GetCurrentContext();
-  const std::string body = row_maker_source(isolate_, keys_, sources_, columns_);
-  auto found = cache->find(body);
-  if (found != cache->end()) {
-    make_ = found->second.make.Get(isolate_);
-    block_ = found->second.block.Get(isolate_);
+  std::string body = row_maker_source(isolate_, keys_, sources_, columns_);
+  if (Makers* found = cache.find(body)) {
+    make_ = found->make.Get(isolate_);
+    block_ = found->block.Get(isolate_);
     return true;
   }
   v8::ScriptCompiler::Source source(utf8_string(isolate_, body));
@@ -309,20 +358,29 @@ bool RowShape::prepare() {
   v8::Local<v8::Array> makers = pair.As<v8::Array>();
   make_ = makers->Get(context, 0).ToLocalChecked().As<v8::Function>();
   block_ = makers->Get(context, 1).ToLocalChecked().As<v8::Function>();
-  if (cache->size() >= kMakerCacheSize) cache->clear();
-  Makers& kept = (*cache)[body];
-  kept.make.Reset(isolate_, make_);
-  kept.block.Reset(isolate_, block_);
+  if (cache.make_room(body.size())) {
+    Makers& kept = cache.makers[std::move(body)];
+    kept.make.Reset(isolate_, make_);
+    kept.block.Reset(isolate_, block_);
+  }
   return true;
 }
 
 bool RowShape::make_rows(v8::Local<v8::Array> rows, uint32_t start, const std::vector<v8::Local<v8::Value>>& values,
                          uint32_t count) {
+  v8::Local<v8::Context> context = isolate_->GetCurrentContext();
   v8::Local<v8::Value> argv[] = {rows, v8::Integer::NewFromUnsigned(isolate_, start),
                                  v8::Array::New(isolate_, const_cast<v8::Local<v8::Value>*>(values.data()),
                                                 values.size()),
                                  v8::Integer::NewFromUnsigned(isolate_, count)};
-  return !block_->Call(isolate_->GetCurrentContext(), v8::Undefined(isolate_), 4, argv).IsEmpty();
+  // The block assigns its rows to elements of rows, which are defined here
+  // first: an assignment to an element of the array's own runs no setter
+  // that a script put on a prototype.
+  v8::Local<v8::Value> none = v8::Undefined(isolate_);
+  for (uint32_t r = 0; r < count; ++r) {
+    if (rows->CreateDataProperty(context, start + r, none).IsNothing()) return false;
+  }
+  return !block_->Call(context, v8::Undefined(isolate_), 4, argv).IsEmpty();
 }
 
 v8::MaybeLocal<v8::Value> RowShape::make_row(v8::Isolate* isolate, v8::Local<v8::Function> maker,

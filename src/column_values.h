@@ -21,8 +21,15 @@ class ColumnReader {
  public:
   explicit ColumnReader(RowCaller caller) : caller_(caller) {}
 
-  // A new result set begins: text buffers are sized again for its columns.
-  void reset() { texts_.clear(); }
+  // A new result set begins.
+  void reset() { release(); }
+  // Lets go of the buffer that a long text made grow. A reader that lives
+  // between rows calls it after each row, so that it holds no more memory
+  // than a short text needs.
+  void release() {
+    large_.reset();
+    large_size_ = 0;
+  }
 
   // Column col (from 1) of the current row, read by its client type.
   v8::Local<v8::Value> value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
@@ -33,22 +40,22 @@ class ColumnReader {
   void clear_error() { error_ = nullptr; }
 
  private:
-  // One text column's buffer, made at its first value and reused by every
-  // later row of the result set.
-  struct TextBuffer {
-    std::unique_ptr<char[]> data;
-    int size = 0;
-  };
+  // Texts are read into a buffer of the size the value needs: the short one
+  // here, or one grown for a long value (never beyond the column's limit).
+  static constexpr int kShortText = 256;
 
   v8::Local<v8::Value> number(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
   v8::Local<v8::Value> text(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, bool as_boolean);
   v8::Local<v8::Value> date(v8::Isolate* isolate, VMC_Handle* result, int col);
   v8::Local<v8::Value> datetime(v8::Isolate* isolate, VMC_Handle* result, int col);
   v8::Local<v8::Value> lob(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
-  TextBuffer* text_buffer(VMC_Handle* result, int col, int ctype);
+  // A buffer of at least size bytes; null when memory ran out.
+  char* text_buffer(int size);
 
   RowCaller caller_;
-  std::vector<TextBuffer> texts_;
+  char short_[kShortText];
+  std::unique_ptr<char[]> large_;
+  int large_size_ = 0;
   const char* error_ = nullptr;
 };
 

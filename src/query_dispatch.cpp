@@ -1,11 +1,11 @@
 // query: argument checks, the implicit connect, binding, the library call
 // chosen by the statement's kind, and handing the outcome to the script.
-#include <cstring>
 
 #include "src/column_values.h"
 #include "src/param_binding.h"
 #include "src/script_util.h"
 #include "src/statement_call.h"
+#include "src/value_answer.h"
 #include "src/vm_connection.h"
 #include "src/vm_query.h"
 
@@ -16,8 +16,6 @@ namespace {
 // What a query object's init array carries when no result set was opened.
 constexpr int kNoResultColumns = 123;
 constexpr double kNoResultHandle = 1234567891012;
-constexpr size_t kAnswerSize = 64;
-constexpr int kHeapAnswer = 100;
 // In place of a statement kind: the statement is not run at all.
 constexpr int kNothingSent = 0;
 
@@ -169,19 +167,6 @@ bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
   }
 }
 
-// The text of VMC_ExecuteValue's answer area; a copy that the library made
-// on the heap is taken and freed.
-std::string answer_text(const char* area, int ctype) {
-  if (ctype < kHeapAnswer) return std::string(area, strnlen(area, kAnswerSize));
-  uint32_t length = 0;
-  char* copy = nullptr;
-  std::memcpy(&length, area, sizeof length);
-  std::memcpy(&copy, area + sizeof length, sizeof copy);
-  std::string text = copy ? std::string(copy, strnlen(copy, length)) : std::string();
-  VMC_FreeBuffer(reinterpret_cast<void**>(&copy));
-  return text;
-}
-
 }  // namespace
 
 void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
@@ -203,7 +188,6 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
 
   Outcome out(isolate);
   double init_columns = kNoResultColumns;
-  double init_handle = kNoResultHandle;
   VMC_Handle opened = nullptr;  // a result that passes to a query object
 
   const int kind = VMC_GetSqlKind(sql.c_str());
@@ -222,23 +206,17 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
     case kNothingSent:
       break;
     case SQL_KIND_INSERT: {
-      char area[kAnswerSize] = {};
-      int ctype = 0;
-      const int code = VMC_ExecuteValue(&conn, sql.c_str(), area, &ctype);
-      if (code < 0) out.fail_execution(code, conn);
-      out.status("new RowId", utf8_string(isolate, answer_text(area, ctype)));
+      const ValueAnswer answer = execute_value(&conn, sql.c_str());
+      if (answer.code < 0) out.fail_execution(answer.code, conn);
+      out.status("new RowId", utf8_string(isolate, answer.text));
       break;
     }
     case SQL_KIND_UPDATE:
     case SQL_KIND_DELETE: {
-      char area[kAnswerSize] = {};
-      int ctype = 0;
-      const int code = VMC_ExecuteValue(&conn, sql.c_str(), area, &ctype);
-      if (code < 0) out.fail_execution(code, conn);
-      int32_t count = 0;
-      std::memcpy(&count, area, sizeof count);
-      if (ctype >= kHeapAnswer) answer_text(area, ctype);  // frees the library's copy
-      out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM", v8::Integer::New(isolate, count));
+      const ValueAnswer answer = execute_value(&conn, sql.c_str());
+      if (answer.code < 0) out.fail_execution(answer.code, conn);
+      out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM",
+                 v8::Integer::New(isolate, answer.count));
       break;
     }
     default:
@@ -263,7 +241,6 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
         // The query object reads the rows later.
         opened = result;
         init_columns = columns;
-        std::memcpy(&init_handle, &result, sizeof init_handle);
         break;
       }
       self->free_result();
@@ -278,7 +255,7 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
     call_back(isolate, call.callback, 3, argv);
     return;
   }
-  v8::Local<v8::Value> init[] = {v8::Number::New(isolate, init_columns), v8::Number::New(isolate, init_handle),
+  v8::Local<v8::Value> init[] = {v8::Number::New(isolate, init_columns), v8::Number::New(isolate, kNoResultHandle),
                                  out.error()};
   v8::Local<v8::Object> made;
   if (VMQuery::NewInstance(isolate, utf8_string(isolate, sql), v8::Array::New(isolate, init, 3), opened, self,

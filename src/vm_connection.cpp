@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/vmc_internal.h"
 #include "src/script_util.h"
 #include "src/vm_query.h"
 
@@ -129,13 +130,25 @@ void VMConnection::NewInstance(const v8::FunctionCallbackInfo<v8::Value>& args) 
 
 VMConnection::~VMConnection() {
   // A connection object that goes away while open closes its client
-  // connection; nothing else would.
-  close_client();
+  // connection; nothing else would. The garbage collector runs this, so its
+  // cursors close with the link rather than one by one.
+  close_client(false);
   std::free(conn_str);
 }
 
-void VMConnection::forget_reader(VMQuery* reader) {
-  readers_.erase(std::remove(readers_.begin(), readers_.end(), reader), readers_.end());
+void release_result(VMC_Handle* result, bool talk) {
+  if (!*result) return;
+  if (!talk) vmc_forget_cursor(result);
+  if (VMC_FreeResult(result) == RC_ERROR) {
+    vmc_forget_cursor(result);
+    VMC_FreeResult(result);
+  }
+  *result = nullptr;
+}
+
+VMC_Handle VMConnection::begin_call() {
+  close_collected(true);
+  return p_conn;
 }
 
 int VMConnection::open_client(VMC_Handle* conn) {
@@ -150,7 +163,10 @@ bool VMConnection::open_implicitly(v8::Isolate* isolate) {
     throw_type_error(isolate, "The Connection is Not Open!");
     return false;
   }
-  if (state == kOpen) return true;
+  if (state == kOpen) {
+    close_collected(true);
+    return true;
+  }
   VMC_Handle conn = nullptr;
   if (open_client(&conn) < 0) {
     throw_type_error(isolate, "Connect to Database failed! connection params error or Server can't reach");
@@ -167,19 +183,21 @@ void VMConnection::store_client(VMC_Handle conn) {
   state = kOpen;
 }
 
-void VMConnection::free_result() {
-  if (!p_res) return;
-  VMC_FreeResult(&p_res);
-  p_res = nullptr;
+void VMConnection::free_result() { release_result(&p_res, true); }
+
+void VMConnection::close_collected(bool talk) {
+  for (VMC_Handle& result : closing_) release_result(&result, talk);
+  closing_.clear();
 }
 
-void VMConnection::close_client() {
+void VMConnection::close_client(bool talk) {
   // Results that hold a server cursor go before the link they would close
   // it over.
-  std::vector<VMQuery*> readers;
+  std::unordered_set<VMQuery*> readers;
   readers.swap(readers_);
-  for (VMQuery* reader : readers) reader->connection_closed();
-  free_result();
+  for (VMQuery* reader : readers) reader->connection_closed(talk);
+  close_collected(talk);
+  release_result(&p_res, talk);
   if (p_conn) VMC_CloseConn(&p_conn);
   p_conn = nullptr;
 }
@@ -206,10 +224,19 @@ void VMConnection::connect(const v8::FunctionCallbackInfo<v8::Value>& args) {
       return;
     }
     const int rc = self->open_client(&conn);
-    // The callback sees the connection as it was before this call.
     if (with_callback) {
+      // The callback sees the connection as it was before this call, and
+      // what it does there stands: a connection it opened (a query opens
+      // one) is kept in place of this one, and a close it made holds.
+      const uint32_t state = self->state;
+      const VMC_Handle client = self->p_conn;
       call_status_callback(rc, arg.As<v8::Function>(), isolate,
                            "Connect to Database failed! connection params error or Server can't reach 1");
+      if (self->state != state || self->p_conn != client) {
+        if (conn) VMC_CloseConn(&conn);
+        if (self->state == kOpen) args.GetReturnValue().Set(record_head(isolate, self->p_conn));
+        return;
+      }
     }
     if (rc < 0) {
       self->close_client();

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "client/vmc.h"
@@ -34,11 +35,18 @@ class VMConnection : public node::ObjectWrap {
   // Query objects reading a result of the open client connection. Their
   // results are freed before the client connection closes, and they learn
   // that it closed.
-  void adopt_reader(VMQuery* reader) { readers_.push_back(reader); }
-  void forget_reader(VMQuery* reader);
+  void adopt_reader(VMQuery* reader) { readers_.insert(reader); }
+  void forget_reader(VMQuery* reader) { readers_.erase(reader); }
+  // The result of a collected query object whose server cursor is still
+  // open. Closing the cursor waits on the server, which the garbage collector
+  // must not do: it is closed at the connection's next call, or when the
+  // connection closes.
+  void close_later(VMC_Handle result) { closing_.push_back(result); }
 
   bool is_open() const { return state == kOpen; }
-  VMC_Handle client() const { return p_conn; }
+  // The client connection for a call that talks to the server; the cursors
+  // left by collected query objects are closed first.
+  VMC_Handle begin_call();
 
  private:
   explicit VMConnection(char* conn_str) : conn_str(conn_str) {}
@@ -58,15 +66,19 @@ class VMConnection : public node::ObjectWrap {
   // Opens a client connection from the connection string: its answer, with
   // the handle in *conn on success. A record left by a failed open is closed.
   int open_client(VMC_Handle* conn);
-  // query and querymany refuse a connection that was ended, destroyed or
-  // disconnected and open one that was never opened; false when either
-  // failed (thrown to the script).
+  // query and querymany begin here: a connection that was ended, destroyed
+  // or disconnected is refused, one that was never opened is opened (false
+  // when either failed, thrown to the script), and the cursors left by
+  // collected query objects are closed.
   bool open_implicitly(v8::Isolate* isolate);
   // Takes conn as the client connection (closing any earlier one): state 1.
   void store_client(VMC_Handle conn);
-  // Frees the readers' results and the current result, then closes the
-  // client connection.
-  void close_client();
+  // Frees the readers' results, the results left to close and the current
+  // result, then closes the client connection. Without talking, open
+  // cursors are left to close with the link.
+  void close_client(bool talk = true);
+  // Frees the results that collected query objects left to close.
+  void close_collected(bool talk);
   // Frees the current result.
   void free_result();
 
@@ -76,8 +88,14 @@ class VMConnection : public node::ObjectWrap {
   VMC_Handle p_conn = nullptr;
   VMC_Handle p_res = nullptr;
   uint32_t state = kNotConnected;
-  std::vector<VMQuery*> readers_;
+  std::unordered_set<VMQuery*> readers_;
+  std::vector<VMC_Handle> closing_;
 };
+
+// Frees a result and nulls the handle. Without talking, an open server cursor
+// is left to close with its connection. A cursor that the server refuses to
+// close does the same: the result is never kept for another try.
+void release_result(VMC_Handle* result, bool talk);
 
 // Calls back with null when code is 0 or above, else with the message.
 void call_status_callback(int code, v8::Local<v8::Function> callback, v8::Isolate* isolate, const char* message);

@@ -1,8 +1,7 @@
 // The query object: field descriptions and rows one at a time.
 #include "src/vm_query.h"
 
-#include <cstring>
-
+#include "client/vmc_internal.h"
 #include "src/script_util.h"
 #include "src/vm_connection.h"
 
@@ -14,17 +13,6 @@ namespace {
 
 constexpr int kOwnerField = 1;  // the connection object, kept alive while the result is read
 constexpr int kMakerField = 2;  // the maker of row objects, made at the first row
-
-// The result that query is handing to the query object it is making; a
-// number from anywhere else never becomes a handle.
-VMC_Handle pending_result = nullptr;
-
-VMC_Handle handle_from_number(double number) {
-  VMC_Handle handle;
-  static_assert(sizeof handle == sizeof number);
-  std::memcpy(&handle, &number, sizeof handle);
-  return handle;
-}
 
 }  // namespace
 
@@ -52,66 +40,65 @@ void VMQuery::New(const v8::FunctionCallbackInfo<v8::Value>& args) {
   self->Wrap(args.This());
   args.GetReturnValue().Set(args.This());
   if (args[0]->IsString()) self->sql_text = utf8_text(isolate, args[0]);
+  // Only the error comes from the array here: a number never becomes a
+  // result, which reaches the object natively (NewInstance).
   if (!args[1]->IsArray()) return;
   v8::Local<v8::Array> init = args[1].As<v8::Array>();
-  if (init->Length() != 3) return;
-  v8::Local<v8::Value> count, handle, error;
-  if (!init->Get(context, 0).ToLocal(&count) || !init->Get(context, 1).ToLocal(&handle) ||
-      !init->Get(context, 2).ToLocal(&error)) {
+  v8::Local<v8::Value> error;
+  if (init->Length() != 3 || !init->Get(context, 2).ToLocal(&error) || error->IsNull()) return;
+  v8::Local<v8::Object> object;
+  v8::Local<v8::Value> text;
+  if (!error->ToObject(context).ToLocal(&object) ||
+      !object->Get(context, key_string(isolate, "Error")).ToLocal(&text)) {
     return;
   }
-  if (!error->IsNull()) {
-    v8::Local<v8::Object> object;
-    v8::Local<v8::Value> text;
-    if (!error->ToObject(context).ToLocal(&object) ||
-        !object->Get(context, key_string(isolate, "Error")).ToLocal(&text)) {
-      return;
-    }
-    self->err_text = utf8_text(isolate, text);
-    return;
-  }
-  if (!handle->IsNumber() || !pending_result) return;
-  if (handle_from_number(handle.As<v8::Number>()->Value()) != pending_result) return;
-  self->p_res = pending_result;
-  pending_result = nullptr;
-  self->field_num = count->Int32Value(context).FromMaybe(0);
+  self->err_text = utf8_text(isolate, text);
 }
 
 v8::MaybeLocal<v8::Object> VMQuery::NewInstance(v8::Isolate* isolate, v8::Local<v8::String> sql,
                                                 v8::Local<v8::Array> init, VMC_Handle result, VMConnection* owner,
                                                 v8::Local<v8::Object> owner_object) {
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
   v8::Local<v8::Value> argv[] = {sql, init};
-  pending_result = result;
-  v8::MaybeLocal<v8::Object> made = constructor.Get(isolate)->NewInstance(isolate->GetCurrentContext(), 2, argv);
-  pending_result = nullptr;
+  v8::MaybeLocal<v8::Object> made = constructor.Get(isolate)->NewInstance(context, 2, argv);
+  if (!result) return made;
   v8::Local<v8::Object> instance;
-  VMQuery* self = made.ToLocal(&instance) ? node::ObjectWrap::Unwrap<VMQuery>(instance) : nullptr;
-  if (result && (!self || self->p_res != result)) {
-    VMC_FreeResult(&result);
-  } else if (result) {
-    self->owner_ = owner;
-    owner->adopt_reader(self);
-    instance->SetInternalField(kOwnerField, owner_object);
+  if (!made.ToLocal(&instance)) {
+    release_result(&result, true);
+    return made;
   }
+  VMQuery* self = node::ObjectWrap::Unwrap<VMQuery>(instance);
+  self->p_res = result;
+  self->field_num = init->Get(context, 0).ToLocalChecked()->Int32Value(context).FromMaybe(0);
+  self->owner_ = owner;
+  owner->adopt_reader(self);
+  instance->SetInternalField(kOwnerField, owner_object);
   return made;
 }
 
-VMQuery::~VMQuery() { Close(); }
+VMQuery::~VMQuery() {
+  // The garbage collector runs this, and must not wait on the server: a
+  // cursor still open is left to the connection to close at its next call.
+  if (p_res && owner_ && vmc_result_holds_cursor(&p_res)) {
+    owner_->close_later(p_res);
+    p_res = nullptr;
+  }
+  Close(false);
+}
 
-void VMQuery::Close() {
+void VMQuery::Close(bool talk) {
   if (owner_) owner_->forget_reader(this);
   owner_ = nullptr;
-  if (p_res) VMC_FreeResult(&p_res);
-  p_res = nullptr;
+  release_result(&p_res, talk);
 }
 
-void VMQuery::connection_closed() {
+void VMQuery::connection_closed(bool talk) {
   owner_ = nullptr;
-  lose_result();
+  lose_result(talk);
 }
 
-void VMQuery::lose_result() {
-  Close();
+void VMQuery::lose_result(bool talk) {
+  Close(talk);
   field_num = 0;
   err_text = kLinkClosed;
 }
@@ -207,6 +194,8 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
   }
   v8::Local<v8::Value> row;
   if (!RowShape::make_row(isolate, maker, values).ToLocal(&row)) return;
+  // A long text grew the reader's buffer; the object keeps none between rows.
+  reader_.release();
   v8::Local<v8::Value> argv[] = {row};
   // A native method cannot call into script with an exception pending: the
   // row goes out first, the data error after it.

@@ -22,20 +22,21 @@ class VMQuery : public node::ObjectWrap {
  public:
   static void Init(v8::Isolate* isolate);
 
-  // A query object from query's init array: [column count, result handle as
-  // the bits of a number, error object or null]. The result passes to the
-  // object only when it is `result`, the one query opened for it; `owner`
+  // A query object from query's init array: [column count, a number that
+  // names no result, error object or null]. The result that query opened,
+  // if any, passes to the object here and never through script; `owner`
   // (whose script object is `owner_object`) then frees it if it closes first.
   static v8::MaybeLocal<v8::Object> NewInstance(v8::Isolate* isolate, v8::Local<v8::String> sql,
                                                 v8::Local<v8::Array> init, VMC_Handle result, VMConnection* owner,
                                                 v8::Local<v8::Object> owner_object);
 
-  // The owner is about to close its client connection: the result goes now,
-  // and reads report the closed link from then on.
-  void connection_closed();
+  // The owner is about to close its client connection: the result goes now
+  // (its cursor closed first when talk is true), and reads report the closed
+  // link from then on.
+  void connection_closed(bool talk);
   // The link failed under the result: it goes, and reads report the closed
   // link from then on.
-  void lose_result();
+  void lose_result(bool talk = true);
 
  private:
   VMQuery() = default;
@@ -45,7 +46,7 @@ class VMQuery : public node::ObjectWrap {
   static void on(const v8::FunctionCallbackInfo<v8::Value>& args);
   static void nextRecord(const v8::FunctionCallbackInfo<v8::Value>& args);
 
-  void Close();
+  void Close(bool talk = true);
   void fields(v8::Isolate* isolate, v8::Local<v8::Value> callback);
   // Moves to the next row and hands it to the callback; data errors are
   // thrown after the callback has had the row.

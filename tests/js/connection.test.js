@@ -1,18 +1,25 @@
-// Loading the module, createConnection and the connection's state rules.
-// The peer only has to accept logins here.
+// Loading the module, createConnection, the connection's state rules, and
+// how long what it opens lives. The peer only has to accept logins; the
+// stand-in answers where rows are read.
 'use strict';
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
 const { rizezova, modulePath, startPeer, closedPort } = require('./support/driver');
+const { startStandin } = require('../../tools/standin/launch');
 
 let peer;
+let server;
 let unreachable;
 before(async () => {
   peer = await startPeer('drop');
+  server = await startStandin();
   unreachable = { host: '127.0.0.1', port: await closedPort() };
 });
-after(() => peer.stop());
+after(async () => {
+  await peer.stop();
+  await server.stop();
+});
 
 const open = () => rizezova.createConnection({ host: peer.host, port: peer.port });
 const methods = (obj) => Object.getOwnPropertyNames(Object.getPrototypeOf(obj)).filter((n) => n !== 'constructor');
@@ -146,4 +153,81 @@ test('a link that breaks before or during the reply reaches the callback as a cl
   } finally {
     await partial.stop();
   }
+});
+
+test('what a connect callback does stands when connect returns', () => {
+  const read = (q) => {
+    let row;
+    q.on('result', (r) => { row = r; });
+    return row;
+  };
+  const cases = [
+    // A query opens the connection, which is kept with its query object.
+    ['query', (c, kept) => { kept.q = c.query('SELECT 1 AS a'); }, (c, ret, kept) => {
+      assert.equal(ret, '\x01');
+      assert.deepEqual(read(kept.q), { a: 1 });
+      assert.deepEqual(read(c.query('SELECT 2 AS b')), { b: 2 });
+    }],
+    // The state is still the one before connect: end needs a query to have opened.
+    ['end', (c) => { c.query('SELECT 1'); c.end(); }, (c, ret) => {
+      assert.equal(ret, undefined);
+      assert.throws(() => c.query('SELECT 1'), { message: NOT_OPEN });
+      assert.throws(() => c.connect(), { message: 'The Connection has called .end()!' });
+    }],
+    ['destry', (c) => { c.query('SELECT 1'); c.destry(); }, (c) => {
+      assert.throws(() => c.query('SELECT 1'), { message: NOT_OPEN });
+      assert.throws(() => c.connect(), { message: 'The Connection has called .end()!' });
+    }],
+    ['disconnect', (c) => c.disconnect(), (c) => {
+      assert.throws(() => c.query('SELECT 1'), { message: NOT_OPEN });
+      assert.equal(c.connect(), '\x01');
+    }],
+    ['nothing', () => {}, (c, ret) => {
+      assert.equal(ret, '\x01');
+      assert.deepEqual(read(c.query('SELECT 3 AS c')), { c: 3 });
+    }],
+  ];
+  for (const [name, inside, check] of cases) {
+    const c = rizezova.createConnection({ host: server.host, port: server.port });
+    const kept = {};
+    const errors = [];
+    const ret = c.connect((err) => { errors.push(err); inside(c, kept); });
+    assert.deepEqual(errors, [null], name);
+    check(c, ret, kept);
+    c.destry();
+  }
+});
+
+test('collecting query objects does not wait on the server; their cursors close at the next call', () => {
+  const c = rizezova.createConnection({ host: server.host, port: server.port });
+  c.query('CREATE TABLE big (x INT)', () => {});
+  // More rows than one block of a server cursor: a query object's cursor stays open.
+  c.query('INSERT INTO big WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 20001) ' +
+    'SELECT x FROM n', () => {});
+  c.destry();
+  const script = `
+    const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
+    const out = { collected: 0 };
+    const registry = new FinalizationRegistry(() => { out.collected++; });
+    (() => { for (let i = 0; i < 3; i++) registry.register(c.query('SELECT x FROM big'), i); })();
+    process.kill(${server.process.pid}, 'SIGSTOP');
+    const start = Date.now();
+    gc();
+    out.ms = Date.now() - start;
+    process.kill(${server.process.pid}, 'SIGCONT');
+    setTimeout(() => {
+      c.query('SELECT count(*) AS n FROM big', (err, rows) => { out.n = err || rows[0].n; });
+      c.end();
+      process.stdout.write(JSON.stringify(out));
+    }, 50);
+  `;
+  let child;
+  try {
+    child = spawnSync(process.execPath, ['--expose-gc', '-e', script], { timeout: 20000 });
+  } finally {
+    server.process.kill('SIGCONT');
+  }
+  assert.equal(child.status, 0, child.stderr.toString());
+  const out = JSON.parse(child.stdout.toString());
+  assert.deepEqual({ ...out, ms: out.ms < 5000 }, { collected: 3, ms: true, n: 20001 });
 });

@@ -77,7 +77,7 @@ test('each statement kind answers with its status object, also when it fails', (
 
 test('columns arrive by type in the rows of query, of on("result") and of nextRecord', () => {
   const sql = 'SELECT i, b, v, d, f, si, ti, yes, no, dt, ts, tm, n, bl, cl FROM kinds ORDER BY k';
-  const day = new Date(Date.UTC(2024, 1, 29));
+  const day = new Date(2024, 1, 29);
   const stamp = new Date(2024, 1, 29, 12, 34, 56, 789);
   const bytes = (text) => new Uint8Array(Buffer.from(text)).buffer;
   const full = {

@@ -7,6 +7,10 @@
 //   prepare-drop answers PREPARE and closes the link at any other command
 //   rows=N       serves N rows of (int, bigint, varchar(20), double) through
 //                a server cursor, in blocks encoded once and sent again
+//   odd-values   answers INSERT and SHOW with a row id and then a result set
+//                of an array type (10005), UPDATE with a count and the same
+//                result set, and a statement naming "long" with a text too
+//                long for a single-value answer
 // It prints its port on the first line of its output.
 'use strict';
 const net = require('node:net');
@@ -18,6 +22,7 @@ const ST_INT32 = 5;
 const ST_INT64 = 6;
 const ST_DOUBLE = 9;
 const ST_CHAR = 30;
+const ST_INT32_ARRAY = 10005;
 
 function u32(n) {
   const b = Buffer.alloc(4);
@@ -51,12 +56,25 @@ function benchRows(count, first) {
   return rows;
 }
 
+// A single value whose type code is 100 or more without being a heap copy,
+// after items that leave text in the answer area.
+const arrayValue = resultSet([['a', ST_INT32_ARRAY, 4]], [[cell.text('\x01\x02\x03\x04')]]);
+const rowId = Buffer.concat([Buffer.from('I'), cell.text('RowId-1234567890')]);
+function oddValue(text) {
+  if (text.includes('long')) {
+    return Buffer.concat([resultSet([['t', ST_CHAR, 200]], [[cell.text('x'.repeat(100))]]), Buffer.from('K')]);
+  }
+  if (text.startsWith('UPDATE')) return Buffer.concat([Buffer.from('U'), u32(3), arrayValue, Buffer.from('K')]);
+  return Buffer.concat([rowId, arrayValue, Buffer.from('K')]);
+}
+
 // Answers for one connection, by command text.
 function session(socket) {
   const total = mode.startsWith('rows=') ? Number(mode.slice(5)) : 0;
   const fullBlock = total ? Buffer.concat([resultSet(benchFields, benchRows(BLOCK_ROWS, 0)), Buffer.from('K')]) : null;
   let remaining = 0;
   return (text) => {
+    if (mode === 'odd-values') return /^(INSERT|UPDATE|SHOW)/.test(text) ? oddValue(text) : Buffer.from('K');
     if (text.startsWith('DECLARE')) {
       remaining = total;
       return Buffer.from('K');

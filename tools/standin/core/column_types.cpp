@@ -214,22 +214,8 @@ bool text_to_day_ms(std::string_view text, int32_t* ms) {
 bool local_text_to_ms(std::string_view text, int64_t* ms) {
   Calendar c;
   if (!parse_datetime(text, &c)) return false;
-  if (c.utc) {
-    *ms = ((days_from_civil(c.year, c.month, c.day) * 24 + c.hour) * 60 + c.minute) * 60000 +
-          int64_t{c.second} * 1000 + c.ms;
-    return true;
-  }
-  std::tm tm{};
-  tm.tm_year = c.year - 1900;
-  tm.tm_mon = c.month - 1;
-  tm.tm_mday = c.day;
-  tm.tm_hour = c.hour;
-  tm.tm_min = c.minute;
-  tm.tm_sec = c.second;
-  tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1) && !(c.year == 1969 && c.month == 12 && c.day == 31)) return false;
-  *ms = static_cast<int64_t>(t) * 1000 + c.ms;
+  *ms = ((days_from_civil(c.year, c.month, c.day) * 24 + c.hour) * 60 + c.minute) * 60000 +
+        int64_t{c.second} * 1000 + c.ms;
   return true;
 }
 
@@ -242,7 +228,7 @@ std::string ms_to_local_text(int64_t ms) {
   }
   const std::time_t t = static_cast<std::time_t>(sec);
   std::tm tm{};
-  if (!localtime_r(&t, &tm)) return {};
+  if (!gmtime_r(&t, &tm)) return {};
   char buf[64];
   size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   if (frac != 0) n += static_cast<size_t>(std::snprintf(buf + n, sizeof buf - n, ".%03d", static_cast<int>(frac)));

@@ -31,12 +31,12 @@ ColumnType value_column_type(int storage_class);
 bool text_to_days(std::string_view text, int32_t* days);
 // Milliseconds of the day of a time text, or of the time part of a datetime.
 bool text_to_day_ms(std::string_view text, int32_t* ms);
-// Milliseconds since 1970-01-01 00:00:00 UTC of a datetime (or date) text
-// read as local time: the text a script Date is bound as reads back as the
-// same instant.
+// A datetime is a wall clock, in no time zone: the local date and time a
+// client wrote, counted in milliseconds since 1970-01-01 00:00:00 of that
+// clock. The milliseconds of a datetime (or date) text.
 bool local_text_to_ms(std::string_view text, int64_t* ms);
-// The local-time text of milliseconds since 1970-01-01 UTC, with ".fff" when
-// the milliseconds are not 0.
+// The text of a wall clock's milliseconds, with ".fff" when the milliseconds
+// are not 0.
 std::string ms_to_local_text(int64_t ms);
 
 }  // namespace standin

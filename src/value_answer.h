@@ -1,0 +1,26 @@
+// Statements whose first value is wanted (the row id of an INSERT, the count
+// of an UPDATE or DELETE, a setting the server reports): the library's answer
+// area read once, in one place.
+#ifndef RIZEZOVA_SRC_VALUE_ANSWER_H
+#define RIZEZOVA_SRC_VALUE_ANSWER_H
+
+#include <cstdint>
+#include <string>
+
+#include "client/vmc.h"
+
+namespace zorezu {
+
+struct ValueAnswer {
+  int code = 0;         // what VMC_ExecuteValue answered
+  std::string text;     // the value as text: a row id, or the first value of a result
+  int32_t count = 0;    // the first four bytes of the area: the count of an UPDATE or DELETE
+};
+
+// Runs sql through VMC_ExecuteValue. A value that the library copied to the
+// heap is read and freed here.
+ValueAnswer execute_value(VMC_Handle* conn, const char* sql);
+
+}  // namespace zorezu
+
+#endif

@@ -1,0 +1,105 @@
+// Values on their way back to the script: single-value answers of odd
+// types, dates in a time zone other than UTC, and rows stored past the
+// setters a script may have put on prototypes.
+'use strict';
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { spawnSync } = require('node:child_process');
+const { rizezova, modulePath, startPeer } = require('./support/driver');
+const { startStandin } = require('../../tools/standin/launch');
+
+let server;
+let conn;
+before(async () => {
+  server = await startStandin();
+  conn = rizezova.createConnection({ host: server.host, port: server.port });
+});
+after(async () => {
+  conn.destry();
+  await server.stop();
+});
+
+function run(c, sql, ...values) {
+  let got;
+  c.query(sql, ...values, (...args) => { got = args; });
+  return got;
+}
+
+test('a single-value answer is read by its kind, whatever its type code', async () => {
+  const peer = await startPeer('odd-values');
+  try {
+    const c = rizezova.createConnection({ host: peer.host, port: peer.port });
+    for (const [sql, rows] of [
+      // A row id, then a result set of an array type: the row id stays.
+      ['INSERT INTO t VALUES (1)', [{ 'new RowId': 'RowId-1234567890' }]],
+      ['UPDATE t SET a = 1', [{ 'UPDATE EFFECTNUM': 3 }]],
+      // A value too long for the answer comes whole.
+      ["INSERT INTO t VALUES ('long')", [{ 'new RowId': 'x'.repeat(100) }]],
+    ]) {
+      assert.deepEqual(run(c, sql), [null, rows, []], sql);
+    }
+    const reports = [];
+    c.beginTransaction((err) => reports.push(err));
+    assert.deepEqual(reports, [null]);
+    c.destry();
+  } finally {
+    await peer.stop();
+  }
+});
+
+test('dates come back as the local date and time they were written, in any time zone', () => {
+  run(conn, 'CREATE TABLE dates (n INT, d DATE, t DATETIME)');
+  // Run in a process of its own zone; the server keeps wall clocks.
+  const script = `
+    const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
+    const cases = [[2024, 0, 15, 8, 30, 0], [2024, 6, 1, 23, 59, 59], [2024, 9, 27, 2, 30, 0], [1969, 11, 31, 23, 0, 0]];
+    const out = {};
+    for (const [i, [y, mo, d, h, mi, s]] of cases.entries()) {
+      c.query('INSERT INTO dates VALUES (?, ?, ?)', [i, new Date(y, mo, d), new Date(y, mo, d, h, mi, s)], () => {});
+    }
+    out.expected = cases.map(([y, mo, d, h, mi, s]) => [new Date(y, mo, d).getTime(), new Date(y, mo, d, h, mi, s).getTime()]);
+    const pair = (r) => [r.d.getTime(), r.t.getTime()];
+    const sql = 'SELECT d, t FROM dates ORDER BY n';
+    c.query(sql, (err, rows) => { out.query = err || rows.map(pair); });
+    for (const [mode, read] of [['result', (q, cb) => q.on('result', cb)], ['nextrecord', (q, cb) => q.nextRecord('nextrecord', cb)]]) {
+      const q = c.query(sql);
+      out[mode] = [];
+      for (let i = 0; i < cases.length; i++) read(q, (r) => out[mode].push(pair(r)));
+    }
+    c.destry();
+    process.stdout.write(JSON.stringify(out));
+  `;
+  for (const zone of ['Europe/Berlin', 'America/New_York']) {
+    run(conn, 'DELETE FROM dates');
+    const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
+    assert.equal(child.status, 0, child.stderr.toString());
+    const out = JSON.parse(child.stdout.toString());
+    for (const mode of ['query', 'result', 'nextrecord']) assert.deepEqual(out[mode], out.expected, `${zone} ${mode}`);
+  }
+});
+
+test('rows are stored past setters that a script put on prototypes', () => {
+  run(conn, 'CREATE TABLE many (x INT)');
+  run(conn, 'INSERT INTO many WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 5000) ' +
+    'SELECT x FROM n');
+  const ran = [];
+  const setter = { set(v) { ran.push(v); }, configurable: true };
+  // Elements at the start and at the start of a later block of rows.
+  for (const proto of [Object.prototype, Array.prototype]) {
+    for (const key of ['0', '4096']) Object.defineProperty(proto, key, setter);
+  }
+  let got;
+  try {
+    got = run(conn, 'SELECT x FROM many ORDER BY x');
+  } finally {
+    for (const proto of [Object.prototype, Array.prototype]) {
+      for (const key of ['0', '4096']) delete proto[key];
+    }
+  }
+  const [err, rows, fields] = got;
+  assert.equal(err, null);
+  assert.deepEqual(ran, []);
+  assert.equal(rows.length, 5000);
+  assert.deepEqual([rows[0], rows[4096], rows[4999]], [{ x: 1 }, { x: 4097 }, { x: 5000 }]);
+  assert.deepEqual(fields, [{ ColName: 'x', Type: 5 }]);
+});
