@@ -35,7 +35,7 @@ bool read_command(Link* link, Command* out) {
   std::vector<uint8_t> text(static_cast<size_t>(len) + 1);
   if (!recv_bytes(link, text.data(), len + 1) || text[len] != 0) return false;
   out->text.assign(reinterpret_cast<const char*>(text.data()), len);
-  return recv_int(link, &out->param_count) == LINK_VALUE;
+  return recv_int(link, &out->param_count);
 }
 
 bool read_param_records(Link* link, uint32_t count, std::vector<ParamRecord>* out) {
