@@ -50,30 +50,6 @@ bool has_pool(ResultSet* result) {
   return result->pool != nullptr;
 }
 
-// Rows into the result (or, when keep is false, read and dropped), at most
-// `limit` of them (0: no limit); the number read, the reason they stopped in
-// *status as for recv_rows.
-int64_t read_rows(Conn* conn, ResultSet* result, bool keep, const RowShape& shape, int64_t limit, int* status) {
-  *status = RC_SUCCESS;
-  int64_t count = 0;
-  while (limit == 0 || count < limit) {
-    uint8_t* row = nullptr;
-    const int rc = recv_row(conn, keep ? result : nullptr, shape, &row);
-    if (rc != RC_SUCCESS) {
-      if (rc != kEndOfRows) *status = rc;
-      break;
-    }
-    // A full result refuses the row (EC080) but the reading goes on, so
-    // the row still counts.
-    if (keep && result_store_row(result, row) == RC_NO_MEMORY) {
-      *status = RC_NO_MEMORY;
-      break;
-    }
-    ++count;
-  }
-  return count;
-}
-
 Step read_item(Conn* conn, ResultSet* result, bool keep, RowsIn how) {
   // Rows cannot be followed without their descriptions.
   if (recv_field_descs(conn, result) != RC_SUCCESS) return Step::fail(RC_READ_FAILED);
@@ -82,7 +58,7 @@ Step read_item(Conn* conn, ResultSet* result, bool keep, RowsIn how) {
   if (!row_shape(result, &shape)) return Step::fail(RC_READ_FAILED);
   if (keep && !has_pool(result)) return Step::fail(RC_NO_MEMORY);
   int status = RC_SUCCESS;
-  int64_t rows = read_rows(conn, result, keep, shape, how == RowsIn::Batches ? kRowBatch : 0, &status);
+  int64_t rows = recv_row_run(conn, result, keep, shape, how == RowsIn::Batches ? kRowBatch : 0, &status);
   if (status < 0) return Step::fail(status);
   if (how == RowsIn::Blocks) return Step::next(static_cast<int>(rows % kRowBlock));
   if (how == RowsIn::All || rows < kRowBatch) return Step::next(count_status(rows));
@@ -96,7 +72,7 @@ Step read_item(Conn* conn, ResultSet* result, bool keep, RowsIn how) {
   send_bytes(&conn->link, &go_on, 1);
   send_flush(&conn->link);
   do {
-    rows = read_rows(conn, result, keep, shape, kRowBatch, &status);
+    rows = recv_row_run(conn, result, keep, shape, kRowBatch, &status);
     if (status < 0) return Step::fail(status);
   } while (rows == kRowBatch);
   return Step::next(static_cast<int>(rows));
@@ -266,7 +242,7 @@ int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status) {
     *status = RC_NO_MEMORY;
     return 0;
   }
-  return count_status(read_rows(conn, result, true, shape, limit, status));
+  return count_status(recv_row_run(conn, result, true, shape, limit, status));
 }
 
 Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows) {

@@ -8,51 +8,56 @@
 #include "client/replies/reply_items.h"
 #include "client/results/mem_pool.h"
 #include "client/results/row_store.h"
+#include "client/vmc.h"
 #include "client/values/type_codes.h"
 #include "link/wire_io.h"
 
 namespace {
 
-// A big-endian value of N bytes in host order.
-template <int N>
-inline void from_wire(uint8_t* dst, const uint8_t* src) {
+// A big-endian value of type T at src, in host order.
+template <typename T>
+inline T from_wire(const uint8_t* src) {
+  T v;
+  std::memcpy(&v, src, sizeof v);
   if (host_is_little_endian) {
-    for (int i = 0; i < N; ++i) dst[i] = src[N - 1 - i];
-  } else {
-    std::memcpy(dst, src, N);
+    if constexpr (sizeof v == 2) v = __builtin_bswap16(v);
+    if constexpr (sizeof v == 4) v = __builtin_bswap32(v);
+    if constexpr (sizeof v == 8) v = __builtin_bswap64(v);
   }
+  return v;
 }
 
-inline int32_t wire_i32(const uint8_t* p) {
-  int32_t v;
-  from_wire<4>(reinterpret_cast<uint8_t*>(&v), p);
-  return v;
+template <typename T>
+inline void store_from_wire(uint8_t* slot, const uint8_t* value) {
+  const T v = from_wire<T>(value);
+  std::memcpy(slot, &v, sizeof v);
 }
 
 inline void store_fixed(uint8_t* slot, const uint8_t* value, int width) {
   switch (width) {
     case 1: *slot = *value; break;
-    case 2: from_wire<2>(slot, value); break;
-    case 4: from_wire<4>(slot, value); break;
-    default: from_wire<8>(slot, value); break;
+    case 2: store_from_wire<uint16_t>(slot, value); break;
+    case 4: store_from_wire<uint32_t>(slot, value); break;
+    default: store_from_wire<uint64_t>(slot, value); break;
   }
 }
 
-// The bytes of a row that lie in the receive buffer; a take past their end
-// answers null.
+// The bytes of a row that lie in the receive buffer. A measuring pass takes
+// with checks (a take past their end answers null); the decoding pass that
+// follows it knows the row is whole there.
+template <bool kChecked>
 class BufferedBytes {
  public:
   BufferedBytes(const uint8_t* begin, const uint8_t* end) : at_(begin), end_(end) {}
   const uint8_t* take(uint32_t n) {
-    if (static_cast<size_t>(end_ - at_) < n) return nullptr;
+    if (kChecked && static_cast<size_t>(end_ - at_) < n) return nullptr;
     const uint8_t* p = at_;
     at_ += n;
     return p;
   }
   bool copy(uint8_t* dst, uint32_t n) {
-    const uint8_t* p = take(n);
-    if (p) std::memcpy(dst, p, n);
-    return p != nullptr;
+    std::memcpy(dst, take(n), n);
+    return true;
   }
   bool skip(uint32_t n) { return take(n) != nullptr; }
   const uint8_t* at() const { return at_; }
@@ -77,35 +82,37 @@ class LinkBytes {
 
 // The fields of one row: for each an i32 length, below 1 for NULL, then the
 // value at its type's width or, for a type without one, `length` bytes.
-// Stored into row (every field NULL to begin with) or, with a null row, read
-// and dropped. RC_SUCCESS, RC_READ_FAILED or RC_NO_MEMORY.
-template <class Bytes>
+// Stored into row (every field NULL to begin with) when kKeep, else read and
+// dropped. RC_SUCCESS, RC_READ_FAILED or RC_NO_MEMORY.
+template <bool kKeep, class Bytes>
 int decode_fields(Bytes& in, const RowShape& shape, MemPool* pool, uint8_t* row) {
-  for (int32_t k = 0; k < shape.count; ++k) {
+  // Held apart from the shape, which the row's byte stores could otherwise alias.
+  const int32_t count = shape.count;
+  const FieldDesc* const fields = shape.fields;
+  const uint8_t* const widths = shape.widths;
+  for (int32_t k = 0; k < count; ++k) {
     const uint8_t* word = in.take(4);
     if (!word) return RC_READ_FAILED;
-    const int32_t len = wire_i32(word);
+    const auto len = static_cast<int32_t>(from_wire<uint32_t>(word));
     if (len < 1) continue;
-    const int width = shape.widths[k];
-    if (width != 0) {
-      const uint8_t* value = in.take(static_cast<uint32_t>(width));
-      if (!value) return RC_READ_FAILED;
-      if (row) {
-        store_fixed(row_slot(row, shape.fields, k), value, width);
-        row_clear_null(row, k);
-      }
+    const uint32_t width = widths[k];
+    const auto n = static_cast<uint32_t>(len);
+    if (!kKeep) {
+      if (!in.skip(width != 0 ? width : n)) return RC_READ_FAILED;
       continue;
     }
-    const auto n = static_cast<uint32_t>(len);
-    if (!row) {
-      if (!in.skip(n)) return RC_READ_FAILED;
+    if (width != 0) {
+      const uint8_t* value = in.take(width);
+      if (!value) return RC_READ_FAILED;
+      store_fixed(row_slot(row, fields, k), value, static_cast<int>(width));
+      row_clear_null(row, k);
       continue;
     }
     auto* bytes = static_cast<uint8_t*>(mem_pool_take(pool, n));
     if (!bytes) return RC_NO_MEMORY;
     if (!in.copy(bytes, n)) return RC_READ_FAILED;
     row_set_indirect(row, k);
-    row_set_ptr(row, shape.fields, k, bytes, n);
+    row_set_ptr(row, fields, k, bytes, n);
   }
   return RC_SUCCESS;
 }
@@ -116,13 +123,13 @@ int decode_fields(Bytes& in, const RowShape& shape, MemPool* pool, uint8_t* row)
 bool recv_buffered_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out, int* rc) {
   const RecvWindow window = recv_window(&conn->link);
   if (window.begin == window.end || *window.begin != REPLY_ROW) return false;
-  BufferedBytes measure(window.begin + 1, window.end);
-  if (decode_fields(measure, shape, nullptr, nullptr) != RC_SUCCESS) return false;
+  BufferedBytes<true> measure(window.begin + 1, window.end);
+  if (decode_fields<false>(measure, shape, nullptr, nullptr) != RC_SUCCESS) return false;
   *rc = RC_SUCCESS;
   if (result) {
     uint8_t* row = new_row(result->pool, shape.row_size, shape.count);
-    BufferedBytes in(window.begin + 1, window.end);
-    *rc = row ? decode_fields(in, shape, result->pool, row) : RC_NO_MEMORY;
+    BufferedBytes<false> in(window.begin + 1, window.end);
+    *rc = row ? decode_fields<true>(in, shape, result->pool, row) : RC_NO_MEMORY;
     if (*rc == RC_SUCCESS) *out = row;
   }
   if (*rc == RC_SUCCESS) recv_take(&conn->link, static_cast<uint32_t>(measure.at() - window.begin));
@@ -200,7 +207,28 @@ int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out
   }
   if (letter == REPLY_ROW_WITH_ID && !recv_star_row_id(conn, row)) return RC_READ_FAILED;
   LinkBytes in(conn);
-  rc = decode_fields(in, shape, result ? result->pool : nullptr, row);
+  rc = row ? decode_fields<true>(in, shape, result->pool, row) : decode_fields<false>(in, shape, nullptr, nullptr);
   if (rc == RC_SUCCESS) *out = row;
   return rc;
+}
+
+int64_t recv_row_run(Conn* conn, ResultSet* result, bool keep, const RowShape& shape, int64_t limit, int* status) {
+  *status = RC_SUCCESS;
+  int64_t count = 0;
+  while (limit == 0 || count < limit) {
+    uint8_t* row = nullptr;
+    const int rc = recv_row(conn, keep ? result : nullptr, shape, &row);
+    if (rc != RC_SUCCESS) {
+      if (rc != kEndOfRows) *status = rc;
+      break;
+    }
+    // A full result refuses the row (EC080) but the reading goes on, so
+    // the row still counts.
+    if (keep && result_store_row(result, row) == RC_NO_MEMORY) {
+      *status = RC_NO_MEMORY;
+      break;
+    }
+    ++count;
+  }
+  return count;
 }
