@@ -50,15 +50,18 @@ bool has_pool(ResultSet* result) {
   return result->pool != nullptr;
 }
 
+// The descriptions of an 'A' item into result, and its rows into it too when
+// keep is set, else read and dropped.
 Step read_item(Conn* conn, ResultSet* result, bool keep, RowsIn how) {
   // Rows cannot be followed without their descriptions.
   if (recv_field_descs(conn, result) != RC_SUCCESS) return Step::fail(RC_READ_FAILED);
   if (how == RowsIn::None) return Step::next(0);
   RowShape shape;
   if (!row_shape(result, &shape)) return Step::fail(RC_READ_FAILED);
-  if (keep && !has_pool(result)) return Step::fail(RC_NO_MEMORY);
+  ResultSet* rows_into = keep ? result : nullptr;
+  if (rows_into && !has_pool(rows_into)) return Step::fail(RC_NO_MEMORY);
   int status = RC_SUCCESS;
-  int64_t rows = recv_row_run(conn, result, keep, shape, how == RowsIn::Batches ? kRowBatch : 0, &status);
+  int64_t rows = recv_row_run(conn, rows_into, shape, how == RowsIn::Batches ? kRowBatch : 0, &status);
   if (status < 0) return Step::fail(status);
   if (how == RowsIn::Blocks) return Step::next(static_cast<int>(rows % kRowBlock));
   if (how == RowsIn::All || rows < kRowBatch) return Step::next(count_status(rows));
@@ -72,7 +75,7 @@ Step read_item(Conn* conn, ResultSet* result, bool keep, RowsIn how) {
   send_bytes(&conn->link, &go_on, 1);
   send_flush(&conn->link);
   do {
-    rows = recv_row_run(conn, result, keep, shape, kRowBatch, &status);
+    rows = recv_row_run(conn, rows_into, shape, kRowBatch, &status);
     if (status < 0) return Step::fail(status);
   } while (rows == kRowBatch);
   return Step::next(static_cast<int>(rows));
@@ -242,7 +245,7 @@ int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status) {
     *status = RC_NO_MEMORY;
     return 0;
   }
-  return count_status(recv_row_run(conn, result, true, shape, limit, status));
+  return count_status(recv_row_run(conn, result, shape, limit, status));
 }
 
 Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows) {

@@ -212,19 +212,19 @@ int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out
   return rc;
 }
 
-int64_t recv_row_run(Conn* conn, ResultSet* result, bool keep, const RowShape& shape, int64_t limit, int* status) {
+int64_t recv_row_run(Conn* conn, ResultSet* result, const RowShape& shape, int64_t limit, int* status) {
   *status = RC_SUCCESS;
   int64_t count = 0;
   while (limit == 0 || count < limit) {
     uint8_t* row = nullptr;
-    const int rc = recv_row(conn, keep ? result : nullptr, shape, &row);
+    const int rc = recv_row(conn, result, shape, &row);
     if (rc != RC_SUCCESS) {
       if (rc != kEndOfRows) *status = rc;
       break;
     }
     // A full result refuses the row (EC080) but the reading goes on, so
     // the row still counts.
-    if (keep && result_store_row(result, row) == RC_NO_MEMORY) {
+    if (result && result_store_row(result, row) == RC_NO_MEMORY) {
       *status = RC_NO_MEMORY;
       break;
     }

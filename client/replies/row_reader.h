@@ -31,11 +31,11 @@ bool row_shape(const ResultSet* result, RowShape* shape);
 // are the texts), *out staying null.
 int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out);
 
-// Rows into the result (or, when keep is false, read and dropped), at most
-// `limit` of them (0: no limit), each stored as it comes. Answers the number
-// read, with the reason they stopped in *status: RC_SUCCESS the limit or the
-// end of the rows, RC_READ_FAILED, RC_NO_MEMORY. A stored row that the result
-// refuses as full (EC080) still counts. The result has its pool.
-int64_t recv_row_run(Conn* conn, ResultSet* result, bool keep, const RowShape& shape, int64_t limit, int* status);
+// Rows into the result, which has its pool (or with a null result read and
+// dropped), at most `limit` of them (0: no limit), each stored as it comes.
+// Answers the number read, with the reason they stopped in *status:
+// RC_SUCCESS the limit or the end of the rows, RC_READ_FAILED, RC_NO_MEMORY.
+// A row that the result refuses as full (EC080) still counts.
+int64_t recv_row_run(Conn* conn, ResultSet* result, const RowShape& shape, int64_t limit, int* status);
 
 #endif
