@@ -10,8 +10,6 @@
 #include "client/lob/lob.h"
 #include "client/replies/command_replies.h"
 #include "client/requests/command_frame.h"
-#include "client/results/result_life.h"
-#include "client/results/result_set.h"
 #include "client/values/type_codes.h"
 #include "link/wire_io.h"
 #include "platform/lock.h"
