@@ -1,5 +1,5 @@
 // One request/reply exchange: its lock, its statement and values, and the
-// short replies of cursor and statement commands.
+// cursor and statement commands that answer with a short reply.
 #include "client/requests/exchange.h"
 
 #include <cstdarg>
