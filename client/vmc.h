@@ -27,7 +27,7 @@ enum ResultCode {
   RC_PREPARED_ROWS = 19665,   // the prepared statement returns rows
   RC_ERROR = -1,              // the server refused (its text in VMC_GetError), or a rule of the call was broken
   RC_INVALID_HANDLE = -3,     // a handle of a type the call does not serve, or a required argument is null
-  RC_READ_FAILED = -4,        // the link failed while the reply was read
+  RC_READ_FAILED = -4,        // the link failed, or was closed because a reply could not be read to its end
   RC_NO_MEMORY = -5,
   RC_SOCKET_FAILED = -8,      // the socket could not be opened or connected
   RC_DIRECTION_UNSUPPORTED = -8,  // a parameter direction the binder does not take (EC056)
@@ -383,8 +383,9 @@ int VMC_GetSqlKind(const char* sql);
 // RC_ERROR (EC062) before sending anything, and take it as an execution does.
 // RC_INVALID_HANDLE when the handle names no connection or the text is null.
 
-// A statement without rows: the affected-row count of the reply, the number
-// of row ids it carried, RC_SUCCESS, RC_SUCCESS_WITH_INFO (a message or
+// A statement without rows (result sets its reply carries all the same are
+// read and dropped): the affected-row count of the reply, the number of row
+// ids it carried, RC_SUCCESS, RC_SUCCESS_WITH_INFO (a message or
 // warning came), RC_ERROR (server error, text in VMC_GetError),
 // RC_OUTPUT_UNBOUND (the server sent output values nothing was bound for),
 // RC_READ_FAILED, RC_NO_MEMORY.

@@ -26,14 +26,12 @@ struct Link {
   LinkCipher* send_cipher;
 };
 
-// What the link's operations answer. The typed readers answer LINK_VALUE
-// (the value is stored) or LINK_NO_VALUE; recv_str LINK_OK, LINK_READ_FAILED
-// or LINK_NO_MEMORY; the writers LINK_OK, a byte count or LINK_SEND_FAILED.
-// The client library maps them onto its own result codes.
+// What recv_str and the writers answer: recv_str LINK_OK, LINK_READ_FAILED or
+// LINK_NO_MEMORY; the writers LINK_OK, a byte count or LINK_SEND_FAILED. (The
+// typed readers answer whether the value arrived.) The client library maps
+// them onto its own result codes.
 enum LinkOutcome : int {
   LINK_OK = 0,
-  LINK_NO_VALUE = 0,
-  LINK_VALUE = 1,
   LINK_SEND_FAILED = -1,
   LINK_READ_FAILED = -4,
   LINK_NO_MEMORY = -5,

@@ -7,6 +7,7 @@
 
 #include "link/link_cipher.h"
 #include "link/mp_arith.h"
+#include "link/reply_letters.h"
 #include "link/socket_link.h"
 #include "link/wire_io.h"
 #include "platform/net.h"
@@ -64,14 +65,14 @@ LoginOutcome fail_login(Link* link, LoginOutcome outcome) {
 
 // The server's answer to the login: 'K', or 'N', four bytes and 'K'.
 LoginOutcome finish_login(Link* link, uint8_t first, uint8_t* reply_letter) {
-  if (first == 'K') {
+  if (first == REPLY_END) {
     *reply_letter = first;
     return LoginOutcome::LoggedIn;
   }
-  if (first == 'N') {
+  if (first == REPLY_LOGIN_LEVEL) {
     *reply_letter = first;
     uint8_t reply[32] = {};
-    if (recv_bytes(link, reply, 5) && reply[4] == 'K') return LoginOutcome::LoggedIn;
+    if (recv_bytes(link, reply, 5) && reply[4] == REPLY_END) return LoginOutcome::LoggedIn;
   }
   // The server explains its refusal in a text; the caller gets our own.
   char* explanation = nullptr;

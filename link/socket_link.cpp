@@ -49,5 +49,7 @@ bool open_socket(Link* link, const char* server_ip, uint16_t port, int32_t recv_
 void close_link(Link* link) {
   net_close(link->sock);
   link->sock = 0;
+  // Nothing read ahead may be taken for a reply once the link is gone.
+  reset_link_buffers(link);
   free_link_ciphers(link);
 }

@@ -12,7 +12,9 @@
 // none). A socket already in the link is closed first. The new link starts
 // clean: empty receive buffer and send queue, no given-back letter.
 bool open_socket(Link* link, const char* server_ip, uint16_t port, int32_t recv_timeout_ms, uint32_t* server_addr);
-// Closes the socket (sock 0) and releases the keystream contexts.
+// Closes the socket (sock 0), empties the receive buffer, the send queue and
+// the given-back letter, and releases the keystream contexts. Every later read
+// fails at once and every send fails.
 void close_link(Link* link);
 
 #endif

@@ -38,12 +38,12 @@ void to_wire_order(uint8_t (&bytes)[N]) {
 }
 
 template <typename T>
-int recv_value(Link* link, T* out) {
+bool recv_value(Link* link, T* out) {
   uint8_t bytes[sizeof(T)];
-  if (!recv_bytes(link, bytes, sizeof bytes)) return LINK_NO_VALUE;
+  if (!recv_bytes(link, bytes, sizeof bytes)) return false;
   to_wire_order(bytes);  // the reversal is its own inverse
   std::memcpy(out, bytes, sizeof bytes);
-  return LINK_VALUE;
+  return true;
 }
 
 template <typename T>
@@ -133,12 +133,12 @@ bool recv_bytes(Link* link, uint8_t* buf, uint32_t n) {
   return true;
 }
 
-int recv_char(Link* link, uint8_t* out) { return recv_value(link, out); }
-int recv_short(Link* link, uint16_t* out) { return recv_value(link, out); }
-int recv_int(Link* link, uint32_t* out) { return recv_value(link, out); }
-int recv_long(Link* link, uint64_t* out) { return recv_value(link, out); }
-int recv_float(Link* link, float* out) { return recv_value(link, out); }
-int recv_double(Link* link, double* out) { return recv_value(link, out); }
+bool recv_char(Link* link, uint8_t* out) { return recv_value(link, out); }
+bool recv_short(Link* link, uint16_t* out) { return recv_value(link, out); }
+bool recv_int(Link* link, uint32_t* out) { return recv_value(link, out); }
+bool recv_long(Link* link, uint64_t* out) { return recv_value(link, out); }
+bool recv_float(Link* link, float* out) { return recv_value(link, out); }
+bool recv_double(Link* link, double* out) { return recv_value(link, out); }
 
 int recv_str(Link* link, char** out) {
   *out = nullptr;

@@ -14,15 +14,15 @@
 // build, never written at run time.
 inline constexpr uint8_t host_is_little_endian = std::endian::native == std::endian::little ? 1 : 0;
 
-// Readers. recv_bytes: true when all n bytes arrived. The typed readers give
-// LINK_VALUE with the value stored, LINK_NO_VALUE on failure with *out untouched.
+// Readers. recv_bytes: true when all n bytes arrived. The typed readers: true
+// with the value stored, false on failure with *out untouched.
 bool recv_bytes(Link* link, uint8_t* buf, uint32_t n);
-int recv_char(Link* link, uint8_t* out);
-int recv_short(Link* link, uint16_t* out);
-int recv_int(Link* link, uint32_t* out);
-int recv_long(Link* link, uint64_t* out);
-int recv_float(Link* link, float* out);
-int recv_double(Link* link, double* out);
+bool recv_char(Link* link, uint8_t* out);
+bool recv_short(Link* link, uint16_t* out);
+bool recv_int(Link* link, uint32_t* out);
+bool recv_long(Link* link, uint64_t* out);
+bool recv_float(Link* link, float* out);
+bool recv_double(Link* link, double* out);
 // A length-prefixed text: LINK_OK with a new heap text (NUL-terminated) in
 // *out; LINK_READ_FAILED when the link failed; LINK_NO_MEMORY when it could
 // not be allocated. *out is null on failure.

@@ -8,10 +8,8 @@
 
 #include "client/handles/handle.h"
 #include "client/lob/lob.h"
-#include "client/replies/results_reader.h"
+#include "client/replies/command_replies.h"
 #include "client/requests/command_frame.h"
-#include "client/results/result_life.h"
-#include "client/results/result_set.h"
 #include "client/values/type_codes.h"
 #include "link/wire_io.h"
 #include "platform/lock.h"
@@ -23,70 +21,10 @@ constexpr size_t kLobNameLen = 13;
 // Where the limit text starts in a descriptor.
 constexpr size_t kLobLimitAt = 14;
 
-// Reads the reply's field descriptions one at a time and drops them.
-int skip_field_descs(Conn* conn, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
-    FieldDesc* field = static_cast<FieldDesc*>(alloc_zeroed(sizeof(FieldDesc)));
-    if (!field) return RC_INVALID_HANDLE;
-    const int rc = recv_field_desc(conn, field);
-    free_field_descs(field, 1);
-    if (rc == RC_NO_MEMORY) return RC_INVALID_HANDLE;
-    // The reply cannot be followed past a description that broke off.
-    if (rc != RC_SUCCESS) return RC_READ_FAILED;
-  }
-  return RC_SUCCESS;
-}
-
-// The pieces after 'R', each appended to the object, up to the closing 0.
-int recv_lob_pieces(Conn* conn, LobObject* lob) {
-  uint8_t* piece = static_cast<uint8_t*>(alloc_zeroed(kLobChunkSize));
-  if (!piece) return RC_INVALID_HANDLE;
-  int result = RC_SUCCESS;
-  for (;;) {
-    uint32_t more = 0;
-    uint32_t length = 0;
-    if (!recv_int(&conn->link, &more)) {
-      result = RC_READ_FAILED;
-      break;
-    }
-    if (more == 0) break;
-    if (!recv_int(&conn->link, &length)) {
-      result = RC_READ_FAILED;
-      break;
-    }
-    // A piece is at most one chunk; a longer one is refused rather than read
-    // past the work buffer.
-    if (length > kLobChunkSize) {
-      result = RC_ERROR;
-      break;
-    }
-    if (!recv_bytes(&conn->link, piece, length)) {
-      result = RC_READ_FAILED;
-      break;
-    }
-    const int appended = lob_append(lob, piece, length);
-    if (appended != RC_SUCCESS) {
-      result = appended == RC_NO_MEMORY ? RC_INVALID_HANDLE : appended;
-      break;
-    }
-  }
-  std::free(piece);
-  return result;
-}
-
 int fetch_lob_exchange(Conn* conn, LobObject* lob, const char* command) {
   send_query(conn, command, 0);
   send_flush(&conn->link);
-  uint8_t letter = 0;
-  if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
-  if (letter != 'A') return RC_SUCCESS;
-  uint32_t fields = 0;
-  if (!recv_int(&conn->link, &fields)) return RC_READ_FAILED;
-  const int rc = skip_field_descs(conn, fields);
-  if (rc != RC_SUCCESS) return rc;
-  if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
-  if (letter != 'R') return RC_SUCCESS;
-  return recv_lob_pieces(conn, lob);
+  return recv_lob_reply(conn, lob);
 }
 
 }  // namespace

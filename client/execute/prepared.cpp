@@ -10,8 +10,8 @@
 #include "client/execute/row_values.h"
 #include "client/handles/handle.h"
 #include "client/params/param_set.h"
+#include "client/replies/command_replies.h"
 #include "client/replies/exchange_readers.h"
-#include "client/replies/reply_items.h"
 #include "client/replies/results_reader.h"
 #include "client/requests/command_frame.h"
 #include "client/requests/exchange.h"
@@ -171,29 +171,9 @@ int prepare_statement(Conn* conn, const char* sql, const char* name) {
   ExchangeLock lock(conn);
   send_query_flush(conn, text);
   std::free(text);
-  int status = RC_SUCCESS;
-  for (;;) {
-    uint8_t letter = 0;
-    if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
-    if (letter == 'K') {
-      conn->prepare_pending = 1;
-      break;
-    }
-    if (letter == 'A' || letter == '$') {
-      const int rc = letter == 'A' ? read_field_item(conn) : read_param_item(conn);
-      if (rc != RC_SUCCESS) return rc;
-      if (letter == 'A') status = RC_PREPARED_ROWS;
-      continue;
-    }
-    // The server's refusal, then the end of the reply or more items.
-    const char* reason = nullptr;
-    const int rc = take_server_text(conn, &reason);
-    if (rc != RC_SUCCESS) return rc;
-    status = RC_ERROR;
-    const Next next = read_next(conn);
-    if (next == Next::Failed) return RC_READ_FAILED;
-    if (next == Next::End) break;
-  }
+  bool prepared = false;
+  const int status = recv_prepare_reply(conn, {read_field_item, read_param_item}, &prepared);
+  if (prepared) conn->prepare_pending = 1;
   return status;
 }
 

@@ -10,20 +10,14 @@
 #include "client/params/param_set.h"
 #include "client/replies/first_value.h"
 #include "client/replies/output_value.h"
-#include "client/replies/reply_items.h"
+#include "client/replies/reply_reader.h"
 #include "client/replies/results_reader.h"
 #include "client/results/result_life.h"
 #include "client/results/result_set.h"
-#include "client/values/value_text.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
 
 namespace {
-
-// Rows of a result set are read this many at a time by these readers.
-constexpr int kRowBatch = 200;
-// The one-byte command that a reader sends after a full first batch.
-constexpr uint8_t kContinueRows = '.';
 
 constexpr const char* kOutputUnbound = "[EC0056]when execute sql with output params or return value need bind_params";
 constexpr const char* kReturnUnbound =
@@ -31,55 +25,22 @@ constexpr const char* kReturnUnbound =
 constexpr const char* kOutUnbound =
     "[EC060]Error params-out type need bind, here params without bindparams inout type is out or inout \n";
 
-int net_error(const char* reader) {
-  std::printf("Net Error %s \n", reader);
-  return RC_READ_FAILED;
-}
-
-// A count or row id that broke off: "Update" or "Insert".
-int prop_error(Conn* conn, const char* what) {
-  std::printf("%s Prop NetError  \n", what);
-  char text[80] = {};
-  std::snprintf(text, sizeof text, "[EC004]%s Prop NetError", what);
-  conn_set_error(conn, text);
-  return RC_READ_FAILED;
-}
-
-// An 'E', 'F', 'M' or 'W' item: its text becomes the connection's error text
-// and sets the status (RC_ERROR for an error, RC_SUCCESS_WITH_INFO for a
-// message or warning). Messages and warnings are always printed, errors when
-// print_errors is set. RC_SUCCESS, or the failure of reading the text.
-int exchange_text(Conn* conn, uint8_t letter, bool print_errors, int* status) {
-  const char* text = nullptr;
-  const int rc = take_server_text(conn, &text);
-  if (rc != RC_SUCCESS) return rc;
+// An 'E', 'F', 'M' or 'W' item met by these readers. Messages and warnings are
+// always printed, errors when print_errors is set. Answers the status it
+// sets: RC_ERROR for an error, RC_SUCCESS_WITH_INFO for a message or warning.
+int exchange_text(uint8_t letter, const char* text, bool print_errors) {
   if (is_error_letter(letter)) {
     if (print_errors) std::printf("Server Error %s \n", text);
-    *status = RC_ERROR;
-  } else {
-    std::printf(letter == 'W' ? "Server Warning %s \n" : "Server Message %s \n", text);
-    *status = RC_SUCCESS_WITH_INFO;
+    return RC_ERROR;
   }
-  return RC_SUCCESS;
+  std::printf(letter == REPLY_WARNING ? "Server Warning %s \n" : "Server Message %s \n", text);
+  return RC_SUCCESS_WITH_INFO;
 }
 
-// The integers before the value of an 'O' item (type, length) or a 'P' item
-// (slot index, type, length).
-struct OutHead {
-  uint32_t index = 0;
-  uint32_t type = 0;
-  uint32_t length = 0;
-};
-
-bool recv_out_head(Conn* conn, uint8_t letter, OutHead* head) {
-  return (letter != 'P' || recv_int(&conn->link, &head->index)) && recv_int(&conn->link, &head->type) &&
-         recv_int(&conn->link, &head->length);
-}
-
-// Reads the rest of an 'O' or 'P' item and drops it: RC_SUCCESS, or RC_READ_FAILED.
-int skip_out_item(Conn* conn, uint8_t letter) {
-  OutHead head;
-  return recv_out_head(conn, letter, &head) && skip_bytes(conn, head.length) ? RC_SUCCESS : RC_READ_FAILED;
+// A letter that could not be read is told on the console with the reader's name.
+int letter_failure(const char* reader, Failed what, int code) {
+  if (what == Failed::Letter) std::printf("Net Error %s \n", reader);
+  return code;
 }
 
 // The value bytes of an 'O' or 'P' item in a new buffer of at least 8 bytes,
@@ -96,32 +57,6 @@ int recv_out_bytes(Conn* conn, uint32_t length, uint8_t** out) {
   }
   *out = raw;
   return RC_SUCCESS;
-}
-
-// The field descriptions and rows of an 'A' item, the rows 200 at a time.
-// When the first batch is full and the reply does not end behind it, '.' is
-// sent once and batches are read while they come full. *next receives the
-// letter after the rows. Answers the rows of the last batch, or a failure.
-int recv_result_batched(Conn* conn, ResultSet* result, uint8_t* next) {
-  *next = 0;
-  // Rows cannot be followed without their descriptions.
-  if (recv_field_descs(conn, result) != RC_SUCCESS) return RC_READ_FAILED;
-  int status = 0;
-  int rows = recv_rows(conn, result, kRowBatch, &status);
-  if (status < 0) return status;
-  if (rows == kRowBatch) {
-    if (!recv_char(&conn->link, next)) return RC_READ_FAILED;
-    if (*next == 'K') return rows;
-    conn->link.pushback_letter = *next;
-    send_bytes(&conn->link, &kContinueRows, 1);
-    send_flush(&conn->link);
-    do {
-      rows = recv_rows(conn, result, kRowBatch, &status);
-      if (status < 0) return status;
-    } while (rows == kRowBatch);
-  }
-  if (!recv_char(&conn->link, next)) return RC_READ_FAILED;
-  return rows;
 }
 
 // The value of a result set whose reply ended right behind it.
@@ -159,224 +94,201 @@ void set_date_length_error(Conn* conn, uint32_t length) {
   conn_set_error(conn, text);
 }
 
+// A reply without a result set: counts and row ids count, result sets and
+// output values are read and dropped.
+class NoQueryReader : public ReplyPolicy {
+ public:
+  using ReplyPolicy::ReplyPolicy;
+
+  // The number of row ids when the reply ended right behind one.
+  int end(uint8_t last) override { return last == REPLY_INSERTED ? inserts_ : status_; }
+  Step text(uint8_t letter, const char* text) override {
+    status_ = exchange_text(letter, text, false);
+    return Step::next();
+  }
+  Step count(uint8_t /*letter*/, uint32_t count) override {
+    status_ = static_cast<int32_t>(count);
+    return Step::next();
+  }
+  Step row_id(const char (&row_id)[32]) override {
+    std::memcpy(conn_->row_id, row_id, sizeof row_id);
+    if (inserts_ < INT32_MAX) ++inserts_;
+    return Step::next();
+  }
+  // Output values with nothing bound to take them.
+  Step out_value(uint8_t /*letter*/, const OutHead& head) override {
+    const Step step = drop_value(head);
+    if (step.kind == Step::Next) {
+      conn_set_error(conn_, kOutputUnbound);
+      status_ = RC_OUTPUT_UNBOUND;
+    }
+    return step;
+  }
+  // A count or row id that broke off is told with its own line and text.
+  int failed(Failed what, int code) override {
+    if (what != Failed::Count && what != Failed::RowId) return letter_failure("recv_noQuery", what, code);
+    const char* item = what == Failed::Count ? "Update" : "Insert";
+    std::printf("%s Prop NetError  \n", item);
+    char text[80] = {};
+    std::snprintf(text, sizeof text, "[EC004]%s Prop NetError", item);
+    conn_set_error(conn_, text);
+    return code;
+  }
+
+ private:
+  int inserts_ = 0;
+};
+
+// A reply whose first value is wanted.
+class QueryValueReader : public ReplyPolicy {
+ public:
+  QueryValueReader(Conn* conn, char* out, int* out_type, bool heap_allowed)
+      : ReplyPolicy(conn), out_(out), out_type_(out_type), heap_allowed_(heap_allowed) {}
+  ~QueryValueReader() override { free_result(result_); }
+
+  int end(uint8_t last) override {
+    if (last == REPLY_INSERTED) return SQL_KIND_INSERT;
+    // The value of a result set is taken when the reply ends right behind it.
+    if (last == REPLY_RESULT_SET) take_first_value(result_, out_, out_type_, heap_allowed_);
+    return status_;
+  }
+  Step unknown(uint8_t /*letter*/) override { return Step::stop(RC_SUCCESS); }
+  Step text(uint8_t letter, const char* text) override {
+    status_ = exchange_text(letter, text, true);
+    return Step::next();
+  }
+  Step count(uint8_t letter, uint32_t count) override {
+    std::memcpy(out_, &count, sizeof count);
+    status_ = letter == REPLY_DELETED ? SQL_KIND_DELETE : SQL_KIND_UPDATE;
+    return Step::next();
+  }
+  Step row_id(const char (&row_id)[32]) override {
+    std::memcpy(out_, row_id, sizeof row_id);
+    return Step::next();
+  }
+  // Output values are not taken here: the item is read whole and dropped.
+  Step out_value(uint8_t /*letter*/, const OutHead& head) override {
+    status_ = RC_SUCCESS;
+    return drop_value(head);
+  }
+  Step result_set() override {
+    // A later result set takes the place of an earlier one.
+    free_result(result_);
+    result_ = new_result(SQL_KIND_SELECT);
+    if (!result_) return Step::fail(RC_NO_MEMORY);
+    result_->conn = conn_;
+    status_ = RC_SUCCESS;
+    return recv_result_item(conn_, result_, RowsIn::Batches);
+  }
+
+ private:
+  char* out_;
+  int* out_type_;
+  bool heap_allowed_;
+  ResultSet* result_ = nullptr;
+};
+
+// A reply to a statement with output parameters or a return value.
+class OutputReader : public ReplyPolicy {
+ public:
+  OutputReader(Conn* conn, ResultSet** out)
+      : ReplyPolicy(conn), out_(out), set_(conn->params), has_slots_(set_ && set_->count > 0) {}
+  ~OutputReader() override { free_result(result_); }
+
+  // Only a result set that the reply ends right behind is handed out.
+  int end(uint8_t last) override {
+    if (last == REPLY_RESULT_SET && out_) {
+      *out_ = result_;
+      result_ = nullptr;
+    }
+    return status_;
+  }
+  Step text(uint8_t letter, const char* text) override {
+    status_ = exchange_text(letter, text, false);
+    return Step::next();
+  }
+  Step result_set() override {
+    free_result(result_);
+    result_ = new_result(SQL_KIND_SELECT);
+    if (!result_) return Step::fail(RC_NO_MEMORY);
+    result_->conn = conn_;
+    const Step step = recv_result_item(conn_, result_, RowsIn::Batches);
+    if (step.kind != Step::Fail) status_ = step.code;
+    return step;
+  }
+  Step out_value(uint8_t letter, const OutHead& head) override;
+  int failed(Failed what, int code) override { return letter_failure("recv_noQuery_OP", what, code); }
+
+ private:
+  ResultSet** out_;
+  ParamSet* set_;
+  bool has_slots_;
+  ResultSet* result_ = nullptr;
+};
+
+Step OutputReader::out_value(uint8_t letter, const OutHead& head) {
+  // The return value goes to the last slot; an output parameter to the slot
+  // it names, which must lie within the set.
+  int slot = -1;
+  uint32_t accepted = 0;
+  if (letter == REPLY_RETURN_VALUE) {
+    slot = has_slots_ ? set_->count - 1 : -1;
+    accepted = direction_bit(PARAM_RETURN_VALUE);
+  } else if (has_slots_ && head.index < static_cast<uint32_t>(set_->count)) {
+    slot = static_cast<int>(head.index);
+    accepted = direction_bit(PARAM_OUT) | direction_bit(PARAM_INOUT);
+  }
+  if (slot < 0 || !out_slot_accepts(set_, slot, accepted)) {
+    const Step step = drop_value(head);
+    if (step.kind != Step::Next) return step;
+    if (!has_slots_) {
+      conn_set_error(conn_, letter == REPLY_RETURN_VALUE ? kReturnUnbound : kOutUnbound);
+      status_ = RC_PARAMS_NO_VALUES;
+    } else if (slot < 0) {
+      set_index_error(conn_, head.index, set_->count);
+      status_ = RC_PARAMS_NO_VALUES;
+    }
+    return step;  // a slot of another direction does not take the value
+  }
+  if (letter == REPLY_OUT_PARAM && head.length == 0) {
+    if (set_->lengths && set_->lengths[slot]) *set_->lengths[slot] = 0;
+    return Step::next();
+  }
+  uint8_t* raw = nullptr;
+  const int rc = recv_out_bytes(conn_, head.length, &raw);
+  if (rc != RC_SUCCESS) return Step::fail(rc);
+  char work[kOutValueTextSize];
+  OutValue value{};
+  const uint32_t ctype = set_->ctypes ? set_->ctypes[slot] : 0;
+  if (convert_out_value(head.type, raw, head.length, ctype, work, &value) != RC_SUCCESS) {
+    set_date_length_error(conn_, head.length);
+    status_ = RC_NO_CONVERSION;
+  } else if (store_out_value(set_, slot, value) != RC_SUCCESS) {
+    status_ = RC_TRUNCATED;
+  }
+  std::free(raw);
+  return Step::next();
+}
+
 }  // namespace
 
 int recv_noQuery(Conn* conn) {
-  int status = 0;
-  int inserts = 0;
-  for (;;) {
-    uint8_t letter = 0;
-    if (!recv_char(&conn->link, &letter)) return net_error("recv_noQuery");
-    switch (letter) {
-      case 'K':
-        return status;
-      case 'D':
-      case 'U': {
-        uint32_t count = 0;
-        if (!recv_int(&conn->link, &count)) return prop_error(conn, "Update");
-        status = static_cast<int32_t>(count);
-        const Next next = read_next(conn);
-        if (next == Next::Failed) return net_error("recv_noQuery");
-        if (next == Next::End) return status;
-        break;
-      }
-      case 'I': {
-        char row_id[32];
-        if (!recv_row_id(conn, row_id)) return prop_error(conn, "Insert");
-        std::memcpy(conn->row_id, row_id, sizeof row_id);
-        ++inserts;
-        const Next next = read_next(conn);
-        if (next == Next::Failed) return net_error("recv_noQuery");
-        if (next == Next::End) return inserts;
-        break;
-      }
-      case 'E':
-      case 'F':
-      case 'M':
-      case 'W': {
-        const int rc = exchange_text(conn, letter, false, &status);
-        if (rc != RC_SUCCESS) return rc;
-        break;
-      }
-      case 'O':
-      case 'P': {
-        // Output values with nothing bound to take them: read and dropped.
-        const int rc = skip_out_item(conn, letter);
-        if (rc != RC_SUCCESS) return rc;
-        conn_set_error(conn, kOutputUnbound);
-        status = RC_OUTPUT_UNBOUND;
-        break;
-      }
-      default:
-        return status;
-    }
-  }
+  NoQueryReader reader(conn);
+  return read_reply(reader);
 }
 
-int recv_query_value(Conn* conn, void* out_arg, int* out_type_arg) {
+int recv_query_value(Conn* conn, void* out, int* out_type) {
   // A caller without room for the value still gets the reply read.
   char scratch[kQueryValueSize] = {};
   int scratch_type = 0;
-  char* out = out_arg ? static_cast<char*>(out_arg) : scratch;
-  int* out_type = out_type_arg ? out_type_arg : &scratch_type;
-
-  ResultSet* result = nullptr;
-  auto finish = [&result](int code) {
-    free_result(result);
-    return code;
-  };
-  int status = 0;
-  for (;;) {
-    uint8_t letter = 0;
-    if (!recv_char(&conn->link, &letter)) return finish(RC_READ_FAILED);
-    if (is_text_letter(letter)) {
-      const int rc = exchange_text(conn, letter, true, &status);
-      if (rc != RC_SUCCESS) return finish(rc);
-      continue;
-    }
-    switch (letter) {
-      case 'K':
-        return finish(status);
-      case 'D':
-      case 'U': {
-        uint32_t count = 0;
-        if (!recv_int(&conn->link, &count)) return finish(RC_READ_FAILED);
-        std::memcpy(out, &count, sizeof count);
-        status = letter == 'D' ? SQL_KIND_DELETE : SQL_KIND_UPDATE;
-        const Next next = read_next(conn);
-        if (next == Next::Failed) return finish(RC_READ_FAILED);
-        if (next == Next::End) return finish(status);
-        break;
-      }
-      case 'I': {
-        char row_id[32];
-        if (!recv_row_id(conn, row_id)) return finish(RC_READ_FAILED);
-        std::memcpy(out, row_id, sizeof row_id);
-        const Next next = read_next(conn);
-        if (next == Next::Failed) return finish(RC_READ_FAILED);
-        if (next == Next::End) return finish(SQL_KIND_INSERT);
-        break;
-      }
-      case 'A': {
-        // A later result set takes the place of an earlier one.
-        free_result(result);
-        result = new_result(SQL_KIND_SELECT);
-        if (!result) return finish(RC_NO_MEMORY);
-        result->conn = conn;
-        uint8_t after = 0;
-        const int rc = recv_result_batched(conn, result, &after);
-        if (rc < 0) return finish(rc);
-        status = RC_SUCCESS;
-        const Next next = classify_next(conn, after);
-        if (next == Next::End) {
-          take_first_value(result, out, out_type, out_arg != nullptr);
-          return finish(RC_SUCCESS);
-        }
-        break;
-      }
-      case 'O':
-      case 'P': {
-        // Output values are not taken here: the item is read whole and
-        // dropped, so the rest of the reply stays in step.
-        const int rc = skip_out_item(conn, letter);
-        if (rc != RC_SUCCESS) return finish(rc);
-        status = RC_SUCCESS;
-        break;
-      }
-      default:
-        return finish(RC_SUCCESS);
-    }
-  }
+  QueryValueReader reader(conn, out ? static_cast<char*>(out) : scratch, out_type ? out_type : &scratch_type,
+                          out != nullptr);
+  return read_reply(reader);
 }
 
 int recv_noQuery_OP(Conn* conn, ResultSet** out) {
-  ParamSet* set = conn->params;
-  const bool has_slots = set && set->count > 0;
-  int status = 0;
-  for (;;) {
-    uint8_t letter = 0;
-    if (!recv_char(&conn->link, &letter)) return net_error("recv_noQuery_OP");
-    if (is_text_letter(letter)) {
-      const int rc = exchange_text(conn, letter, false, &status);
-      if (rc != RC_SUCCESS) return rc;
-      continue;
-    }
-    switch (letter) {
-      case 'K':
-        return status;
-      case 'A': {
-        ResultSet* result = new_result(SQL_KIND_SELECT);
-        if (!result) return RC_NO_MEMORY;
-        result->conn = conn;
-        uint8_t after = 0;
-        const int rc = recv_result_batched(conn, result, &after);
-        if (rc < 0) {
-          free_result(result);
-          return rc;
-        }
-        status = rc;
-        const Next next = classify_next(conn, after);
-        if (next == Next::End && out) {
-          *out = result;
-          return status;
-        }
-        // Only a result set that ends the reply is handed out.
-        free_result(result);
-        if (next == Next::End) return status;
-        break;
-      }
-      case 'O':
-      case 'P': {
-        OutHead head;
-        if (!recv_out_head(conn, letter, &head)) return RC_READ_FAILED;
-        const uint32_t index = head.index;
-        const uint32_t type = head.type;
-        const uint32_t length = head.length;
-        // The return value goes to the last slot; an output parameter to the
-        // slot it names, which must lie within the set.
-        int slot = -1;
-        uint32_t accepted = 0;
-        if (letter == 'O') {
-          slot = has_slots ? set->count - 1 : -1;
-          accepted = direction_bit(PARAM_RETURN_VALUE);
-        } else if (has_slots && index < static_cast<uint32_t>(set->count)) {
-          slot = static_cast<int>(index);
-          accepted = direction_bit(PARAM_OUT) | direction_bit(PARAM_INOUT);
-        }
-        if (slot < 0 || !out_slot_accepts(set, slot, accepted)) {
-          if (!skip_bytes(conn, length)) return RC_READ_FAILED;
-          if (!has_slots) {
-            conn_set_error(conn, letter == 'O' ? kReturnUnbound : kOutUnbound);
-            status = RC_PARAMS_NO_VALUES;
-          } else if (slot < 0) {
-            set_index_error(conn, index, set->count);
-            status = RC_PARAMS_NO_VALUES;
-          }
-          break;  // a slot of another direction does not take the value
-        }
-        if (letter == 'P' && length == 0) {
-          if (set->lengths && set->lengths[slot]) *set->lengths[slot] = 0;
-          break;
-        }
-        uint8_t* raw = nullptr;
-        const int rc = recv_out_bytes(conn, length, &raw);
-        if (rc != RC_SUCCESS) return rc;
-        char work[kOutValueTextSize];
-        OutValue value{};
-        const uint32_t ctype = set->ctypes ? set->ctypes[slot] : 0;
-        if (convert_out_value(type, raw, length, ctype, work, &value) != RC_SUCCESS) {
-          set_date_length_error(conn, length);
-          status = RC_NO_CONVERSION;
-        } else if (store_out_value(set, slot, value) != RC_SUCCESS) {
-          status = RC_TRUNCATED;
-        }
-        std::free(raw);
-        break;
-      }
-      default:
-        return status;
-    }
-  }
+  OutputReader reader(conn, out);
+  return read_reply(reader);
 }
 
 int recv_param_descs(Conn* conn, ParamSet* set) {

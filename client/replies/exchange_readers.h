@@ -16,12 +16,14 @@ constexpr int kQueryValueSize = 64;
 // whose u32 length and address `out` holds.
 constexpr int kQueryValueOnHeap = 100;
 
-// A reply without a result set. Answers the count of the last 'D' or 'U' item,
+// A reply read for its counts: result sets and other items it carries are
+// read whole and dropped. Answers the count of the last 'D' or 'U' item,
 // the number of 'I' items when the reply ends right after one (the last row id
 // is in the connection's row_id), RC_SUCCESS_WITH_INFO after a message or
 // warning, RC_ERROR after an error text, RC_OUTPUT_UNBOUND when the reply
 // carried output values, RC_READ_FAILED when the link failed, RC_NO_MEMORY when
-// memory ran out.
+// memory ran out. Every reader here closes the link when a reply cannot be
+// read to its end.
 int recv_noQuery(Conn* conn);
 
 // A reply whose first value is wanted: the first column of the first row of its
@@ -39,7 +41,8 @@ int recv_query_value(Conn* conn, void* out, int* out_type);
 // A reply to a statement with output parameters or a return value: each value
 // is written into the connection's current parameter set, which must be present
 // for them. A result set followed directly by 'K' is handed out through *out
-// (the caller frees it); any other is released. Answers the status of the last
+// (the caller frees it); any other is released, and counts and row ids are
+// read and dropped. Answers the status of the last
 // item (the rows of the last batch of a result set, RC_ERROR after an error
 // text, RC_SUCCESS_WITH_INFO after a message or warning, RC_TRUNCATED when a
 // value was cut to its buffer, RC_PARAMS_NO_VALUES when a value had no slot to

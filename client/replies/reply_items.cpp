@@ -1,18 +1,14 @@
-// The items any reply may carry, read the same way by every reader of a reply.
+// The payloads of reply items, read the same way by every reader of a reply.
 #include "client/replies/reply_items.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "client/handles/conn.h"
 #include "client/vmc.h"
 #include "link/wire_io.h"
 
-namespace {
-
-// The link's outcome of reading a text as a result code.
-int rc_of_text_read(int outcome) {
-  switch (outcome) {
+int recv_text(Conn* conn, char** out) {
+  switch (recv_str(&conn->link, out)) {
     case LINK_OK:
       return RC_SUCCESS;
     case LINK_NO_MEMORY:
@@ -20,22 +16,6 @@ int rc_of_text_read(int outcome) {
     default:
       return RC_READ_FAILED;
   }
-}
-
-}  // namespace
-
-bool is_text_letter(uint8_t letter) { return is_error_letter(letter) || letter == 'M' || letter == 'W'; }
-
-int recv_text(Conn* conn, char** out) { return rc_of_text_read(recv_str(&conn->link, out)); }
-
-int take_server_text(Conn* conn, const char** text) {
-  char* received = nullptr;
-  const int rc = recv_text(conn, &received);
-  if (rc != RC_SUCCESS) return rc;
-  std::free(conn->error_text);
-  conn->error_text = received;
-  *text = received;
-  return RC_SUCCESS;
 }
 
 bool recv_bytes_cut(Conn* conn, uint8_t* dst, uint32_t n, uint32_t keep) {
@@ -59,14 +39,21 @@ bool recv_row_id(Conn* conn, char (&row_id)[32]) {
   return recv_bytes_cut(conn, reinterpret_cast<uint8_t*>(row_id), n, sizeof row_id - 1);
 }
 
-Next classify_next(Conn* conn, uint8_t letter) {
-  if (letter == 'K') return Next::End;
-  conn->link.pushback_letter = letter;
-  return Next::Go;
+bool recv_out_head(Conn* conn, uint8_t letter, OutHead* head) {
+  return (letter != REPLY_OUT_PARAM || recv_int(&conn->link, &head->index)) &&
+         recv_int(&conn->link, &head->type) && recv_int(&conn->link, &head->length);
 }
 
-Next read_next(Conn* conn) {
-  uint8_t letter = 0;
-  if (!recv_char(&conn->link, &letter)) return Next::Failed;
-  return classify_next(conn, letter);
+int skip_param_descs(Conn* conn) {
+  uint32_t n = 0;
+  if (!recv_int(&conn->link, &n)) return RC_READ_FAILED;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t name_length = 0;
+    uint32_t position_type_size[3];
+    if (!recv_int(&conn->link, &name_length) || !skip_bytes(conn, name_length) ||
+        !recv_bytes(&conn->link, reinterpret_cast<uint8_t*>(position_type_size), sizeof position_type_size)) {
+      return RC_READ_FAILED;
+    }
+  }
+  return RC_SUCCESS;
 }

@@ -1,4 +1,4 @@
-// Reading a reply's result items into a chain of result records.
+// The result-set item and the readers of a reply into result records.
 #include "client/replies/results_reader.h"
 
 #include <cstdio>
@@ -18,46 +18,173 @@
 
 namespace {
 
+// Rows that the batch-reading readers read at a time.
+constexpr int kRowBatch = 200;
+
 // The verbose_mode bits that let error and warning lines through.
 constexpr int kVerboseAll = 1;
 constexpr int kVerboseErrors = 2;
 constexpr int kVerboseWarnings = 4;
 
-// An 'E', 'F', 'M' or 'W' item: its text becomes the connection's error text,
-// printed as verbose_mode allows, and sets the status (RC_ERROR for an error,
-// RC_SUCCESS for a message or warning). RC_SUCCESS, or the failure of reading
-// the text.
-int result_text(Conn* conn, uint8_t letter, int* status) {
-  const char* text = nullptr;
-  const int rc = take_server_text(conn, &text);
-  if (rc != RC_SUCCESS) return rc;
+// An 'E', 'F', 'M' or 'W' item met by these readers: printed as verbose_mode
+// allows. Answers the status it sets: RC_ERROR for an error, RC_SUCCESS for a
+// message or warning.
+int result_text(const Conn* conn, uint8_t letter, const char* text) {
   if (is_error_letter(letter)) {
     if (conn->verbose_mode & (kVerboseAll | kVerboseErrors)) std::printf("[EC031]Error in recv result :%s \n", text);
-    *status = RC_ERROR;
-  } else if (letter == 'M') {
+    return RC_ERROR;
+  }
+  if (letter == REPLY_MESSAGE) {
     std::printf("[MC033]Server send message :%s \n", text);
-    *status = RC_SUCCESS;
-  } else {
-    if (conn->verbose_mode & (kVerboseAll | kVerboseWarnings))
-      std::printf("[WC032]Server Warning in recv result :%s \n", text);
-    *status = RC_SUCCESS;
+  } else if (conn->verbose_mode & (kVerboseAll | kVerboseWarnings)) {
+    std::printf("[WC032]Server Warning in recv result :%s \n", text);
   }
   return RC_SUCCESS;
 }
 
-// Field descriptions and all rows of one 'A' item, 20000 rows at a time when
-// block is set, else in one go. Answers the rows of the last block read, or a
-// failure code.
-int recv_result_item(Conn* conn, ResultSet* result, bool block) {
-  if (recv_field_descs(conn, result) != RC_SUCCESS) return RC_READ_FAILED;
-  int status = 0;
-  int n;
-  do {
-    n = recv_rows(conn, result, block ? kRowBlock : 0, &status);
-    if (status < 0) return status;
-  } while (block && n == kRowBlock);
-  return n;
+// A row count as a status; a count that does not fit is held at the largest.
+int count_status(int64_t rows) { return rows > INT32_MAX ? INT32_MAX : static_cast<int>(rows); }
+
+bool has_pool(ResultSet* result) {
+  if (!result->pool) result->pool = mem_pool_create();
+  return result->pool != nullptr;
 }
+
+// The descriptions of an 'A' item into result, and its rows into it too when
+// keep is set, else read and dropped.
+Step read_item(Conn* conn, ResultSet* result, bool keep, RowsIn how) {
+  // Rows cannot be followed without their descriptions.
+  if (recv_field_descs(conn, result) != RC_SUCCESS) return Step::fail(RC_READ_FAILED);
+  if (how == RowsIn::None) return Step::next(0);
+  RowShape shape;
+  if (!row_shape(result, &shape)) return Step::fail(RC_READ_FAILED);
+  ResultSet* rows_into = keep ? result : nullptr;
+  if (rows_into && !has_pool(rows_into)) return Step::fail(RC_NO_MEMORY);
+  int status = RC_SUCCESS;
+  int64_t rows = recv_row_run(conn, rows_into, shape, how == RowsIn::Batches ? kRowBatch : 0, &status);
+  if (status < 0) return Step::fail(status);
+  if (how == RowsIn::Blocks) return Step::next(static_cast<int>(rows % kRowBlock));
+  if (how == RowsIn::All || rows < kRowBatch) return Step::next(count_status(rows));
+  // A full first batch: the reply may end right behind it, or the server is
+  // asked to go on, once.
+  uint8_t next = 0;
+  if (!recv_char(&conn->link, &next)) return Step::fail(RC_READ_FAILED);
+  if (next == REPLY_END) return {Step::Ended, kRowBatch};
+  conn->link.pushback_letter = next;
+  const uint8_t go_on = COMMAND_CONTINUE_ROWS;
+  send_bytes(&conn->link, &go_on, 1);
+  send_flush(&conn->link);
+  do {
+    rows = recv_row_run(conn, rows_into, shape, kRowBatch, &status);
+    if (status < 0) return Step::fail(status);
+  } while (rows == kRowBatch);
+  return Step::next(static_cast<int>(rows));
+}
+
+// A reply into a chain of results: one per result set, count and row id.
+class ChainReader : public ReplyPolicy {
+ public:
+  ChainReader(Conn* conn, ResultSet** out) : ReplyPolicy(conn), out_(out) {}
+  ~ChainReader() override { free_result_chain(head_); }
+
+  int end(uint8_t /*last*/) override {
+    *out_ = head_;
+    head_ = nullptr;
+    return status_;
+  }
+  Step unknown(uint8_t letter) override { return Step::stop(end(letter)); }
+  Step text(uint8_t letter, const char* text) override {
+    status_ = result_text(conn_, letter, text);
+    return Step::next();
+  }
+  Step count(uint8_t letter, uint32_t count) override {
+    ResultSet* result = append(letter == REPLY_DELETED ? SQL_KIND_DELETE : SQL_KIND_UPDATE);
+    if (!result) return Step::fail(RC_NO_MEMORY);
+    result->affected = static_cast<int32_t>(count);
+    return Step::next();
+  }
+  Step row_id(const char (&row_id)[32]) override {
+    std::memcpy(conn_->row_id, row_id, sizeof row_id);
+    conn_->row_id_received = 1;
+    ResultSet* result = append(SQL_KIND_INSERT);
+    if (!result) return Step::fail(RC_NO_MEMORY);
+    std::memcpy(result->row_id, row_id, sizeof row_id);
+    // The head counts the row ids of its reply; a count that cannot grow stays where it is.
+    if (head_->affected < INT32_MAX) ++head_->affected;
+    return Step::next();
+  }
+  Step result_set() override {
+    ResultSet* result = append(SQL_KIND_SELECT);
+    if (!result) return Step::fail(RC_NO_MEMORY);
+    result->conn = conn_;
+    const Step step = recv_result_item(conn_, result, RowsIn::Blocks);
+    if (step.kind == Step::Next) status_ = step.code;
+    return step;
+  }
+
+ private:
+  ResultSet* append(int kind) {
+    ResultSet* result = new_result(kind);
+    if (!result) return nullptr;
+    (tail_ ? tail_->next : head_) = result;
+    tail_ = result;
+    return result;
+  }
+
+  ResultSet** out_;
+  ResultSet* head_ = nullptr;
+  ResultSet* tail_ = nullptr;
+};
+
+// A reply into one result: one result set with every row.
+class SingleReader : public ReplyPolicy {
+ public:
+  SingleReader(Conn* conn, ResultSet** out) : ReplyPolicy(conn), out_(out) {}
+  ~SingleReader() override { free_result(result_); }
+
+  // Counts and row ids are not this reader's: they end it where they stand.
+  Item item_of(uint8_t letter) const override {
+    const Item item = grammar_item(letter);
+    return item == Item::Count || item == Item::RowId ? Item::Unknown : item;
+  }
+  int end(uint8_t /*last*/) override {
+    if (second_layout_) {
+      *out_ = nullptr;
+      return RC_ERROR;
+    }
+    *out_ = result_;
+    result_ = nullptr;
+    return status_;
+  }
+  Step unknown(uint8_t letter) override {
+    const int code = end(letter);
+    // What follows a count or row id is left unread.
+    return grammar_item(letter) == Item::Unknown ? Step::stop(code) : Step::abandon(code);
+  }
+  Step text(uint8_t letter, const char* text) override {
+    status_ = result_text(conn_, letter, text);
+    return Step::next();
+  }
+  Step result_set() override {
+    if (result_) {
+      // One record holds one layout: a second result set is read to its end
+      // so the link stays in step, then dropped, and the reply fails.
+      second_layout_ = true;
+      return recv_result_item(conn_, nullptr, RowsIn::All);
+    }
+    result_ = new_result(SQL_KIND_SELECT);
+    if (!result_) return Step::fail(RC_NO_MEMORY);
+    result_->conn = conn_;
+    const Step step = recv_result_item(conn_, result_, RowsIn::All);
+    if (step.kind == Step::Next) status_ = step.code;
+    return step;
+  }
+
+ private:
+  ResultSet** out_;
+  ResultSet* result_ = nullptr;
+  bool second_layout_ = false;
+};
 
 }  // namespace
 
@@ -82,8 +209,10 @@ int recv_field_desc(Conn* conn, FieldDesc* field) {
   } else {
     field->column = name;
   }
-  if (!recv_int(&conn->link, &field->server_type) || !recv_int(&conn->link, &field->length) || !recv_int(&conn->link, &field->attr))
+  if (!recv_int(&conn->link, &field->server_type) || !recv_int(&conn->link, &field->length) ||
+      !recv_int(&conn->link, &field->attr)) {
     return RC_ERROR;
+  }
   field->ctype = static_cast<uint32_t>(map_server_type(field->server_type));
   return RC_SUCCESS;
 }
@@ -107,136 +236,34 @@ int recv_field_descs(Conn* conn, ResultSet* result) {
 }
 
 int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status) {
-  *status = RC_SUCCESS;
-  int count = 0;
-  // Rows need the layout of their field descriptions.
-  if (result->row_size < RowLayout::kHeaderSize || (result->field_count > 0 && !result->fields)) {
+  RowShape shape;
+  if (!row_shape(result, &shape)) {
     *status = RC_READ_FAILED;
-    return count;
+    return 0;
   }
-  if (!result->pool) {
-    result->pool = mem_pool_create();
-    if (!result->pool) {
-      *status = RC_NO_MEMORY;
-      return count;
-    }
+  if (!has_pool(result)) {
+    *status = RC_NO_MEMORY;
+    return 0;
   }
-  // The wire widths are worked out once per block, not once per row.
-  uint8_t widths[kMaxFields];
-  const bool sized = result->field_count <= kMaxFields;
-  if (sized) row_wire_widths(result, widths);
-  while (limit == 0 || count < limit) {
-    uint8_t* row = nullptr;
-    const int rc = recv_row_sized(conn, result, sized ? widths : nullptr, &row);
-    if (rc != RC_SUCCESS) {
-      if (rc != kEndOfRows) *status = rc;
-      break;
-    }
-    // A full result refuses the row (EC080) but the reading goes on, so
-    // the row still counts.
-    if (result_store_row(result, row) == RC_NO_MEMORY) {
-      *status = RC_NO_MEMORY;
-      break;
-    }
-    ++count;
-  }
-  return count;
+  return count_status(recv_row_run(conn, result, shape, limit, status));
+}
+
+Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows) {
+  if (result) return read_item(conn, result, true, rows);
+  // A result set that is dropped still needs its descriptions to be followed.
+  ResultSet* scratch = new_result(SQL_KIND_SELECT);
+  if (!scratch) return Step::fail(RC_NO_MEMORY);
+  const Step step = read_item(conn, scratch, false, rows);
+  free_result(scratch);
+  return step;
 }
 
 int recv_results(Conn* conn, ResultSet** out) {
-  ResultSet* head = nullptr;
-  ResultSet* tail = nullptr;
-  int status = 0;
-  auto fail = [&](int code) {
-    free_result_chain(head);
-    return code;
-  };
-  auto append = [&](int kind) {
-    ResultSet* result = new_result(kind);
-    if (!result) return result;
-    if (tail) {
-      tail->next = result;
-    } else {
-      head = result;
-    }
-    tail = result;
-    return result;
-  };
-
-  uint8_t letter = 0;
-  if (!recv_char(&conn->link, &letter)) return fail(RC_READ_FAILED);
-  for (;;) {
-    if (letter == 'A') {
-      ResultSet* result = append(SQL_KIND_SELECT);
-      if (!result) return fail(RC_NO_MEMORY);
-      result->conn = conn;
-      const int rc = recv_result_item(conn, result, true);
-      if (rc < 0) return fail(rc);
-      status = rc;
-    } else if (letter == 'D' || letter == 'U') {
-      uint32_t count = 0;
-      if (!recv_int(&conn->link, &count)) return fail(RC_READ_FAILED);
-      ResultSet* result = append(letter == 'D' ? SQL_KIND_DELETE : SQL_KIND_UPDATE);
-      if (!result) return fail(RC_NO_MEMORY);
-      result->affected = static_cast<int32_t>(count);
-    } else if (letter == 'I') {
-      char row_id[32];
-      if (!recv_row_id(conn, row_id)) return fail(RC_READ_FAILED);
-      std::memcpy(conn->row_id, row_id, sizeof row_id);
-      conn->row_id_received = 1;
-      ResultSet* result = append(SQL_KIND_INSERT);
-      if (!result) return fail(RC_NO_MEMORY);
-      std::memcpy(result->row_id, row_id, sizeof row_id);
-      ++head->affected;
-    } else if (is_text_letter(letter)) {
-      const int rc = result_text(conn, letter, &status);
-      if (rc < 0) return fail(rc);
-    } else {
-      break;  // 'K', or a letter that ends the reply
-    }
-    if (!recv_char(&conn->link, &letter)) return fail(RC_READ_FAILED);
-  }
-  *out = head;
-  return status;
+  ChainReader reader(conn, out);
+  return read_reply(reader);
 }
 
 int recv_result_single(Conn* conn, ResultSet** out) {
-  ResultSet* result = nullptr;
-  bool second_layout = false;
-  int status = 0;
-  auto fail = [&](int code) {
-    free_result(result);
-    return code;
-  };
-
-  uint8_t letter = 0;
-  if (!recv_char(&conn->link, &letter)) return fail(RC_READ_FAILED);
-  for (;;) {
-    if (letter == 'A') {
-      // One record holds one layout: a second result set is read to its end
-      // so the link stays in step, then dropped, and the read fails.
-      ResultSet* target = result ? new_result(SQL_KIND_SELECT) : (result = new_result(SQL_KIND_SELECT));
-      if (!target) return fail(RC_NO_MEMORY);
-      target->conn = conn;
-      const int rc = recv_result_item(conn, target, false);
-      if (target != result) {
-        free_result(target);
-        second_layout = true;
-      }
-      if (rc < 0) return fail(rc);
-      if (target == result) status = rc;
-    } else if (is_text_letter(letter)) {
-      const int rc = result_text(conn, letter, &status);
-      if (rc < 0) return fail(rc);
-    } else {
-      break;
-    }
-    if (!recv_char(&conn->link, &letter)) return fail(RC_READ_FAILED);
-  }
-  if (second_layout) {
-    *out = nullptr;
-    return fail(RC_ERROR);
-  }
-  *out = result;
-  return status;
+  SingleReader reader(conn, out);
+  return read_reply(reader);
 }

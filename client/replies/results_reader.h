@@ -1,9 +1,12 @@
-// Readers that turn a reply's result items ('A' with its field descriptions
-// and rows, 'D', 'U', 'I', texts) into a chain of ResultSet records.
+// The result-set item 'A' (field descriptions and rows) and the readers that
+// turn a reply's result items ('A', 'D', 'U', 'I', texts) into a chain of
+// ResultSet records.
 #ifndef RIZEZOVA_CLIENT_REPLIES_RESULTS_READER_H
 #define RIZEZOVA_CLIENT_REPLIES_RESULTS_READER_H
 
 #include <cstdint>
+
+#include "client/replies/reply_reader.h"
 
 struct Conn;
 struct ResultSet;
@@ -13,9 +16,12 @@ struct FieldDesc;
 // set one (RC_ERROR after an error text, RC_SUCCESS after a message or warning,
 // the rows of the last result set modulo 20000); *out receives the head (or
 // null) when the reply was read. A read failure (RC_READ_FAILED) or no memory
-// (RC_NO_MEMORY) releases everything read and leaves *out alone.
+// (RC_NO_MEMORY) releases everything read, closes the link and leaves *out alone.
 int recv_results(Conn* conn, ResultSet** out);
-// A reply whose result set items all go into one ResultSet.
+// A reply whose result set goes into one ResultSet, with all its rows. A
+// count or row id ends the reading there (the link is closed, as the rest of
+// the reply is not read); a second result set is read and dropped, and the
+// reply answers RC_ERROR.
 int recv_result_single(Conn* conn, ResultSet** out);
 
 // The field descriptions of an 'A' item and the row layout they give:
@@ -31,5 +37,18 @@ int recv_field_desc(Conn* conn, FieldDesc* field);
 // stopped in *status: RC_SUCCESS the limit or the end of rows, RC_READ_FAILED a
 // read failure, RC_NO_MEMORY no memory.
 int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status);
+
+// How the rows of an 'A' item are read, and the status the item then gives.
+enum class RowsIn : uint8_t {
+  Blocks,   // all of them, nothing sent between; the rows modulo 20000
+  All,      // all of them; their number
+  Batches,  // 200 at a time, with one '.' after a full first batch that the
+            // reply's end does not follow; the rows of the last batch
+  None,     // descriptions only; 0
+};
+// The payload of an 'A' item into result, or with a null result read whole
+// and dropped. Step::next with the item's status; Step::Ended when a full
+// first batch was followed by the reply's 'K'; Step::fail.
+Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows);
 
 #endif

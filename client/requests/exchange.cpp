@@ -1,12 +1,11 @@
 // One request/reply exchange: its lock, its statement and values, and the
-// short replies of cursor and statement commands.
+// cursor and statement commands that answer with a short reply.
 #include "client/requests/exchange.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
-#include "client/replies/reply_items.h"
 #include "client/requests/command_frame.h"
 #include "link/wire_io.h"
 #include "platform/lock.h"
@@ -41,22 +40,6 @@ char* format_command(const char* fmt, ...) {
   if (text) std::vsnprintf(text, static_cast<size_t>(n) + 1, fmt, again);
   va_end(again);
   return text;
-}
-
-int recv_short_reply(Conn* conn, char** text) {
-  *text = nullptr;
-  uint8_t letter = 0;
-  if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
-  if (letter == 'K') return RC_SUCCESS;
-  const int rc = recv_text(conn, text);
-  if (rc != RC_SUCCESS) return rc;
-  uint8_t end = 0;
-  if (!recv_char(&conn->link, &end)) {
-    std::free(*text);
-    *text = nullptr;
-    return RC_READ_FAILED;
-  }
-  return RC_ERROR;
 }
 
 int run_short_command(Conn* conn, const char* text) {

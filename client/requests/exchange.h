@@ -5,6 +5,7 @@
 
 #include "client/handles/conn.h"
 #include "client/params/param_set.h"
+#include "client/replies/command_replies.h"  // recv_short_reply, for the commands' callers
 
 // Holds the connection's lock for one exchange.
 class ExchangeLock {
@@ -27,11 +28,6 @@ void send_with_params(Conn* conn, const char* text, ParamSet* params);
 // out.
 char* format_command(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// The reply of a command such as OPEN, CLOSE or DEALLOCATE: 'K', or a letter,
-// the server's text and one more letter. RC_SUCCESS; RC_ERROR with the text in
-// *text (the caller frees it); RC_READ_FAILED, or the failure of reading the
-// text, when the link failed, with no text.
-int recv_short_reply(Conn* conn, char** text);
 // Sends a text without values and reads its short reply; a refusal's text
 // replaces the connection's error text. The caller holds the lock.
 int run_short_command(Conn* conn, const char* text);

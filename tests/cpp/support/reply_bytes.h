@@ -37,6 +37,10 @@ struct ReplyBytes {
     bytes.insert(bytes.end(), s.begin(), s.end());
     return *this;
   }
+  ReplyBytes& then(const ReplyBytes& more) {
+    bytes.insert(bytes.end(), more.bytes.begin(), more.bytes.end());
+    return *this;
+  }
   // A u32 length and the bytes, as texts and names travel.
   ReplyBytes& text(const std::string& s) { return u32(static_cast<uint32_t>(s.size())).raw(s); }
   // One field description of an 'A' item.

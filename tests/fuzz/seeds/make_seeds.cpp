@@ -160,7 +160,18 @@ void write_built() {
   texts.letter('M').text("a message").letter('W').text("a warning").letter('U').u32(3).letter('K');
   ReplyBytes failed;
   failed.letter('E').text("[EC999]refused").letter('K');
-  for (const ReplyBytes* r : {&out, &texts, &failed}) {
+  // Replies that once broke a reader: a row id counted past the largest
+  // count, result sets before the count of a reader that keeps none, and more
+  // fields than a result may have, with the rest of that reply behind them.
+  ReplyBytes overflow;
+  overflow.letter('U').u32(0x7FFFFFFF).letter('I').text("1").letter('K');
+  ReplyBytes rows_then_count;
+  rows_then_count.letter('A').u32(2).field("n", 5).field("s", 30);
+  for (int i = 0; i < 3; ++i) rows_then_count.letter('R').u32(4).u32(static_cast<uint32_t>(i)).text("v");
+  rows_then_count.letter('U').u32(2).letter('K');
+  ReplyBytes wide;
+  wide.letter('A').u32(4001).field("f", 5).letter('R').u32(4).u32(1).letter('K');
+  for (const ReplyBytes* r : {&out, &texts, &failed, &overflow, &rows_then_count, &wide}) {
     for (const char* target : kReplyTargets) write_seed(target, 0, r->bytes);
   }
   // DECLARE, OPEN, a full block of rows without columns, the next block, CLOSE.

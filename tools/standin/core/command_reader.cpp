@@ -58,7 +58,7 @@ bool read_command(Link* link, Command* out) {
   // The text and its terminator.
   if (!recv_growing(link, len + 1, &out->text) || out->text.back() != 0) return false;
   out->text.pop_back();
-  return recv_int(link, &out->param_count) == LINK_VALUE;
+  return recv_int(link, &out->param_count);
 }
 
 bool read_param_records(Link* link, uint32_t count, std::vector<ParamRecord>* out) {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "client/params/param_set.h"
+#include "client/replies/results_reader.h"
 #include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/values/type_codes.h"
@@ -434,4 +436,80 @@ TEST_F(ReplyReaders, ZeroBytesAndOutputValuesDoNotEndTheReading) {
     EXPECT_EQ(count, 7) << letter;
   }
   EXPECT_TRUE(link_.peer_read_available(20).empty());
+}
+
+TEST_F(ReplyReaders, ItemsAReaderDoesNotKeepAreReadWholeAndDropped) {
+  // A result set with rows of every kind the reader must find the end of: a
+  // value larger than the receive buffer, a row with its row id, a text
+  // between rows, more rows than one batch.
+  ReplyBytes rows;
+  rows.letter('A').u32(2).field("n", ST_INT32).field("s", ST_CHAR);
+  for (int i = 0; i < 250; ++i) {
+    rows.letter(i == 7 ? '*' : 'R');
+    if (i == 7) rows.text("row-id");
+    rows.u32(4).u32(static_cast<uint32_t>(i)).text(i == 3 ? std::string(10000, 's') : "v");
+    if (i == 100) rows.letter('W').text("between rows");
+  }
+  ReplyBytes params;
+  params.letter('$').u32(2).text("a").u32(0).u32(ST_INT32).u32(4).text("b").u32(1).u32(ST_CHAR).u32(9);
+  struct Case {
+    ReplyBytes reply;
+    int status;
+  } cases[] = {
+      {ReplyBytes(rows).letter('U').u32(2).letter('K'), 2},
+      {ReplyBytes().letter('D').u32(3).then(rows).letter('K'), 3},
+      {ReplyBytes(rows).then(rows).letter('K'), 0},
+      {ReplyBytes(params).letter('K'), 0},
+  };
+  for (const auto& c : cases) {
+    reply(c.reply);
+    EXPECT_EQ(recv_noQuery(conn()), c.status);
+    EXPECT_TRUE(link_.peer_read_available(20).empty()) << "no rows are asked for";
+    expect_in_step();
+  }
+  // The chain reader reads output values and parameter descriptions through.
+  ReplyBytes outputs;
+  outputs.letter('O').u32(ST_INT32).u32(4).u32(1).letter('P').u32(0).u32(ST_CHAR).u32(2).raw("xy");
+  outputs.then(params).letter('U').u32(4).letter('K');
+  reply(outputs);
+  ResultSet* chain = nullptr;
+  EXPECT_EQ(recv_results(conn(), &chain), 0);
+  ASSERT_NE(chain, nullptr);
+  EXPECT_EQ(chain->affected, 4);
+  free_result_chain(chain);
+  expect_in_step();
+}
+
+TEST_F(ReplyReaders, AReplyLeftPartReadClosesTheLink) {
+  ReplyBytes wide;  // more fields than a result may have
+  wide.letter('A').u32(4001);
+  for (int i = 0; i < 4001; ++i) wide.field("f", ST_INT32);
+  wide.letter('K');
+  char out[kQueryValueSize] = {};
+  int type = 0;
+  struct Case {
+    ReplyBytes reply;
+    std::function<int(Conn*)> read;
+    int code;
+  } cases[] = {
+      {wide, [](Conn* c) { return recv_noQuery(c); }, -4},
+      {wide, [&](Conn* c) { return recv_query_value(c, out, &type); }, -4},
+      {wide, [](Conn* c) {
+         ResultSet* rs = nullptr;
+         return recv_results(c, &rs);
+       }, -4},
+      // A text that cannot be held.
+      {ReplyBytes().letter('M').u32(0xFFFFFFFF).raw("abc").letter('K'), [](Conn* c) { return recv_noQuery(c); }, -5},
+  };
+  for (auto& c : cases) {
+    testpeer::LinkPair link;
+    link.peer_write(c.reply.bytes);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(c.read(link.client), c.code);
+    // The next exchange answers the failed link at once, without taking
+    // what is left of that reply, or any later one, for its own.
+    link.peer_write(ReplyBytes().letter('U').u32(7).letter('K').bytes);
+    EXPECT_EQ(recv_noQuery(link.client), -4);
+    testing::internal::GetCapturedStdout();
+  }
 }

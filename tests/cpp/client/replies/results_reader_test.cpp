@@ -472,9 +472,21 @@ TEST(ResultsReader, AnEncryptedLinkDecodesTheSameRowsAsAPlainOne) {
     }
     free_result(rs);
     uint8_t next = 0;
-    EXPECT_EQ(recv_char(link.link(), &next), LINK_VALUE);
+    EXPECT_TRUE(recv_char(link.link(), &next));
     EXPECT_EQ(next, 'Z') << encrypted;
   }
   EXPECT_EQ(decoded[1], decoded[0]);
   EXPECT_NE(decoded[0].find("2999,2999008997,"), std::string::npos);
+}
+
+TEST(ResultsReader, TheRowIdCountOfTheHeadStopsAtTheLargest) {
+  LinkPair link;
+  ReplyBytes r;
+  r.letter('U').u32(0x7FFFFFFF).letter('I').text("1").letter('K');
+  Reply reply(link, r);
+  ResultSet* rs = nullptr;
+  EXPECT_EQ(recv_results(link.client, &rs), 0);
+  ASSERT_NE(rs, nullptr);
+  EXPECT_EQ(rs->affected, INT32_MAX);
+  free_result_chain(rs);
 }

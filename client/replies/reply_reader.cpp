@@ -1,0 +1,133 @@
+// The one reader of the reply grammar.
+#include "client/replies/reply_reader.h"
+
+#include <cstdlib>
+
+#include "client/handles/conn.h"
+#include "client/replies/results_reader.h"
+#include "client/vmc.h"
+#include "link/socket_link.h"
+#include "link/wire_io.h"
+
+namespace {
+
+// One item after its letter: its payload read and handed to the policy. A
+// failed read of the reader's own answers Step::fail with the policy's code.
+Step read_item(ReplyPolicy& p, Item item, uint8_t letter) {
+  Conn* conn = p.conn();
+  switch (item) {
+    case Item::Count: {
+      uint32_t count = 0;
+      if (!recv_int(&conn->link, &count)) return Step::fail(p.failed(Failed::Count, RC_READ_FAILED));
+      return p.count(letter, count);
+    }
+    case Item::RowId: {
+      char row_id[32];
+      if (!recv_row_id(conn, row_id)) return Step::fail(p.failed(Failed::RowId, RC_READ_FAILED));
+      return p.row_id(row_id);
+    }
+    case Item::Text: {
+      char* text = nullptr;
+      const int rc = recv_text(conn, &text);
+      if (rc != RC_SUCCESS) return Step::fail(p.failed(Failed::Payload, rc));
+      std::free(conn->error_text);
+      conn->error_text = text;
+      return p.text(letter, text);
+    }
+    case Item::OutValue: {
+      OutHead head;
+      if (!recv_out_head(conn, letter, &head)) return Step::fail(p.failed(Failed::Payload, RC_READ_FAILED));
+      return p.out_value(letter, head);
+    }
+    case Item::ParamDescs:
+      return p.param_descs();
+    case Item::ResultSet:
+      return p.result_set();
+    case Item::End:
+    case Item::Unknown:
+      break;
+  }
+  return p.unknown(letter);
+}
+
+}  // namespace
+
+Item grammar_item(uint8_t letter) {
+  switch (letter) {
+    case REPLY_END:
+      return Item::End;
+    case REPLY_RESULT_SET:
+      return Item::ResultSet;
+    case REPLY_DELETED:
+    case REPLY_UPDATED:
+      return Item::Count;
+    case REPLY_INSERTED:
+      return Item::RowId;
+    case REPLY_ERROR:
+    case REPLY_FAILURE:
+    case REPLY_MESSAGE:
+    case REPLY_WARNING:
+      return Item::Text;
+    case REPLY_RETURN_VALUE:
+    case REPLY_OUT_PARAM:
+      return Item::OutValue;
+    case REPLY_PARAM_DESCS:
+      return Item::ParamDescs;
+    default:
+      return Item::Unknown;
+  }
+}
+
+Step ReplyPolicy::out_value(uint8_t /*letter*/, const OutHead& head) { return drop_value(head); }
+
+Step ReplyPolicy::drop_value(const OutHead& head) {
+  return skip_bytes(conn_, head.length) ? Step::next() : Step::fail(RC_READ_FAILED);
+}
+
+Step ReplyPolicy::param_descs() {
+  const int rc = skip_param_descs(conn_);
+  return rc == RC_SUCCESS ? Step::next() : Step::fail(rc);
+}
+
+Step ReplyPolicy::result_set() { return recv_result_item(conn_, nullptr, RowsIn::All); }
+
+void abandon_reply(Conn* conn) { close_link(&conn->link); }
+
+int read_reply(ReplyPolicy& p) {
+  Conn* conn = p.conn();
+  uint8_t last = 0;          // the item whose letter the one in hand came right behind
+  Item last_item = Item::End;
+  for (;;) {
+    uint8_t letter = 0;
+    if (!recv_char(&conn->link, &letter)) {
+      // The letter behind a result set is the one that ended its rows.
+      const Failed what = last != 0 && last_item == Item::ResultSet ? Failed::Payload : Failed::Letter;
+      const int code = p.failed(what, RC_READ_FAILED);
+      abandon_reply(conn);
+      return code;
+    }
+    if (last != 0 && letter == 0) {
+      // A zero byte cannot be given back as a letter: it is dropped, and the
+      // next letter starts an item of its own.
+      last = 0;
+      continue;
+    }
+    const Item item = p.item_of(letter);
+    if (item == Item::End) return p.end(last);
+    const Step step = read_item(p, item, letter);
+    switch (step.kind) {
+      case Step::Next:
+        break;
+      case Step::Ended:
+        return p.end(letter);
+      case Step::Stop:
+        return step.code;
+      case Step::Abandon:
+      case Step::Fail:
+        abandon_reply(conn);
+        return step.code;
+    }
+    last = letter;
+    last_item = item;
+  }
+}
