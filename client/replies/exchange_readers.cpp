@@ -178,7 +178,7 @@ class QueryValueReader : public ReplyPolicy {
     free_result(result_);
     result_ = new_result(SQL_KIND_SELECT);
     if (!result_) return Step::fail(RC_NO_MEMORY);
-    result_->conn = conn_;
+    tie_result(result_, conn_);
     status_ = RC_SUCCESS;
     return recv_result_item(conn_, result_, RowsIn::Batches);
   }
@@ -214,7 +214,7 @@ class OutputReader : public ReplyPolicy {
     free_result(result_);
     result_ = new_result(SQL_KIND_SELECT);
     if (!result_) return Step::fail(RC_NO_MEMORY);
-    result_->conn = conn_;
+    tie_result(result_, conn_);
     const Step step = recv_result_item(conn_, result_, RowsIn::Batches);
     if (step.kind != Step::Fail) status_ = step.code;
     return step;

@@ -116,7 +116,7 @@ class ChainReader : public ReplyPolicy {
   Step result_set() override {
     ResultSet* result = append(SQL_KIND_SELECT);
     if (!result) return Step::fail(RC_NO_MEMORY);
-    result->conn = conn_;
+    tie_result(result, conn_);
     const Step step = recv_result_item(conn_, result, RowsIn::Blocks);
     if (step.kind == Step::Next) status_ = step.code;
     return step;
@@ -167,7 +167,7 @@ class SingleReader : public ReplyPolicy {
     }
     result_ = new_result(SQL_KIND_SELECT);
     if (!result_) return Step::fail(RC_NO_MEMORY);
-    result_->conn = conn_;
+    tie_result(result_, conn_);
     const Step step = recv_result_item(conn_, result_, RowsIn::All);
     if (step.kind == Step::Next) status_ = step.code;
     return step;
