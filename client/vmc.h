@@ -153,7 +153,9 @@ int VMC_OpenConnIps(const char* conn_str, int attempt, struct IpsList** ips, VMC
 int VMC_Reconnect(VMC_Handle* conn);
 // Closes the link and frees the record; *conn becomes null. Results read
 // over it stay valid: their server cursors are gone with the link, and
-// VMC_FreeResult frees them without talking. RC_SUCCESS; RC_ERROR when null;
+// VMC_FreeResult frees them without talking. Their rows stay readable, but for
+// LOB columns read as descriptors (LOB_RET), which answer RC_READ_FAILED as
+// nothing can fetch them any more. RC_SUCCESS; RC_ERROR when null;
 // RC_INVALID_HANDLE when it names no connection.
 int VMC_CloseConn(VMC_Handle* conn);
 // Frees a caller's address list; *ips becomes null. RC_SUCCESS; RC_ERROR when null.
@@ -507,8 +509,9 @@ int VMC_FetchCursor(VMC_Handle* conn, const char* cursor, struct ResultSet** out
 // rows read). A short answer marks the connection's cursor exhausted (RC_ERROR
 // from then on).
 int VMC_FetchCursorInto(VMC_Handle* conn, const char* cursor, struct ResultSet** res);
-// Runs a command text, reading its reply into one result that replaces *res:
-// the reply's status.
+// Runs a command text, reading its reply into one result that replaces *res
+// (null when the reply holds no result set; counts and row ids are read and
+// dropped): the reply's status.
 int VMC_ExecuteToResult(VMC_Handle* conn, const char* cmd, struct ResultSet** res);
 
 

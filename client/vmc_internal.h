@@ -20,6 +20,11 @@ int vmc_result_holds_cursor(VMC_Handle* result);
 // RC_SUCCESS (also for a result without a cursor); RC_INVALID_HANDLE when the
 // handle names no result.
 int vmc_forget_cursor(VMC_Handle* result);
+// VMC_ExecuteValue, telling besides in *on_heap (when given) whether out holds
+// a heap copy's length and address: 1 exactly when the library made one, else
+// 0. The type code cannot tell it, as a server's own code may be
+// VALUE_ON_HEAP or more.
+int vmc_execute_value(VMC_Handle* conn, const char* sql, void* out, int* out_type, int* on_heap);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 // Framed, big-endian reading and writing on a link.
 #include "link/wire_io.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,11 +63,33 @@ uint32_t put_value(uint8_t* buf, uint32_t* pos, T value) {
   return buf_put_bytes(buf, pos, bytes, sizeof bytes);
 }
 
-// Sends the whole queue in one call and empties it whatever the call gave.
-int send_queue(Link* link) {
-  int rc = net_send(link->sock, link->send_buf, static_cast<size_t>(link->send_fill));
+// A send that failed leaves the peer with part of a request and, on an
+// encrypted link, our keystream ahead of the peer's: nothing sent after it
+// could be read aright. The link is cut (the descriptor stays with whoever
+// closes the link), so every later exchange fails at once instead.
+int cut_link(Link* link) {
+  net_shutdown(link->sock);
   link->send_fill = 0;
-  return rc;
+  return LINK_SEND_FAILED;
+}
+
+// Sends n bytes whole, in as many calls as the platform needs; the count sent
+// (held at INT_MAX), or LINK_SEND_FAILED with the link cut.
+int send_whole(Link* link, const void* data, size_t n) {
+  const auto* at = static_cast<const uint8_t*>(data);
+  for (size_t done = 0; done < n;) {
+    const int rc = net_send(link->sock, at + done, n - done);
+    if (rc <= 0) return cut_link(link);
+    done += static_cast<size_t>(rc);
+  }
+  return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+// Sends the whole queue and empties it whatever came of the send.
+int send_queue(Link* link) {
+  const auto fill = static_cast<size_t>(link->send_fill);
+  link->send_fill = 0;
+  return send_whole(link, link->send_buf, fill);
 }
 
 // Queues n bytes at the end of the send queue, enciphering them in place.
@@ -167,17 +190,14 @@ int send_bytes(Link* link, const void* data, uint32_t n) {
       // The queue ahead of it is already enciphered; this copy follows it on
       // the wire, so it takes the keystream after the queue.
       copy = static_cast<uint8_t*>(std::malloc(n));
-      if (!copy) {
-        // The exchange is abandoned: its queued bytes must not lead the next one.
-        link->send_fill = 0;
-        return LINK_SEND_FAILED;
-      }
+      // Without it the queue, enciphered already, cannot be followed.
+      if (!copy) return cut_link(link);
       std::memcpy(copy, data, n);
       cipher_send_bytes(link, copy, static_cast<int>(n));
       out = copy;
     }
     int rc = send_queue(link);
-    if (rc != LINK_SEND_FAILED) rc = net_send(link->sock, out, n);
+    if (rc != LINK_SEND_FAILED) rc = send_whole(link, out, n);
     std::free(copy);
     return rc;
   }
@@ -185,10 +205,10 @@ int send_bytes(Link* link, const void* data, uint32_t n) {
     queue_bytes(link, data, n);
     return LINK_OK;
   }
-  // The queue is full: send it, and keep the new bytes queued even when that
-  // send failed (the caller abandons the exchange on -1).
-  int rc = send_queue(link);
-  queue_bytes(link, data, n);
+  // The queue is full: send it, and queue the new bytes behind it unless
+  // that send failed and cut the link.
+  const int rc = send_queue(link);
+  if (rc != LINK_SEND_FAILED) queue_bytes(link, data, n);
   return rc;
 }
 

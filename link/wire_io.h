@@ -48,9 +48,14 @@ inline void recv_take(Link* link, uint32_t n) {
   if (link->recv_pos == link->recv_fill) link->recv_fill = link->recv_pos = 0;
 }
 
-// Writers. send_bytes: LINK_OK when only queued, else the result of the last
-// send call (LINK_SEND_FAILED when it failed). send_flush: LINK_OK, or
-// LINK_SEND_FAILED.
+// Writers. send_bytes: LINK_OK when only queued, else the count sent (the
+// queue's or the bytes'), or LINK_SEND_FAILED. send_flush: LINK_OK, or
+// LINK_SEND_FAILED. Bytes go out whole however many send calls that takes. A
+// send that fails, or a large write on an encrypted link that finds no
+// memory, cuts the link both ways and empties the queue: the peer holds part
+// of a request and, on an encrypted link, the keystream has run ahead of its
+// own, so every later exchange must fail rather than be misread. The socket
+// itself stays open until the link is closed.
 int send_bytes(Link* link, const void* data, uint32_t n);
 int send_short(Link* link, uint16_t value);
 int send_int(Link* link, uint32_t value);

@@ -53,6 +53,10 @@ void net_close(int64_t sock) {
   if (is_socket(sock)) close(fd_of(sock));
 }
 
+void net_shutdown(int64_t sock) {
+  if (is_socket(sock)) shutdown(fd_of(sock), SHUT_RDWR);
+}
+
 bool net_set_reuseaddr(int64_t sock) { return set_int_option(sock, SOL_SOCKET, SO_REUSEADDR, 1); }
 bool net_set_nodelay(int64_t sock) { return set_int_option(sock, IPPROTO_TCP, TCP_NODELAY, 1); }
 bool net_set_keepalive(int64_t sock) { return set_int_option(sock, SOL_SOCKET, SO_KEEPALIVE, 1); }

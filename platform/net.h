@@ -20,6 +20,9 @@ constexpr int kNetFailed = -1;
 // A new IPv4 stream socket, or kNoSocket when none could be made.
 int64_t net_tcp_socket();
 void net_close(int64_t sock);
+// Ends the connection both ways: later sends fail and receives find its end.
+// The descriptor stays open until net_close.
+void net_shutdown(int64_t sock);
 
 // Option setters; each answers whether the platform took the option.
 bool net_set_reuseaddr(int64_t sock);

@@ -17,8 +17,8 @@ struct ValueAnswer {
   int32_t count = 0;    // the first four bytes of the area: the count of an UPDATE or DELETE
 };
 
-// Runs sql through VMC_ExecuteValue. A value that the library copied to the
-// heap is read and freed here.
+// Runs sql as VMC_ExecuteValue does. A value that the library says it copied
+// to the heap is read and freed here.
 ValueAnswer execute_value(VMC_Handle* conn, const char* sql);
 
 }  // namespace zorezu

@@ -250,6 +250,9 @@ int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsi
     // buf is the caller's LOB variable; the LOB may have to be fetched over
     // the result's connection.
     LobObject* lob = *static_cast<LobObject**>(buf);
+    // Rows that hold LOBs by descriptor cannot have them fetched once their
+    // connection has closed.
+    if (rs->lob_descriptors && !rs->conn) return RC_READ_FAILED;
     return lob_from_column_value(rs->conn, lob, ctype, is_binary_type(v.type), v.p, v.len, len);
   }
   return convert(v, ctype, buf, bufsize, len);

@@ -66,16 +66,17 @@ int put_addresses(const IpsList* list, void* value, int size, int* type, int* le
 int put_server_version(Conn* conn, void* value, int size, int* type, int* len) {
   char text[kQueryValueSize] = {};
   int value_type = 0;
+  int on_heap = 0;
   ExchangeLock lock(conn);
   send_with_params(conn, "show version", nullptr);
-  const int rc = recv_query_value(conn, text, &value_type);
+  const int rc = recv_query_value(conn, text, &value_type, &on_heap);
   lock.release();
 
   // A text too long for the value buffer arrives as a heap copy; the caller
   // gets as much of it as the buffer holds.
   size_t n = strnlen(text, sizeof text);
   char* heap = nullptr;
-  if (value_type >= kQueryValueOnHeap && value_type < 2 * kQueryValueOnHeap) {
+  if (on_heap) {
     uint32_t heap_len = 0;
     std::memcpy(&heap_len, text, sizeof heap_len);
     std::memcpy(&heap, text + sizeof heap_len, sizeof heap);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "client/text/bounded_copy.h"
+#include "link/reply_letters.h"
 #include "link/socket_link.h"
 
 namespace {
@@ -58,8 +59,8 @@ bool conn_login(Conn* conn) {
   uint8_t level = 0;
   const LoginOutcome outcome = login_database(&conn->link, login_settings_of(conn), &level);
   // The answer's first letter tells the protocol level the next login announces.
-  if (level == 'K') copy_bounded(conn->version, sizeof conn->version, "201");
-  if (level == 'N') copy_bounded(conn->version, sizeof conn->version, "301");
+  if (level == REPLY_END) copy_bounded(conn->version, sizeof conn->version, "201");
+  if (level == REPLY_LOGIN_LEVEL) copy_bounded(conn->version, sizeof conn->version, "301");
   if (outcome != LoginOutcome::LoggedIn) {
     conn_set_error(conn, text_of(outcome));
     return false;

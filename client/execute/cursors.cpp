@@ -225,7 +225,7 @@ extern "C" int VMC_DeclareCursor(VMC_Handle* conn_var, const char* sql, const ch
   }
   clear_cursor_exhausted(conn, cursor);
   if (fields) *fields = reply ? reply->field_count : 0;
-  if (reply) reply->conn = conn;
+  if (reply) tie_result(reply, conn);
   *out = reply;
   return RC_SUCCESS;
 }

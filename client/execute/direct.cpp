@@ -13,6 +13,7 @@
 #include "client/results/result_life.h"
 #include "client/results/result_set.h"
 #include "client/vmc.h"
+#include "client/vmc_internal.h"
 #include "link/wire_io.h"
 
 namespace {
@@ -56,7 +57,14 @@ int VMC_ExecuteNoQuery(VMC_Handle* conn_var, const char* sql) {
 }
 
 int VMC_ExecuteValue(VMC_Handle* conn_var, const char* sql, void* out, int* out_type) {
-  return run_consuming_params(conn_var, sql, [out, out_type](Conn* c) { return recv_query_value(c, out, out_type); });
+  return vmc_execute_value(conn_var, sql, out, out_type, nullptr);
+}
+
+int vmc_execute_value(VMC_Handle* conn_var, const char* sql, void* out, int* out_type, int* on_heap) {
+  if (on_heap) *on_heap = 0;
+  return run_consuming_params(conn_var, sql, [out, out_type, on_heap](Conn* c) {
+    return recv_query_value(c, out, out_type, on_heap);
+  });
 }
 
 int VMC_ExecuteWithOutput(VMC_Handle* conn_var, const char* sql, VMC_Handle* out) {

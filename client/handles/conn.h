@@ -57,6 +57,7 @@ struct Conn {
   uint8_t login_modulus[32];
   char exhausted_cursor[64];   // the caller-named cursor whose FETCH INTO ran out; empty = none
   SmartResult* smart_results;  // the server-cursor results read over it that are still alive
+  ResultSet* results;          // the results of rows read over it that are still alive
 };
 
 // Replaces the connection's error text with a heap copy of text (null clears it).

@@ -59,8 +59,9 @@ int recv_out_bytes(Conn* conn, uint32_t length, uint8_t** out) {
   return RC_SUCCESS;
 }
 
-// The value of a result set whose reply ended right behind it.
-void take_first_value(ResultSet* result, char* out, int* out_type, bool heap_allowed) {
+// The value of a result set whose reply ended right behind it; *heap_copy is
+// set when out holds a heap copy.
+void take_first_value(ResultSet* result, char* out, int* out_type, bool heap_allowed, int* heap_copy) {
   if (result->row_count == 0) {
     *out_type = 0;
     std::memset(out, 0, 4);
@@ -73,6 +74,7 @@ void take_first_value(ResultSet* result, char* out, int* out_type, bool heap_all
   if (on_heap != 1) return;
   if (heap_allowed) {
     *out_type += kQueryValueOnHeap;
+    *heap_copy = 1;
   } else {
     char* copy = nullptr;
     std::memcpy(&copy, out + sizeof(uint32_t), sizeof copy);
@@ -142,14 +144,14 @@ class NoQueryReader : public ReplyPolicy {
 // A reply whose first value is wanted.
 class QueryValueReader : public ReplyPolicy {
  public:
-  QueryValueReader(Conn* conn, char* out, int* out_type, bool heap_allowed)
-      : ReplyPolicy(conn), out_(out), out_type_(out_type), heap_allowed_(heap_allowed) {}
+  QueryValueReader(Conn* conn, char* out, int* out_type, bool heap_allowed, int* on_heap)
+      : ReplyPolicy(conn), out_(out), out_type_(out_type), heap_allowed_(heap_allowed), on_heap_(on_heap) {}
   ~QueryValueReader() override { free_result(result_); }
 
   int end(uint8_t last) override {
     if (last == REPLY_INSERTED) return SQL_KIND_INSERT;
     // The value of a result set is taken when the reply ends right behind it.
-    if (last == REPLY_RESULT_SET) take_first_value(result_, out_, out_type_, heap_allowed_);
+    if (last == REPLY_RESULT_SET) take_first_value(result_, out_, out_type_, heap_allowed_, on_heap_);
     return status_;
   }
   Step unknown(uint8_t /*letter*/) override { return Step::stop(RC_SUCCESS); }
@@ -176,7 +178,7 @@ class QueryValueReader : public ReplyPolicy {
     free_result(result_);
     result_ = new_result(SQL_KIND_SELECT);
     if (!result_) return Step::fail(RC_NO_MEMORY);
-    result_->conn = conn_;
+    tie_result(result_, conn_);
     status_ = RC_SUCCESS;
     return recv_result_item(conn_, result_, RowsIn::Batches);
   }
@@ -185,6 +187,7 @@ class QueryValueReader : public ReplyPolicy {
   char* out_;
   int* out_type_;
   bool heap_allowed_;
+  int* on_heap_;
   ResultSet* result_ = nullptr;
 };
 
@@ -211,7 +214,7 @@ class OutputReader : public ReplyPolicy {
     free_result(result_);
     result_ = new_result(SQL_KIND_SELECT);
     if (!result_) return Step::fail(RC_NO_MEMORY);
-    result_->conn = conn_;
+    tie_result(result_, conn_);
     const Step step = recv_result_item(conn_, result_, RowsIn::Batches);
     if (step.kind != Step::Fail) status_ = step.code;
     return step;
@@ -277,12 +280,15 @@ int recv_noQuery(Conn* conn) {
   return read_reply(reader);
 }
 
-int recv_query_value(Conn* conn, void* out, int* out_type) {
+int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap) {
   // A caller without room for the value still gets the reply read.
   char scratch[kQueryValueSize] = {};
   int scratch_type = 0;
+  int scratch_heap = 0;
+  if (!on_heap) on_heap = &scratch_heap;
+  *on_heap = 0;
   QueryValueReader reader(conn, out ? static_cast<char*>(out) : scratch, out_type ? out_type : &scratch_type,
-                          out != nullptr);
+                          out != nullptr, on_heap);
   return read_reply(reader);
 }
 

@@ -6,15 +6,17 @@
 
 #include <cstdint>
 
+#include "client/vmc.h"
+
 struct Conn;
 struct ParamSet;
 struct ResultSet;
 
 // Room that recv_query_value's `out` must have.
-constexpr int kQueryValueSize = 64;
+constexpr int kQueryValueSize = VALUE_AREA_SIZE;
 // Added to the server type in *out_type when the value went to a heap copy
 // whose u32 length and address `out` holds.
-constexpr int kQueryValueOnHeap = 100;
+constexpr int kQueryValueOnHeap = VALUE_ON_HEAP;
 
 // A reply read for its counts: result sets and other items it carries are
 // read whole and dropped. Answers the count of the last 'D' or 'U' item,
@@ -35,8 +37,10 @@ int recv_noQuery(Conn* conn);
 // SQL_KIND_UPDATE after 'U', SQL_KIND_DELETE after 'D', RC_ERROR after an error
 // text, RC_READ_FAILED when the link failed, RC_NO_MEMORY when memory ran out.
 // out holds kQueryValueSize bytes; a long value goes to a heap copy that the
-// caller frees (see kQueryValueOnHeap).
-int recv_query_value(Conn* conn, void* out, int* out_type);
+// caller frees (see kQueryValueOnHeap). *on_heap (when given) is 1 exactly
+// when out holds such a copy, else 0: the type alone cannot tell, as a
+// server's own type code may be kQueryValueOnHeap or more.
+int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap = nullptr);
 
 // A reply to a statement with output parameters or a return value: each value
 // is written into the connection's current parameter set, which must be present

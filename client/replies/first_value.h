@@ -2,10 +2,12 @@
 #ifndef RIZEZOVA_CLIENT_REPLIES_FIRST_VALUE_H
 #define RIZEZOVA_CLIENT_REPLIES_FIRST_VALUE_H
 
+#include "client/vmc.h"
+
 struct ResultSet;
 
-// Room that first_column_text's out has.
-constexpr int kFirstColumnSize = 64;
+// Room that first_column_text's out has: the single-value answer's area.
+constexpr int kFirstColumnSize = VALUE_AREA_SIZE;
 
 // Field 1 of the row at the result's cursor as text, for the single-value
 // reader. out holds kFirstColumnSize bytes. A text form is copied there with

@@ -122,7 +122,6 @@ int read_reply(ReplyPolicy& p) {
         return p.end(letter);
       case Step::Stop:
         return step.code;
-      case Step::Abandon:
       case Step::Fail:
         abandon_reply(conn);
         return step.code;

@@ -33,7 +33,6 @@ struct Step {
     Next,     // on to the letter behind the item
     Ended,    // the item read the reply's 'K' itself
     Stop,     // the reading ends here with `code`; nothing more is the reader's
-    Abandon,  // the reading ends here with `code` before the reply's end: the link is closed
     Fail,     // the reading failed with `code`: the link is closed
   };
   Kind kind;
@@ -41,7 +40,6 @@ struct Step {
 
   static Step next(int code = 0) { return {Next, code}; }
   static Step stop(int code) { return {Stop, code}; }
-  static Step abandon(int code) { return {Abandon, code}; }
   static Step fail(int code) { return {Fail, code}; }
 };
 

@@ -116,7 +116,7 @@ class ChainReader : public ReplyPolicy {
   Step result_set() override {
     ResultSet* result = append(SQL_KIND_SELECT);
     if (!result) return Step::fail(RC_NO_MEMORY);
-    result->conn = conn_;
+    tie_result(result, conn_);
     const Step step = recv_result_item(conn_, result, RowsIn::Blocks);
     if (step.kind == Step::Next) status_ = step.code;
     return step;
@@ -142,11 +142,8 @@ class SingleReader : public ReplyPolicy {
   SingleReader(Conn* conn, ResultSet** out) : ReplyPolicy(conn), out_(out) {}
   ~SingleReader() override { free_result(result_); }
 
-  // Counts and row ids are not this reader's: they end it where they stand.
-  Item item_of(uint8_t letter) const override {
-    const Item item = grammar_item(letter);
-    return item == Item::Count || item == Item::RowId ? Item::Unknown : item;
-  }
+  // Counts and row ids are not this reader's: the defaults read them whole
+  // and drop them.
   int end(uint8_t /*last*/) override {
     if (second_layout_) {
       *out_ = nullptr;
@@ -156,11 +153,7 @@ class SingleReader : public ReplyPolicy {
     result_ = nullptr;
     return status_;
   }
-  Step unknown(uint8_t letter) override {
-    const int code = end(letter);
-    // What follows a count or row id is left unread.
-    return grammar_item(letter) == Item::Unknown ? Step::stop(code) : Step::abandon(code);
-  }
+  Step unknown(uint8_t letter) override { return Step::stop(end(letter)); }
   Step text(uint8_t letter, const char* text) override {
     status_ = result_text(conn_, letter, text);
     return Step::next();
@@ -174,7 +167,7 @@ class SingleReader : public ReplyPolicy {
     }
     result_ = new_result(SQL_KIND_SELECT);
     if (!result_) return Step::fail(RC_NO_MEMORY);
-    result_->conn = conn_;
+    tie_result(result_, conn_);
     const Step step = recv_result_item(conn_, result_, RowsIn::All);
     if (step.kind == Step::Next) status_ = step.code;
     return step;

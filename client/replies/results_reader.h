@@ -18,10 +18,9 @@ struct FieldDesc;
 // null) when the reply was read. A read failure (RC_READ_FAILED) or no memory
 // (RC_NO_MEMORY) releases everything read, closes the link and leaves *out alone.
 int recv_results(Conn* conn, ResultSet** out);
-// A reply whose result set goes into one ResultSet, with all its rows. A
-// count or row id ends the reading there (the link is closed, as the rest of
-// the reply is not read); a second result set is read and dropped, and the
-// reply answers RC_ERROR.
+// A reply whose result set goes into one ResultSet, with all its rows. Counts
+// and row ids are read and dropped; a second result set is read and dropped,
+// and the reply answers RC_ERROR.
 int recv_result_single(Conn* conn, ResultSet** out);
 
 // The field descriptions of an 'A' item and the row layout they give:

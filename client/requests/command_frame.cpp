@@ -9,6 +9,7 @@
 #include "client/handles/handle.h"
 #include "client/lob/lob.h"
 #include "client/values/type_codes.h"
+#include "link/reply_letters.h"
 #include "link/wire_io.h"
 
 namespace {
@@ -162,7 +163,8 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
 int send_query(Conn* conn, const char* sql, uint32_t param_count) {
   const char* text = sql ? sql : "";
   const uint32_t len = static_cast<uint32_t>(std::strlen(text));
-  send_bytes(&conn->link, "?", 1);
+  const uint8_t letter = COMMAND_STATEMENT;
+  send_bytes(&conn->link, &letter, 1);
   send_int(&conn->link, len);
   send_bytes(&conn->link, text, len + 1);
   send_int(&conn->link, param_count);

@@ -28,8 +28,34 @@ int free_field_descs(FieldDesc* fields, int32_t count) {
   return RC_SUCCESS;
 }
 
+namespace {
+
+void untie_result(ResultSet* result) {
+  Conn* conn = result->conn;
+  // A result whose conn was set by hand is on no list.
+  if (conn && (result->prev_of_conn || conn->results == result)) {
+    (result->prev_of_conn ? result->prev_of_conn->next_of_conn : conn->results) = result->next_of_conn;
+    if (result->next_of_conn) result->next_of_conn->prev_of_conn = result->prev_of_conn;
+  }
+  result->conn = nullptr;
+  result->prev_of_conn = nullptr;
+  result->next_of_conn = nullptr;
+}
+
+}  // namespace
+
+void tie_result(ResultSet* result, Conn* conn) {
+  untie_result(result);
+  result->conn = conn;
+  result->lob_descriptors = conn->lob_ret == 1 ? 1 : 0;
+  result->next_of_conn = conn->results;
+  if (conn->results) conn->results->prev_of_conn = result;
+  conn->results = result;
+}
+
 int free_result(ResultSet* result) {
   if (!result) return RC_SUCCESS;
+  untie_result(result);
   free_row_blocks(result);
   free_field_descs(result->fields, result->field_count);
   std::free(result->error_text);
@@ -100,10 +126,10 @@ void tie_smart_result(SmartResult* smart, Conn* conn) {
 void detach_conn_results(Conn* conn) {
   while (SmartResult* smart = conn->smart_results) {
     mark_closed(smart);
-    // A LOB of these rows can no longer be fetched over the connection.
-    for (ResultSet* block = smart->block; block; block = block->next) block->conn = nullptr;
     untie_smart_result(smart);
   }
+  // The blocks of server-cursor results among them.
+  while (ResultSet* result = conn->results) untie_result(result);
 }
 
 ResultSet** result_of_handle(VMC_Handle* handle) {

@@ -10,7 +10,11 @@
 
 // A new zero-filled result of the given kind, or null.
 ResultSet* new_result(int32_t kind);
-// Frees this one record with its rows, descriptions and texts (not its next).
+// Ties a result of rows to the connection it is read over: its conn, until
+// the result is freed or the connection closes.
+void tie_result(ResultSet* result, Conn* conn);
+// Frees this one record with its rows, descriptions and texts (not its next),
+// untying it from its connection.
 int free_result(ResultSet* result);
 // Frees a whole chain.
 void free_result_chain(ResultSet* head);
@@ -25,10 +29,11 @@ void mark_closed(SmartResult* smart);
 void free_smart_result(SmartResult* smart);
 // Ties a server-cursor result handed out to the connection it was read over.
 void tie_smart_result(SmartResult* smart, Conn* conn);
-// A closing connection detaches its live server-cursor results: their cursors
-// died with the link, so they are closed without a word, and neither they nor
-// their rows refer to the connection any more. Their rows can still be read,
-// and freeing them talks to no one.
+// A closing connection detaches its live results: the server-cursor ones are
+// closed without a word (their cursors died with the link), and no result
+// refers to the connection any more. Their rows can still be read (but for
+// LOB columns read with descriptors on, which answer RC_READ_FAILED), and
+// freeing them talks to no one.
 void detach_conn_results(Conn* conn);
 
 // The result that a handle stands for: a result set, or the current block of

@@ -37,12 +37,17 @@ struct ResultSet {
   int64_t row_count;
   uint8_t* current_row;
   char* error_text;      // texts that came between rows, joined; or EC080
-  Conn* conn;            // set for a result of rows only
+  // The connection the rows were read over (a result of rows only), while
+  // both live: closing it detaches the result (see detach_conn_results).
+  Conn* conn;
   ResultSet* next;       // the next result of the same reply
   MemPool* pool;         // memory of the rows; made by the first row read
   int32_t kind;          // SqlKind: 4 rows, 2 update count, 3 delete count, 1 row id
   int32_t affected;
   char row_id[32];
+  uint8_t lob_descriptors;  // LOB values came as descriptors, to be fetched over conn
+  ResultSet* prev_of_conn;  // the connection's other live results
+  ResultSet* next_of_conn;
 };
 
 #endif

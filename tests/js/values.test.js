@@ -30,8 +30,10 @@ test('a single-value answer is read by its kind, whatever its type code', async 
   try {
     const c = rizezova.createConnection({ host: peer.host, port: peer.port });
     for (const [sql, rows] of [
-      // A row id, then a result set of an array type: the row id stays.
+      // A row id, then a result set of a type code of 100 or more: the row id stays.
       ['INSERT INTO t VALUES (1)', [{ 'new RowId': 'RowId-1234567890' }]],
+      ['INSERT INTO type107 VALUES (1)', [{ 'new RowId': 'RowId-1234567890' }]],
+      ['INSERT INTO type164 VALUES (1)', [{ 'new RowId': 'RowId-1234567890' }]],
       ['UPDATE t SET a = 1', [{ 'UPDATE EFFECTNUM': 3 }]],
       // A value too long for the answer comes whole.
       ["INSERT INTO t VALUES ('long')", [{ 'new RowId': 'x'.repeat(100) }]],

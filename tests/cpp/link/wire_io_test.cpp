@@ -1,6 +1,8 @@
 #include "link/wire_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 #include <csignal>
 #include <cstring>
@@ -135,6 +137,26 @@ TEST(WireWrite, PeerGoneReportsFailureWithoutKillingTheProcess) {
   send_int(p.link(), 7);
   EXPECT_EQ(send_flush(p.link()), -1);
   EXPECT_EQ(p.link()->send_fill, 0);
+}
+
+TEST(WireWrite, AFailedSendCutsTheLink) {
+  // A send that runs out of time leaves part of a large write with the peer
+  // (and, encrypted, the keystream ahead of the peer's): nothing may follow.
+  for (const bool enciphered : {false, true}) {
+    LinkPair p;
+    if (enciphered) make_encrypted(p.link());
+    const timeval wait{0, 20000};
+    ASSERT_EQ(setsockopt(static_cast<int>(p.link()->sock), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait), 0);
+    send_int(p.link(), 7);
+    auto big = pattern(8u << 20);  // more than the socket pair holds
+    EXPECT_EQ(send_bytes(p.link(), big.data(), static_cast<uint32_t>(big.size())), -1) << enciphered;
+    EXPECT_EQ(p.link()->send_fill, 0);
+    p.peer_read_available(20);
+    uint8_t byte = 0;
+    EXPECT_EQ(recv(p.peer_fd, &byte, 1, MSG_DONTWAIT), 0) << "the peer sees the link end";
+    send_int(p.link(), 7);
+    EXPECT_EQ(send_flush(p.link()), -1) << "nothing goes out behind the failed write";
+  }
 }
 
 TEST(WireRead, TypedValuesTextsAndGivenBackLetters) {

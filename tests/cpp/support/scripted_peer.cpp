@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "client/handles/handle.h"
+#include "client/results/result_life.h"
 #include "link/socket_link.h"
 
 namespace testpeer {
@@ -126,6 +127,8 @@ LinkPair::LinkPair() {
 }
 
 LinkPair::~LinkPair() {
+  // Results read over it may be freed after it, as after VMC_CloseConn.
+  detach_conn_results(client);
   close_link(&client->link);
   std::free(client->error_text);
   std::free(client);
@@ -156,6 +159,7 @@ Conn* new_client_conn(uint16_t port) {
 
 void free_client_conn(Conn* conn) {
   if (!conn) return;
+  detach_conn_results(conn);
   close_link(&conn->link);
   std::free(conn->error_text);
   std::free(conn);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "client/vmc.h"
+#include "client/vmc_internal.h"
 #include "tests/cpp/support/cutting_proxy.h"
 #include "tests/cpp/support/reply_bytes.h"
 #include "tools/standin/core/server.h"
@@ -97,8 +98,9 @@ void exec(VMC_Handle conn, const char* sql) { VMC_ExecuteNoQuery(&conn, sql); }
 void value(VMC_Handle conn, const std::string& sql) {
   alignas(8) char out[64] = {};
   int type = 0;
-  VMC_ExecuteValue(&conn, sql.c_str(), out, &type);
-  if (type >= 100) {
+  int on_heap = 0;
+  vmc_execute_value(&conn, sql.c_str(), out, &type, &on_heap);
+  if (on_heap) {
     void* copy = nullptr;
     std::memcpy(&copy, out + 4, sizeof copy);
     VMC_FreeBuffer(&copy);
@@ -171,7 +173,16 @@ void write_built() {
   rows_then_count.letter('U').u32(2).letter('K');
   ReplyBytes wide;
   wide.letter('A').u32(4001).field("f", 5).letter('R').u32(4).u32(1).letter('K');
-  for (const ReplyBytes* r : {&out, &texts, &failed, &overflow, &rows_then_count, &wide}) {
+  // A row id, then a single value whose type code of 100 or more is the
+  // server's own, not a heap copy; rows and then counts for a reader of one
+  // result set.
+  ReplyBytes odd_type;
+  odd_type.letter('I').text("RowId-1234567890").letter('A').u32(1).field("a", 107, 4);
+  odd_type.letter('R').text("abcd").letter('K');
+  ReplyBytes rows_then_ids;
+  rows_then_ids.letter('A').u32(1).field("n", 5).letter('R').u32(4).u32(1);
+  rows_then_ids.letter('D').u32(1).letter('I').text("r").letter('K');
+  for (const ReplyBytes* r : {&out, &texts, &failed, &overflow, &rows_then_count, &wide, &odd_type, &rows_then_ids}) {
     for (const char* target : kReplyTargets) write_seed(target, 0, r->bytes);
   }
   // DECLARE, OPEN, a full block of rows without columns, the next block, CLOSE.

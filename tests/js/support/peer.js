@@ -8,9 +8,10 @@
 //   rows=N       serves N rows of (int, bigint, varchar(20), double) through
 //                a server cursor, in blocks encoded once and sent again
 //   odd-values   answers INSERT and SHOW with a row id and then a result set
-//                of an array type (10005), UPDATE with a count and the same
-//                result set, and a statement naming "long" with a text too
-//                long for a single-value answer
+//                of an array type (10005; a statement naming "typeN" gets
+//                type N instead), UPDATE with a count and the same result
+//                set, and a statement naming "long" with a text too long for
+//                a single-value answer
 // It prints its port on the first line of its output.
 'use strict';
 const net = require('node:net');
@@ -58,14 +59,16 @@ function benchRows(count, first) {
 
 // A single value whose type code is 100 or more without being a heap copy,
 // after items that leave text in the answer area.
-const arrayValue = resultSet([['a', ST_INT32_ARRAY, 4]], [[cell.text('\x01\x02\x03\x04')]]);
+const oddType = (text) => Number((/\btype(\d+)\b/.exec(text) || [])[1] || ST_INT32_ARRAY);
+const arrayValue = (type) => resultSet([['a', type, 4]], [[cell.text('\x01\x02\x03\x04')]]);
 const rowId = Buffer.concat([Buffer.from('I'), cell.text('RowId-1234567890')]);
 function oddValue(text) {
   if (text.includes('long')) {
     return Buffer.concat([resultSet([['t', ST_CHAR, 200]], [[cell.text('x'.repeat(100))]]), Buffer.from('K')]);
   }
-  if (text.startsWith('UPDATE')) return Buffer.concat([Buffer.from('U'), u32(3), arrayValue, Buffer.from('K')]);
-  return Buffer.concat([rowId, arrayValue, Buffer.from('K')]);
+  const value = arrayValue(oddType(text));
+  if (text.startsWith('UPDATE')) return Buffer.concat([Buffer.from('U'), u32(3), value, Buffer.from('K')]);
+  return Buffer.concat([rowId, value, Buffer.from('K')]);
 }
 
 // Answers for one connection, by command text.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "link/reply_letters.h"
 #include "link/wire_io.h"
 
 namespace standin {
@@ -48,7 +49,7 @@ bool read_command(Link* link, Command* out) {
   uint8_t letter = 0;
   if (!recv_char(link, &letter)) return false;
   out->letter = static_cast<char>(letter);
-  if (letter != '?') return true;
+  if (letter != COMMAND_STATEMENT) return true;
   uint32_t len = 0;
   if (!recv_int(link, &len)) return false;
   if (len > kMaxStatementText) {

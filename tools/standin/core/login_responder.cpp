@@ -5,6 +5,7 @@
 
 #include "link/link_cipher.h"
 #include "link/mp_arith.h"
+#include "link/reply_letters.h"
 #include "link/socket_link.h"
 #include "link/wire_io.h"
 #include "platform/memory.h"
@@ -126,14 +127,17 @@ bool read_login(Link* link, LoginRequest* out) {
 }
 
 bool accept_login(Link* link) {
-  send_bytes(link, "K", 1);
+  const uint8_t end = REPLY_END;
+  send_bytes(link, &end, 1);
   return send_flush(link) == 0;
 }
 
 bool accept_login_with_level(Link* link, const uint8_t info[4]) {
-  send_bytes(link, "N", 1);
+  const uint8_t level = REPLY_LOGIN_LEVEL;
+  const uint8_t end = REPLY_END;
+  send_bytes(link, &level, 1);
   send_bytes(link, info, 4);
-  send_bytes(link, "K", 1);
+  send_bytes(link, &end, 1);
   return send_flush(link) == 0;
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "link/link.h"
+#include "link/reply_letters.h"
 
 namespace standin {
 
@@ -39,7 +40,7 @@ class ReplyWriter {
   ReplyWriter(const ReplyWriter&) = delete;
   ReplyWriter& operator=(const ReplyWriter&) = delete;
 
-  void letter(char c) { *reserve(1) = static_cast<uint8_t>(c); }
+  void letter(uint8_t c) { *reserve(1) = c; }
   void u32(uint32_t v) { put_be32(reserve(4), v); }
   void bytes(const void* data, size_t n);
   // A u32 length and the bytes, as texts and names travel.

@@ -127,7 +127,7 @@ RowEncoder::RowEncoder(std::vector<FieldPlan> fields, LobStore* lobs)
     : fields_(std::move(fields)), lobs_(lobs), cells_(fields_.size()), descriptors_(lobs ? fields_.size() : 0) {}
 
 void RowEncoder::write_head(ReplyWriter& out) const {
-  out.letter('A');
+  out.letter(REPLY_RESULT_SET);
   out.u32(static_cast<uint32_t>(fields_.size()));
   for (const FieldPlan& f : fields_) out.field(f.name, f.type.server_type, f.type.length, f.type.attr);
 }
@@ -228,7 +228,7 @@ bool RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt) {
   }
   uint8_t* const start = out.reserve_for_fill(need);
   uint8_t* p = start;
-  *p++ = 'R';
+  *p++ = REPLY_ROW;
   for (const Cell& c : cells_) {
     p = put_be32(p, c.width);
     if (!c.fixed) {
@@ -268,7 +268,7 @@ std::string RowEncoder::misfit_error(sqlite3_stmt* stmt) const {
 
 // A row too long for the staging room: value by value.
 void RowEncoder::write_slow(ReplyWriter& out) const {
-  out.letter('R');
+  out.letter(REPLY_ROW);
   for (const Cell& c : cells_) {
     out.u32(c.width);
     if (!c.fixed) {

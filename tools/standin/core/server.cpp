@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "link/link.h"
+#include "link/reply_letters.h"
 #include "platform/net.h"
 #include "tools/standin/core/login_responder.h"
 #include "tools/standin/core/sql_session.h"
@@ -186,11 +187,11 @@ void Server::serve(Client* client, int fd, int id) {
     if ((!options_.user.empty() && login.user != options_.user) ||
         (!options_.password.empty() && login.password != options_.password)) {
       log("connection %d: login of user '%s' refused", id, login.user.c_str());
-      refuse_login(link, 'E', "[ES028]login refused: wrong user name or password");
+      refuse_login(link, REPLY_ERROR, "[ES028]login refused: wrong user name or password");
     } else if (sqlite3_open_v2(db_path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
                SQLITE_OK) {
       log("connection %d: cannot open the database: %s", id, last_db_error(db).c_str());
-      refuse_login(link, 'E', "[ES014]cannot open the database: " + last_db_error(db));
+      refuse_login(link, REPLY_ERROR, "[ES014]cannot open the database: " + last_db_error(db));
     } else {
       // The lock time-out bounds, in milliseconds, how long a statement waits
       // for another connection's write lock.

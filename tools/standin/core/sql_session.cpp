@@ -127,8 +127,8 @@ std::string SqlSession::serve() {
       if (cmd.text_too_long) return "a statement text longer than " + std::to_string(kMaxStatementText) + " bytes";
       return "a command frame broke off";
     }
-    if (cmd.letter == '.') continue;  // the go-on of a reader that reads rows in batches: all rows are sent anyway
-    if (cmd.letter != '?') {
+    if (cmd.letter == COMMAND_CONTINUE_ROWS) continue;  // the go-on of a reader that reads rows in batches: all rows are sent anyway
+    if (cmd.letter != COMMAND_STATEMENT) {
       char why[64];
       std::snprintf(why, sizeof why, "unknown command letter 0x%02x", static_cast<unsigned char>(cmd.letter));
       return why;
@@ -152,7 +152,7 @@ std::string SqlSession::serve() {
 
 void SqlSession::answer(const std::string& text, const Values& values) {
   if (refuse_zero_byte(text)) {
-    out_.letter('K');
+    out_.letter(REPLY_END);
     return;
   }
   const DriverText t = classify_text(text);
@@ -190,11 +190,11 @@ void SqlSession::answer(const std::string& text, const Values& values) {
       send_lob(t);
       return;  // the reply ends with its last piece
   }
-  out_.letter('K');
+  out_.letter(REPLY_END);
 }
 
 void SqlSession::write_error(const std::string& text) {
-  out_.letter('E');
+  out_.letter(REPLY_ERROR);
   out_.text(text);
 }
 
@@ -228,10 +228,10 @@ void SqlSession::write_db_error(const char* where) {
 void SqlSession::write_changes(sqlite3_stmt* stmt, int64_t changes) {
   const std::string keyword = first_keyword(sqlite3_sql(stmt));
   if ((keyword == "INSERT" || keyword == "REPLACE") && changes > 0) {
-    out_.letter('I');
+    out_.letter(REPLY_INSERTED);
     out_.text(std::to_string(sqlite3_last_insert_rowid(db_)));
   } else if (keyword == "UPDATE" || keyword == "DELETE") {
-    out_.letter(keyword == "UPDATE" ? 'U' : 'D');
+    out_.letter(keyword == "UPDATE" ? REPLY_UPDATED : REPLY_DELETED);
     out_.u32(static_cast<uint32_t>(changes));
   }
 }
@@ -403,7 +403,7 @@ void SqlSession::run_batch(const std::string& text, uint32_t count, uint32_t row
     }
   }
   if (!failed && !has_rows) write_changes(stmt.get(), changes);
-  out_.letter('K');
+  out_.letter(REPLY_END);
 }
 
 void SqlSession::declare_cursor(const DriverText& t, const Values& values) {
@@ -496,7 +496,7 @@ void SqlSession::prepare(const DriverText& t) {
   // The parameters: each name without its prefix (empty for '?'), its
   // 0-based place, text as the type, and no size.
   const int n = sqlite3_bind_parameter_count(stmt.get());
-  out_.letter('$');
+  out_.letter(REPLY_PARAM_DESCS);
   out_.u32(static_cast<uint32_t>(n));
   for (int i = 1; i <= n; ++i) {
     const char* name = sqlite3_bind_parameter_name(stmt.get(), i);
@@ -527,17 +527,17 @@ void SqlSession::send_lob(const DriverText& t) {
   if (!value) {
     // Any letter but 'A' tells the client there is no value; 'K' is the one
     // that leaves nothing unread.
-    out_.letter('K');
+    out_.letter(REPLY_END);
     return;
   }
   size_t from = t.offset < 0 ? 0 : static_cast<size_t>(t.offset);
   if (from > value->size()) from = value->size();
   size_t n = value->size() - from;
   if (t.count >= 0 && static_cast<uint64_t>(t.count) < n) n = static_cast<size_t>(t.count);
-  out_.letter('A');
+  out_.letter(REPLY_RESULT_SET);
   out_.u32(1);
   out_.field("LOB", ST_CLOB, 0, 0);
-  out_.letter('R');
+  out_.letter(REPLY_ROW);
   uint32_t piece = 1;
   for (size_t done = 0; done < n; ++piece) {
     const size_t step = n - done < kLobPiece ? n - done : kLobPiece;
@@ -550,10 +550,10 @@ void SqlSession::send_lob(const DriverText& t) {
 }
 
 void SqlSession::answer_value(const char* column, const std::string& value) {
-  out_.letter('A');
+  out_.letter(REPLY_RESULT_SET);
   out_.u32(1);
   out_.field(column, ST_CHAR, static_cast<uint32_t>(value.size()), 0);
-  out_.letter('R');
+  out_.letter(REPLY_ROW);
   out_.text(value);
 }
 

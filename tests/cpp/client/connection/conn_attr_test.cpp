@@ -135,17 +135,13 @@ TEST(ConnAttr, ServerVersionIsAskedOfTheServer) {
   lock_release(link.client->lock);
   const std::vector<uint8_t> command = ReplyBytes().letter('?').text("show version").u8(0).u32(0).bytes;
   // The peer answers once it has read the whole command.
-  auto answer = [&](const std::string& version) {
-    return std::thread([&link, &command, version] {
+  // A row id first, when given, leaves its text in the answer area.
+  auto answer = [&](const std::string& version, uint32_t type = ST_CHAR, const std::string& row_id = "") {
+    return std::thread([&link, &command, version, type, row_id] {
       if (link.peer_read(command.size()) != command) return;
-      link.peer_write(ReplyBytes()
-                          .letter('A')
-                          .u32(1)
-                          .field("version", ST_CHAR, 64)
-                          .letter('R')
-                          .text(version)
-                          .letter('K')
-                          .bytes);
+      ReplyBytes r;
+      if (!row_id.empty()) r.letter('I').text(row_id);
+      link.peer_write(r.letter('A').u32(1).field("version", type, 64).letter('R').text(version).letter('K').bytes);
     });
   };
 
@@ -174,6 +170,16 @@ TEST(ConnAttr, ServerVersionIsAskedOfTheServer) {
   peer.join();
   EXPECT_EQ(len, 64);
   EXPECT_EQ(std::string(buf, 65), std::string(64, 'v') + "#");
+
+  // A server's own type code of 100 or more is no heap copy: what the area
+  // holds is text.
+  for (const uint32_t odd : {107u, 130u, 164u, 10005u}) {
+    peer = answer("\x01\x02\x03\x04", odd, "RowId-1234567890");
+    a = read_attr(link.client, 1);
+    peer.join();
+    EXPECT_EQ(a.rc, 0) << odd;
+    EXPECT_EQ(a.text, "RowId-1234567890") << odd;
+  }
 
   // A failed exchange answers the reader's code and gives the lock back.
   link.peer_close();

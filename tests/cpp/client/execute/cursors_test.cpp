@@ -32,6 +32,7 @@ class CursorServer {
   bool two_results_per_fetch = false;  // each FETCH reply carries one more 1-row result
   int hang_up_at_fetch = 0;            // the FETCH (counted from 1) answered by closing the link
   bool hang_up_in_open_refusal = false;  // OPEN answered by 'E' and a closed link
+  bool lob_descriptors = false;          // the column is a CLOB whose values are descriptors
 
   CursorServer() {
     peer_ = std::make_unique<ScriptedPeer>([this](ScriptedPeer::Listener& l) {
@@ -70,8 +71,13 @@ class CursorServer {
   }
 
  private:
-  static ReplyBytes rows_item(int first, int n) {
+  ReplyBytes rows_item(int first, int n) const {
     ReplyBytes r;
+    if (lob_descriptors) {
+      r.letter('A').u32(1).field("t.doc", 32, 100);
+      for (int i = 0; i < n; ++i) r.letter('R').text("C00000000000" + std::to_string(i % 10));
+      return r;
+    }
     r.letter('A').u32(1).field("t.n", 5, 4);
     for (int i = 0; i < n; ++i) r.letter('R').u32(4).u32(static_cast<uint32_t>(first + i));
     return r;
@@ -404,6 +410,51 @@ TEST(ServerCursor, ALinkThatFailsIsAReadFailureAndKeepsTheEarlierText) {
     EXPECT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), -4);
     EXPECT_EQ(result, nullptr);
     EXPECT_STREQ(c.record()->error_text, "earlier");
+  }
+}
+
+// Plain results outlive their connection too: the chain of a statement read
+// whole, a result reached from a server-cursor result, one read by a command.
+// A LOB they hold by descriptor can no longer be fetched.
+TEST(ServerCursor, PlainResultsOutliveTheirConnection) {
+  enum Path { Direct, AfterCursor, ToResult };
+  for (const Path path : {Direct, AfterCursor, ToResult}) {
+    CursorServer server;
+    server.total = 3;
+    server.lob_descriptors = true;
+    server.two_results_per_fetch = path == AfterCursor;
+    Client c(server.port(), ";LOB_RET=1");
+    VMC_Handle result = nullptr;
+    int results = 1;
+    if (path == Direct) {
+      c.record()->srvcursor_off = 1;
+      ASSERT_GE(VMC_ExecuteQuery(&c.conn, "select 1; select 2", &result, nullptr, nullptr, nullptr), 0);
+      results = 2;
+    } else if (path == AfterCursor) {
+      ASSERT_GE(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+      ASSERT_EQ(VMC_NextResult(&result), 0);
+    } else {
+      ASSERT_GE(VMC_ExecuteToResult(&c.conn, "select n from t", reinterpret_cast<ResultSet**>(&result)), 0);
+    }
+    const size_t commands = server.log().size();
+    ASSERT_EQ(VMC_CloseConn(&c.conn), 0);
+
+    VMC_Handle lob = nullptr;
+    ASSERT_EQ(VMC_CreateLob(&lob), 0);
+    for (int k = 0; k < results; ++k) {
+      if (k > 0) {
+        ASSERT_EQ(VMC_NextResult(&result), 0);
+      }
+      ASSERT_EQ(VMC_Fetch(&result), 0) << path;
+      int len = 0;
+      EXPECT_EQ(VMC_GetData(&result, 1, CT_CLOB, &lob, 8, &len), RC_READ_FAILED) << path;
+      char text[32] = {};
+      EXPECT_EQ(VMC_GetData(&result, 1, CT_TEXT, text, sizeof text, &len), 0) << "the rows stay readable";
+      EXPECT_STREQ(text, "C000000000000");
+    }
+    VMC_FreeLob(&lob);
+    EXPECT_EQ(VMC_FreeResult(&result), 0);
+    EXPECT_EQ(server.log().size(), commands) << path;
   }
 }
 

@@ -314,16 +314,27 @@ TEST(ResultsReader, SingleResultRefusesASecondLayout) {
   EXPECT_EQ(next, 'Z') << "the second result set is read to the reply's end";
 }
 
-TEST(ResultsReader, SingleResultStopsAtCounts) {
-  LinkPair link;
-  ReplyBytes r;
-  int_rows(r, 2).letter('D').u32(4);
-  Reply reply(link, r);
-  ResultSet* rs = nullptr;
-  EXPECT_EQ(recv_result_single(link.client, &rs), 2);
-  ASSERT_NE(rs, nullptr);
-  EXPECT_EQ(rs->row_count, 2);
-  free_result(rs);
+TEST(ResultsReader, SingleResultReadsCountsThroughAndDropsThem) {
+  // rows: the result set's rows, -1 for a reply without one.
+  for (const int rows : {2, -1}) {
+    LinkPair link;
+    ReplyBytes r;
+    if (rows >= 0) int_rows(r, rows);
+    r.letter('D').u32(4).letter('I').text("rid-1").letter('U').u32(1).letter('K').letter('Z');
+    Reply reply(link, r);
+    ResultSet* rs = nullptr;
+    EXPECT_EQ(recv_result_single(link.client, &rs), rows >= 0 ? rows : 0);
+    if (rows >= 0) {
+      ASSERT_NE(rs, nullptr);
+      EXPECT_EQ(rs->row_count, rows);
+    } else {
+      EXPECT_EQ(rs, nullptr);
+    }
+    free_result(rs);
+    uint8_t next = 0;
+    EXPECT_EQ(recv_char(link.link(), &next), 1) << rows;
+    EXPECT_EQ(next, 'Z') << "the reply is read to its end and the link stays usable";
+  }
 }
 
 TEST(ResultsReader, BlockReadersStopAtTheirLimitAndGiveBackTheLetter) {
