@@ -72,32 +72,24 @@ bool is_binary_type(uint32_t st) {
   }
 }
 
-// Types whose raw bytes stand in for a missing text form.
-bool is_raw_text_type(uint32_t st) {
-  if (st > ST_ARRAY_BASE) return true;
-  if (st >= ST_LOB && st <= ST_VARBYTES_60) return true;
-  return st == ST_CHAR || st == ST_CLOB || st == ST_BINARY || st == ST_BLOB || st == ST_LOB_64;
-}
-
 // Copies n bytes of text into a zero-filled buffer, keeping room for its
 // terminator: whole when shorter than bufsize, else cut (-12, len = what was
 // left over). keep_exact lets a raw value of exactly bufsize bytes through
 // whole, without a terminator.
 int copy_out(const uint8_t* src, uint32_t n, void* buf, int bufsize, int* len, bool keep_exact) {
-  if (bufsize > 0) std::memset(buf, 0, static_cast<size_t>(bufsize));
   const int64_t room = bufsize;
-  if (int64_t{n} < room || (keep_exact && int64_t{n} == room)) {
-    std::memcpy(buf, src, n);
-    set_len(len, static_cast<int>(n));
-    return RC_SUCCESS;
-  }
-  const int64_t take = room > 0 ? room - 1 : 0;
+  const bool whole = int64_t{n} < room || (keep_exact && int64_t{n} == room);
+  const int64_t take = whole ? int64_t{n} : (room > 0 ? room - 1 : 0);
+  // The bytes, and zeros over the rest of the buffer.
   std::memcpy(buf, src, static_cast<size_t>(take));
-  set_len(len, static_cast<int>(int64_t{n} - take));
-  return RC_TRUNCATED;
+  if (room > take) std::memset(static_cast<uint8_t*>(buf) + take, 0, static_cast<size_t>(room - take));
+  set_len(len, static_cast<int>(whole ? int64_t{n} : int64_t{n} - take));
+  return whole ? RC_SUCCESS : RC_TRUNCATED;
 }
 
 int to_text(const Value& v, void* buf, int bufsize, int* len) {
+  // These have no text form of their own: their bytes are their text.
+  if (is_raw_text_type(v.type)) return copy_out(v.p, v.len, buf, bufsize, len, true);
   if (text_is_value_bytes(v.type)) {
     // The value's own bytes are its text: given whole, or cut with -12.
     const auto n = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(v.p), v.len));
@@ -109,8 +101,7 @@ int to_text(const Value& v, void* buf, int bufsize, int* len) {
       return copy_out(reinterpret_cast<const uint8_t*>(text), static_cast<uint32_t>(n), buf, bufsize, len, false);
     }
   }
-  if (!is_raw_text_type(v.type)) return no_conversion(len);
-  return copy_out(v.p, v.len, buf, bufsize, len, true);
+  return no_conversion(len);
 }
 
 int to_binary(const Value& v, void* buf, int bufsize, int* len) {
@@ -232,6 +223,12 @@ int convert(const Value& v, int ctype, void* buf, int bufsize, int* len) {
 }
 
 }  // namespace
+
+bool is_raw_text_type(uint32_t st) {
+  if (st > ST_ARRAY_BASE) return true;
+  if (st >= ST_LOB && st <= ST_VARBYTES_60) return true;
+  return st == ST_CHAR || st == ST_CLOB || st == ST_BINARY || st == ST_BLOB || st == ST_LOB_64;
+}
 
 int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsize, int* len) {
   if (!buf || !result || !*result) return RC_INVALID_HANDLE;

@@ -16,4 +16,8 @@ struct ResultSet;
 // RC_TRUNCATED cut to fit; RC_PIECE_OFFSET piecewise offset beyond the value.
 int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsize, int* len);
 
+// The server types without a text form of their own, whose raw bytes are
+// their text: character, binary and LOB types and arrays.
+bool is_raw_text_type(uint32_t st);
+
 #endif
