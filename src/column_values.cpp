@@ -89,7 +89,79 @@ const char* data_error_text(int code) {
   }
 }
 
-v8::Local<v8::Value> ColumnReader::value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype) {
+v8::Local<v8::Value> ColumnReader::value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype,
+                                         const vmc_cell& cell) {
+  v8::Local<v8::Value> made;
+  if (cell.form != VMC_CELL_GENERAL && stored(isolate, result, col, ctype, cell, &made)) return made;
+  return general(isolate, result, col, ctype);
+}
+
+int ColumnReader::limit(VMC_Handle* result, int col, int ctype) {
+  const auto k = static_cast<size_t>(col - 1);
+  if (limits_.size() <= k) limits_.resize(k + 1, 0);
+  if (limits_[k] == 0) limits_[k] = text_limit(result, col, ctype);
+  return limits_[k];
+}
+
+bool ColumnReader::stored(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, const vmc_cell& cell,
+                          v8::Local<v8::Value>* out) {
+  switch (ctype) {
+    case CT_INT8:
+      if (cell.form != VMC_CELL_INT8) return false;
+      *out = v8::Integer::New(isolate, static_cast<int8_t>(cell.v.i));
+      return true;
+    case CT_INT16:
+      if (cell.form != VMC_CELL_INT16) return false;
+      *out = v8::Integer::New(isolate, static_cast<int16_t>(cell.v.i));
+      return true;
+    case CT_INT32:
+      if (cell.form != VMC_CELL_INT32) return false;
+      *out = v8::Integer::New(isolate, static_cast<int32_t>(cell.v.i));
+      return true;
+    case CT_INT64:
+      if (cell.form != VMC_CELL_INT64) return false;
+      *out = v8::Number::New(isolate, static_cast<double>(cell.v.i));
+      return true;
+    case CT_FLOAT:
+      if (cell.form != VMC_CELL_FLOAT) return false;
+      *out = v8::Number::New(isolate, cell.v.f);
+      return true;
+    case CT_DOUBLE:
+      if (cell.form != VMC_CELL_DOUBLE) return false;
+      *out = v8::Number::New(isolate, cell.v.f);
+      return true;
+    case CT_DATE:
+      if (cell.form != VMC_CELL_DATE) return false;
+      *out = local_date(isolate, cell.v.i * kMsPerDay);
+      return true;
+    case CT_DATETIME:
+      if (cell.form != VMC_CELL_DATETIME) return false;
+      *out = local_date(isolate, cell.v.i);
+      return true;
+    case CT_INT:  // a boolean
+      return false;
+    case CT_CLOB:
+    case CT_BLOB:
+      if (caller_ == RowCaller::Query) return false;
+      break;
+    default:
+      break;
+  }
+  // The text rule: the value whole up to its first zero byte, as long as it
+  // is not cut at the column's limit.
+  if (cell.form != VMC_CELL_CHARS && cell.form != VMC_CELL_DIGITS) return false;
+  const size_t n = strnlen(cell.v.bytes, cell.length);
+  const auto most = static_cast<size_t>(limit(result, col, ctype));
+  // Bytes whose text has to end at a zero byte need one character at least,
+  // and room for their terminator; bytes that are their text whole fit the
+  // limit exactly too.
+  const bool whole = cell.form == VMC_CELL_CHARS ? cell.length <= most : n > 0 && n < most;
+  if (!whole) return false;
+  *out = utf8_string(isolate, cell.v.bytes, n);
+  return true;
+}
+
+v8::Local<v8::Value> ColumnReader::general(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype) {
   switch (ctype) {
     case CT_INT8:
     case CT_INT16:
@@ -162,13 +234,13 @@ v8::Local<v8::Value> ColumnReader::text(v8::Isolate* isolate, VMC_Handle* result
   // The buffer follows the value, not the length the column declares: a
   // first read into what is at hand tells a longer value's length, and a
   // second reads it whole (or cut at the limit, as one read would).
-  const int limit = text_limit(result, col, ctype);
-  int size = std::min(limit, std::max(kShortText, large_size_));
+  const int most = limit(result, col, ctype);
+  int size = std::min(most, std::max(kShortText, large_size_));
   char* buf = text_buffer(size);
   int len = 0;
   int rc = VMC_GetData(result, col, CT_TEXT, buf, size, &len);
-  if (rc == RC_TRUNCATED && size < limit) {
-    size = static_cast<int>(std::min<int64_t>(limit, int64_t{size} + len));
+  if (rc == RC_TRUNCATED && size < most) {
+    size = static_cast<int>(std::min<int64_t>(most, int64_t{size} + len));
     buf = text_buffer(size);
     len = 0;
     rc = buf ? VMC_GetData(result, col, CT_TEXT, buf, size, &len) : RC_NO_MEMORY;
