@@ -368,7 +368,9 @@ void append_literal(v8::Isolate* isolate, v8::Local<v8::Value> key, std::string*
 // of rows from count rows of values laid one after the other in v, into the
 // elements rows[start] onwards (which make_rows defines first). An object
 // literal defines its keys: no setter runs, and a computed "__proto__" is an
-// ordinary key.
+// ordinary key. One row of nulls is made and dropped at once: the fields of
+// the literal then take values of any kind as they are, so that each row is
+// a plain copy of it rather than a walk that boxes its numbers anew.
 std::string row_maker_source(v8::Isolate* isolate, const std::vector<v8::Local<v8::Value>>& keys,
                              const std::vector<int>& sources, int width) {
   std::string params;
@@ -381,9 +383,11 @@ std::string row_maker_source(v8::Isolate* isolate, const std::vector<v8::Local<v
     object += ": c" + std::to_string(sources[k]) + ", ";
   }
   object += "})";
+  std::string nulls;
+  for (int c = 0; c < width; ++c) nulls += c ? ", null" : "null";
   std::string spread;
   for (int c = 0; c < width; ++c) spread += (c ? ", v[o + " : "v[o + ") + std::to_string(c) + "]";
-  return "'use strict';\nconst one = (" + params + ") => " + object + ";\nreturn [one, (rows, start, v, count) => {\n" +
+  return "'use strict';\nconst one = (" + params + ") => " + object + ";\none(" + nulls + ");\nreturn [one, (rows, start, v, count) => {\n" +
          "  for (let r = 0, o = 0; r < count; r++, o += " + std::to_string(width) + ") rows[start + r] = one(" +
          spread + ");\n}];";
 }

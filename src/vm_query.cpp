@@ -182,8 +182,12 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
 
   const char* failure = nullptr;
   const size_t columns = static_cast<size_t>(field_num > 0 ? field_num : 0);
-  std::vector<v8::Local<v8::Value>> values(columns);
-  std::vector<vmc_cell> cells(columns);
+  // Kept between rows, so that a row costs no allocation of its own; a row
+  // read from within the callback of another finds them used up already.
+  static thread_local std::vector<v8::Local<v8::Value>> values;
+  static thread_local std::vector<vmc_cell> cells;
+  values.resize(columns);
+  cells.resize(columns);
   vmc_row_cells(&p_res, cells.data(), static_cast<int>(columns));
   for (int col = 1; col <= field_num; ++col) {
     int ctype = 0;

@@ -224,12 +224,6 @@ int convert(const Value& v, int ctype, void* buf, int bufsize, int* len) {
 
 }  // namespace
 
-bool is_raw_text_type(uint32_t st) {
-  if (st > ST_ARRAY_BASE) return true;
-  if (st >= ST_LOB && st <= ST_VARBYTES_60) return true;
-  return st == ST_CHAR || st == ST_CLOB || st == ST_BINARY || st == ST_BLOB || st == ST_LOB_64;
-}
-
 int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsize, int* len) {
   if (!buf || !result || !*result) return RC_INVALID_HANDLE;
   ResultSet* rs = *result;
@@ -238,6 +232,29 @@ int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsi
   if (!rs->current_row || row_is_null(rs->current_row, k)) {
     set_len(len, 0);
     return RC_NO_ROW_OR_NULL;
+  }
+  // The common pairs, straight from the stored value.
+  const FieldDesc& field = rs->fields[k];
+  const uint8_t* slot = row_slot(rs->current_row, rs->fields, k);
+  switch (ctype) {
+    case CT_INT32:
+      if (field.server_type == ST_INT32) return put(buf, len, load_value<int32_t>(slot));
+      break;
+    case CT_INT64:
+      if (field.server_type == ST_INT64) return put(buf, len, load_value<int64_t>(slot));
+      break;
+    case CT_DOUBLE:
+      if (field.server_type == ST_DOUBLE) return put(buf, len, load_value<double>(slot));
+      break;
+    case CT_TEXT:
+      if (is_raw_text_type(field.server_type) && row_is_indirect(rs->current_row, k)) {
+        const uint8_t* p;
+        std::memcpy(&p, slot + RowLayout::kIndirectPtrOffset, sizeof p);
+        return copy_out(p, load_value<uint32_t>(slot), buf, bufsize, len, true);
+      }
+      break;
+    default:
+      break;
   }
   Value v;
   v.type = rs->fields[k].server_type;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "client/vmc.h"
+
 struct ResultSet;
 
 // col counts from 1; ctype is the CType wanted. buf is the caller's buffer of
@@ -18,6 +20,10 @@ int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsi
 
 // The server types without a text form of their own, whose raw bytes are
 // their text: character, binary and LOB types and arrays.
-bool is_raw_text_type(uint32_t st);
+inline bool is_raw_text_type(uint32_t st) {
+  if (st > ST_ARRAY_BASE) return true;
+  if (st >= ST_LOB && st <= ST_VARBYTES_60) return true;
+  return st == ST_CHAR || st == ST_CLOB || st == ST_BINARY || st == ST_BLOB || st == ST_LOB_64;
+}
 
 #endif

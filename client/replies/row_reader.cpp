@@ -124,38 +124,46 @@ class LinkBytes {
 
 // The fields of one row: for each an i32 length, below 1 for NULL, then the
 // value at its type's width or, for a type without one, `length` bytes.
-// Stored into row (every field NULL to begin with) when kKeep, else read and
+// Stored into row, its flag bits written whole, when kKeep; else read and
 // dropped. RC_SUCCESS, RC_READ_FAILED or RC_NO_MEMORY.
 template <bool kKeep, class Bytes>
 int decode_fields(Bytes& in, const RowShape& shape, MemPool* pool, uint8_t* row) {
   // Held apart from the shape, which the row's byte stores could otherwise alias.
   const int32_t count = shape.count;
-  const FieldDesc* const fields = shape.fields;
+  const uint32_t* const slots = shape.slots;
   const uint8_t* const widths = shape.widths;
+  uint8_t* const flags = row + RowLayout::kHeaderSize;
+  unsigned pair = 0;  // the flag bits of the four fields that share a byte
   for (int32_t k = 0; k < count; ++k) {
     const uint8_t* word = in.take(4);
     if (!word) return RC_READ_FAILED;
     const auto len = static_cast<int32_t>(from_wire<uint32_t>(word));
-    if (len < 1) continue;
+    const unsigned shift = 2 * (static_cast<unsigned>(k) & 3);
     const uint32_t width = widths[k];
-    const auto n = static_cast<uint32_t>(len);
-    if (!kKeep) {
-      if (!in.skip(width != 0 ? width : n)) return RC_READ_FAILED;
-      continue;
-    }
-    if (width != 0) {
+    if (len < 1) {
+      pair |= 1u << shift;
+    } else if (!kKeep) {
+      if (!in.skip(width != 0 ? width : static_cast<uint32_t>(len))) return RC_READ_FAILED;
+    } else if (width != 0) {
       const uint8_t* value = in.take(width);
       if (!value) return RC_READ_FAILED;
-      store_fixed(row_slot(row, fields, k), value, static_cast<int>(width));
-      row_clear_null(row, k);
-      continue;
+      store_fixed(row + slots[k], value, static_cast<int>(width));
+    } else {
+      const auto n = static_cast<uint32_t>(len);
+      uint8_t* bytes = nullptr;
+      const int rc = in.keep_raw(pool, n, &bytes);
+      if (rc != RC_SUCCESS) return rc;
+      uint8_t* slot = row + slots[k];
+      std::memcpy(slot, &n, sizeof n);
+      std::memcpy(slot + RowLayout::kIndirectPtrOffset, &bytes, sizeof bytes);
+      pair |= 2u << shift;
     }
-    uint8_t* bytes = nullptr;
-    const int rc = in.keep_raw(pool, n, &bytes);
-    if (rc != RC_SUCCESS) return rc;
-    row_set_indirect(row, k);
-    row_set_ptr(row, fields, k, bytes, n);
+    if (kKeep && shift == 6) {
+      flags[k >> 2] = static_cast<uint8_t>(pair);
+      pair = 0;
+    }
   }
+  if (kKeep && (count & 3) != 0) flags[count >> 2] = static_cast<uint8_t>(pair);
   return RC_SUCCESS;
 }
 
@@ -173,7 +181,7 @@ int64_t recv_buffered_rows(Conn* conn, ResultSet* result, const RowShape& shape,
     BufferedBytes<true> measure(at + 1, window.end);
     if (decode_fields<false>(measure, shape, nullptr, nullptr) != RC_SUCCESS) break;
     if (result) {
-      uint8_t* row = new_row(result->pool, shape.row_size, shape.count);
+      uint8_t* row = take_row(result->pool, shape.row_size);
       BufferedBytes<false> in(at + 1, window.end);
       int rc = row ? decode_fields<true>(in, shape, result->pool, row) : RC_NO_MEMORY;
       // A full result refuses the row (EC080) but the reading goes on, so
@@ -222,7 +230,7 @@ int recv_star_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t*
   uint32_t n = 0;
   if (!recv_int(&conn->link, &n)) return RC_READ_FAILED;
   if (!result) return skip_bytes(conn, n) ? RC_SUCCESS : RC_READ_FAILED;
-  *row = new_row(result->pool, shape.row_size, shape.count, n);
+  *row = take_row(result->pool, shape.row_size, n);
   if (!*row) return RC_NO_MEMORY;
   return recv_bytes_cut(conn, *row + shape.row_size, n, RowLayout::kRowIdSize) ? RC_SUCCESS : RC_READ_FAILED;
 }
@@ -240,6 +248,7 @@ bool row_shape(const ResultSet* result, RowShape* shape) {
   for (int32_t k = 0; k < shape->count; ++k) {
     const int slot = row_slot_size(shape->fields[k].server_type);
     shape->widths[k] = static_cast<uint8_t>(slot == RowLayout::kIndirectSlot ? 0 : slot);
+    shape->slots[k] = RowLayout::kHeaderSize + shape->fields[k].offset;
   }
   return true;
 }
@@ -263,7 +272,7 @@ int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out
     rc = recv_star_row(conn, result, shape, &row);
     if (rc != RC_SUCCESS) return rc;
   } else if (result) {
-    row = new_row(result->pool, shape.row_size, shape.count);
+    row = take_row(result->pool, shape.row_size);
     if (!row) return RC_NO_MEMORY;
   }
   LinkBytes in(conn);

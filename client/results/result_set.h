@@ -41,6 +41,10 @@ struct ResultSet {
   uint8_t** step_at;
   uint8_t** step_end;
   int64_t step_index;
+  // The same for storing: the entry that row fill_index goes to.
+  uint8_t** fill_at;
+  uint8_t** fill_end;
+  int64_t fill_index;
   char* error_text;      // texts that came between rows, joined; or EC080
   Conn* conn;            // set for a result of rows only
   ResultSet* next;       // the next result of the same reply

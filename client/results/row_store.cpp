@@ -63,6 +63,23 @@ int first_block(ResultSet* result) {
 
 }  // namespace
 
+uint8_t** block_span(ResultSet* result, int64_t index, uint8_t*** end) {
+  uint8_t** entry = result_row_slot(result, index);
+  // The rows before this tier, and the size of its blocks.
+  int64_t tier_start = 0;
+  int64_t tier_rows = kTiers[0].rows;
+  int tier_first = 1;
+  for (const Tier& tier : kTiers) {
+    tier_rows = tier.rows;
+    const int64_t tier_end = tier_start + (tier.last - tier_first + 1) * tier.rows;
+    if (index < tier_end) break;
+    tier_start = tier_end;
+    tier_first = tier.last + 1;
+  }
+  *end = entry + (tier_rows - (index - tier_start) % tier_rows);
+  return entry;
+}
+
 int32_t row_layout(FieldDesc* fields, int32_t count) {
   int32_t pos = RowLayout::flag_bytes(count);
   for (int32_t k = 0; k < count; ++k) {
@@ -73,10 +90,8 @@ int32_t row_layout(FieldDesc* fields, int32_t count) {
 }
 
 uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count, uint32_t id_len) {
-  if (id_len > RowLayout::kRowIdSize) id_len = RowLayout::kRowIdSize;
-  auto* row = static_cast<uint8_t*>(mem_pool_take(pool, static_cast<uint32_t>(row_size) + id_len));
+  uint8_t* row = take_row(pool, row_size, id_len);
   if (!row) return nullptr;
-  row[0] = static_cast<uint8_t>(id_len);
   // Every field starts NULL: the NULL bit of each pair, whole bytes at a time.
   uint8_t* flags = row + RowLayout::kHeaderSize;
   const int32_t full = field_count / 4;
@@ -85,7 +100,7 @@ uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count, uint32_t 
   return row;
 }
 
-int result_store_row(ResultSet* result, uint8_t* row) {
+int result_store_row_at(ResultSet* result, uint8_t* row) {
   if (result->capacity == 0) {
     if (first_block(result) != RC_SUCCESS) return RC_NO_MEMORY;
   } else if (result->row_count >= result->capacity) {
@@ -105,8 +120,10 @@ int result_store_row(ResultSet* result, uint8_t* row) {
     result->blocks[n] = block;
     result->capacity += rows;
   }
-  *result_row_slot(result, result->row_count) = row;
-  ++result->row_count;
+  uint8_t** entry = block_span(result, result->row_count, &result->fill_end);
+  *entry = row;
+  result->fill_at = entry + 1;
+  result->fill_index = ++result->row_count;
   return RC_SUCCESS;
 }
 
@@ -131,21 +148,8 @@ uint8_t** result_row_slot(ResultSet* result, int64_t index) {
 }
 
 void result_step_span(ResultSet* result) {
-  const int64_t index = result->cursor;
-  result->step_at = result_row_slot(result, index);
-  // The rows of the tier before this one, and this tier's block size.
-  int64_t tier_start = 0;
-  int64_t tier_rows = kTiers[0].rows;
-  int tier_first = 1;
-  for (const Tier& tier : kTiers) {
-    tier_rows = tier.rows;
-    const int64_t tier_end = tier_start + (tier.last - tier_first + 1) * tier.rows;
-    if (index < tier_end) break;
-    tier_start = tier_end;
-    tier_first = tier.last + 1;
-  }
-  result->step_end = result->step_at + (tier_rows - (index - tier_start) % tier_rows);
-  result->step_index = index;
+  result->step_index = result->cursor;
+  result->step_at = block_span(result, result->cursor, &result->step_end);
 }
 
 const uint8_t* row_field_ptr(const uint8_t* row, const FieldDesc* fields, int k, uint32_t* len) {
@@ -170,4 +174,6 @@ void free_row_blocks(ResultSet* result) {
   result->blocks = nullptr;
   result->capacity = 0;
   result->row_count = 0;
+  result->fill_at = result->fill_end = nullptr;
+  result->step_at = result->step_end = nullptr;
 }

@@ -7,11 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "client/results/mem_pool.h"
 #include "client/results/result_set.h"
 #include "client/values/type_codes.h"
 #include "client/vmc.h"
-
-struct MemPool;
 
 // A stored row: a one-byte header (the length of the row id kept for a '*'
 // row, 0 for an 'R' row), then two flag bits per field (NULL, indirect), then
@@ -29,6 +28,15 @@ struct RowLayout {
 // Sets each field's offset and answers the row size.
 int32_t row_layout(FieldDesc* fields, int32_t count);
 
+// A new row whose flag bits and slots are the caller's to write, with room
+// for id_len bytes of row id behind its slots (at most RowLayout::kRowIdSize),
+// or null.
+inline uint8_t* take_row(MemPool* pool, int32_t row_size, uint32_t id_len = 0) {
+  if (id_len > RowLayout::kRowIdSize) id_len = RowLayout::kRowIdSize;
+  auto* row = static_cast<uint8_t*>(mem_pool_take(pool, static_cast<uint32_t>(row_size) + id_len));
+  if (row) row[0] = static_cast<uint8_t>(id_len);
+  return row;
+}
 // A new row with every field NULL and room for id_len bytes of row id behind
 // its slots (at most RowLayout::kRowIdSize), or null. Its slots are not
 // cleared: a field's value is written when it arrives.
@@ -38,14 +46,19 @@ inline const uint8_t* row_id_of(const uint8_t* row, int32_t row_size, uint32_t* 
   *len = row[0];
   return row + row_size;
 }
-// RC_SUCCESS stored; RC_ERROR the result is full (EC080 in its error_text).
-int result_store_row(ResultSet* result, uint8_t* row);
+// RC_SUCCESS stored; RC_ERROR the result is full (EC080 in its error_text);
+// RC_NO_MEMORY. Fills the row block it is in without looking each row up.
+inline int result_store_row(ResultSet* result, uint8_t* row);
+// The same where the block table has to grow, or filling starts anew.
+int result_store_row_at(ResultSet* result, uint8_t* row);
 // The block table entry of row index (below row_count).
 uint8_t** result_row_slot(ResultSet* result, int64_t index);
 // Makes the row at index `cursor` current and moves the cursor on:
 // RC_SUCCESS, or RC_NO_DATA (no current row) past the last row. Steps along
 // the row block it is in rather than looking each row up.
 inline int result_step(ResultSet* result);
+// The block table entry of row index and, in *end, the end of its row block.
+uint8_t** block_span(ResultSet* result, int64_t index, uint8_t*** end);
 // Points the stepping at the entry of row `cursor` and the end of its block.
 void result_step_span(ResultSet* result);
 
@@ -98,6 +111,16 @@ inline void row_set_ptr(uint8_t* row, const FieldDesc* fields, int k, const uint
 // Null for a NULL field; the stored pointer of an indirect field (len: its
 // length); else the slot (len: the slot's width).
 const uint8_t* row_field_ptr(const uint8_t* row, const FieldDesc* fields, int k, uint32_t* len);
+
+inline int result_store_row(ResultSet* result, uint8_t* row) {
+  if (result->fill_index != result->row_count || result->fill_at == result->fill_end) {
+    return result_store_row_at(result, row);
+  }
+  *result->fill_at++ = row;
+  ++result->fill_index;
+  ++result->row_count;
+  return RC_SUCCESS;
+}
 
 inline int result_step(ResultSet* result) {
   if (result->cursor >= result->row_count) {
