@@ -19,6 +19,7 @@ const buildDir = path.join(root, 'build', 'release');
 const helper = path.join(buildDir, 'library_runs');
 
 const FETCH_ROWS = 1000000;
+const LONG_ROWS = 10000000;
 const INSERTS = 20000;
 const MANY_ROWS = 10000;
 const BATCH_ROWS = 100000;
@@ -225,6 +226,27 @@ const measurements = [
       return { driver: median(runs.map((r) => r[0])), baseline: median(runs.map((r) => r[1])) };
     },
   },
+  {
+    name: 'memory_query_object',
+    unit: 'bytes',
+    baseline_is: 'the resident memory of the same process after the first 1,000,000 of those rows',
+    note: `a query object reads ${LONG_ROWS / 1e6} M rows from the replaying peer; the figure is the resident memory ` +
+      'after the last row',
+    goal: { text: '<= 1.1x baseline (flat)', met: (m) => m.driver <= 1.1 * m.baseline },
+    run: (w) => {
+      let n = 0;
+      const keep = (row) => { n += row.id >= 0 ? 1 : 0; };
+      gc();
+      const q = w.longConn.query(SQL);
+      let first = 0;
+      for (let i = 1; i <= LONG_ROWS; i++) {
+        q.on('result', keep);
+        if (i === FETCH_ROWS) first = process.memoryUsage().rss;
+      }
+      if (n !== LONG_ROWS) throw new Error(`${n} rows where ${LONG_ROWS} were expected`);
+      return { driver: process.memoryUsage().rss, baseline: first };
+    },
+  },
 ];
 
 function expectRows(n) {
@@ -351,6 +373,7 @@ async function main() {
   const dbPath = path.join(dir, 'standin.db');
   const server = await startStandin({ args: ['--db', dbPath] });
   const peer = await startPeer(`rows=${FETCH_ROWS}`);
+  const longPeer = await startPeer(`rows=${LONG_ROWS}`);
   const w = {
     rizezova,
     host: server.host,
@@ -360,6 +383,7 @@ async function main() {
   w.sslStr = `${w.plainStr};USE_SSL=on`;
   w.plain = w.plainStr;
   w.replayed = `IP=${peer.host};Port=${peer.port}`;
+  w.longReplayed = `IP=${longPeer.host};Port=${longPeer.port}`;
   const results = [];
   try {
     w.conn = rizezova.createConnection(w.plainStr);
@@ -367,7 +391,8 @@ async function main() {
     // A transaction leaves auto-commit off on its link for good: it has one of its own.
     w.txConn = rizezova.createConnection(w.plainStr);
     w.replayConn = rizezova.createConnection(w.replayed);
-    for (const c of [w.conn, w.sslConn, w.txConn, w.replayConn]) c.connect();
+    w.longConn = rizezova.createConnection(w.longReplayed);
+    for (const c of [w.conn, w.sslConn, w.txConn, w.replayConn, w.longConn]) c.connect();
     // Names of 6 to 10 characters, as the script measurements make them.
     w.conn.query('CREATE TABLE t (id INT, big BIGINT, name VARCHAR(20), score DOUBLE)', check);
     w.conn.query(`INSERT INTO t WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < ${FETCH_ROWS - 1}) ` +
@@ -409,7 +434,7 @@ async function main() {
     }
   } finally {
     const closers = [() => w.conn.end(), () => w.sslConn.end(), () => w.txConn.end(), () => w.replayConn.end(),
-      () => w.sqlite.close(),
+      () => w.longConn.end(), () => w.sqlite.close(),
       () => w.batchDb.close()];
     for (const close of closers) {
       try {
@@ -419,6 +444,7 @@ async function main() {
       }
     }
     await peer.stop();
+    await longPeer.stop();
     await server.stop();
     fs.rmSync(dir, { recursive: true, force: true });
   }

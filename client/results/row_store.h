@@ -66,21 +66,23 @@ void result_step_span(ResultSet* result);
 // memory).
 void free_row_blocks(ResultSet* result);
 
-// Flag bits.
+// Flag bits: field k's pair lies in flag byte k / 4, at bit 2 * (k % 4).
+inline uint8_t& row_flag_byte(uint8_t* row, int k) {
+  return row[RowLayout::kHeaderSize + (static_cast<unsigned>(k) >> 2)];
+}
+inline unsigned row_flag_shift(int k) { return 2 * (static_cast<unsigned>(k) & 3); }
 inline bool row_is_null(const uint8_t* row, int k) {
-  return (row[RowLayout::kHeaderSize + k / 4] >> (2 * (k % 4))) & 1;
+  return (row[RowLayout::kHeaderSize + (static_cast<unsigned>(k) >> 2)] >> row_flag_shift(k)) & 1;
 }
 inline bool row_is_indirect(const uint8_t* row, int k) {
-  return (row[RowLayout::kHeaderSize + k / 4] >> (2 * (k % 4) + 1)) & 1;
+  return (row[RowLayout::kHeaderSize + (static_cast<unsigned>(k) >> 2)] >> (row_flag_shift(k) + 1)) & 1;
 }
-inline void row_set_null(uint8_t* row, int k) {
-  row[RowLayout::kHeaderSize + k / 4] |= static_cast<uint8_t>(1u << (2 * (k % 4)));
-}
+inline void row_set_null(uint8_t* row, int k) { row_flag_byte(row, k) |= static_cast<uint8_t>(1u << row_flag_shift(k)); }
 inline void row_clear_null(uint8_t* row, int k) {
-  row[RowLayout::kHeaderSize + k / 4] &= static_cast<uint8_t>(~(1u << (2 * (k % 4))));
+  row_flag_byte(row, k) &= static_cast<uint8_t>(~(1u << row_flag_shift(k)));
 }
 inline void row_set_indirect(uint8_t* row, int k) {
-  row[RowLayout::kHeaderSize + k / 4] |= static_cast<uint8_t>(1u << (2 * (k % 4) + 1));
+  row_flag_byte(row, k) |= static_cast<uint8_t>(2u << row_flag_shift(k));
 }
 
 inline uint8_t* row_slot(uint8_t* row, const FieldDesc* fields, int k) {
