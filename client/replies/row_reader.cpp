@@ -132,7 +132,7 @@ int decode_fields(Bytes& in, const RowShape& shape, MemPool* pool, uint8_t* row)
   const int32_t count = shape.count;
   const uint32_t* const slots = shape.slots;
   const uint8_t* const widths = shape.widths;
-  uint8_t* const flags = row + RowLayout::kHeaderSize;
+  uint8_t* const flags = kKeep ? row + RowLayout::kHeaderSize : nullptr;
   unsigned pair = 0;  // the flag bits of the four fields that share a byte
   for (int32_t k = 0; k < count; ++k) {
     const uint8_t* word = in.take(4);
