@@ -105,39 +105,27 @@ int ColumnReader::limit(VMC_Handle* result, int col, int ctype) {
 
 bool ColumnReader::stored(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, const vmc_cell& cell,
                           v8::Local<v8::Value>* out) {
+  auto made = [out](v8::Local<v8::Value> v) {
+    *out = v;
+    return true;
+  };
   switch (ctype) {
     case CT_INT8:
-      if (cell.form != VMC_CELL_INT8) return false;
-      *out = v8::Integer::New(isolate, static_cast<int8_t>(cell.v.i));
-      return true;
+      return cell.form == VMC_CELL_INT8 && made(v8::Integer::New(isolate, static_cast<int8_t>(cell.v.i)));
     case CT_INT16:
-      if (cell.form != VMC_CELL_INT16) return false;
-      *out = v8::Integer::New(isolate, static_cast<int16_t>(cell.v.i));
-      return true;
+      return cell.form == VMC_CELL_INT16 && made(v8::Integer::New(isolate, static_cast<int16_t>(cell.v.i)));
     case CT_INT32:
-      if (cell.form != VMC_CELL_INT32) return false;
-      *out = v8::Integer::New(isolate, static_cast<int32_t>(cell.v.i));
-      return true;
+      return cell.form == VMC_CELL_INT32 && made(v8::Integer::New(isolate, static_cast<int32_t>(cell.v.i)));
     case CT_INT64:
-      if (cell.form != VMC_CELL_INT64) return false;
-      *out = v8::Number::New(isolate, static_cast<double>(cell.v.i));
-      return true;
+      return cell.form == VMC_CELL_INT64 && made(v8::Number::New(isolate, static_cast<double>(cell.v.i)));
     case CT_FLOAT:
-      if (cell.form != VMC_CELL_FLOAT) return false;
-      *out = v8::Number::New(isolate, cell.v.f);
-      return true;
+      return cell.form == VMC_CELL_FLOAT && made(v8::Number::New(isolate, cell.v.f));
     case CT_DOUBLE:
-      if (cell.form != VMC_CELL_DOUBLE) return false;
-      *out = v8::Number::New(isolate, cell.v.f);
-      return true;
+      return cell.form == VMC_CELL_DOUBLE && made(v8::Number::New(isolate, cell.v.f));
     case CT_DATE:
-      if (cell.form != VMC_CELL_DATE) return false;
-      *out = local_date(isolate, cell.v.i * kMsPerDay);
-      return true;
+      return cell.form == VMC_CELL_DATE && made(local_date(isolate, cell.v.i * kMsPerDay));
     case CT_DATETIME:
-      if (cell.form != VMC_CELL_DATETIME) return false;
-      *out = local_date(isolate, cell.v.i);
-      return true;
+      return cell.form == VMC_CELL_DATETIME && made(local_date(isolate, cell.v.i));
     case CT_INT:  // a boolean
       return false;
     case CT_CLOB:
@@ -156,9 +144,7 @@ bool ColumnReader::stored(v8::Isolate* isolate, VMC_Handle* result, int col, int
   // and room for their terminator; bytes that are their text whole fit the
   // limit exactly too.
   const bool whole = cell.form == VMC_CELL_CHARS ? cell.length <= most : n > 0 && n < most;
-  if (!whole) return false;
-  *out = utf8_string(isolate, cell.v.bytes, n);
-  return true;
+  return whole && made(utf8_string(isolate, cell.v.bytes, n));
 }
 
 v8::Local<v8::Value> ColumnReader::general(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype) {
