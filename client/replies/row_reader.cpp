@@ -60,10 +60,16 @@ class BufferedBytes {
   const uint8_t* at() const { return at_; }
 
   // A raw value of n bytes, with a zero byte behind them, into pool memory.
+  // Checked, it answers RC_READ_FAILED when the value is not whole here, and
+  // leaves a long value, which the pool would give memory of its own, to the
+  // framed reads: a row that fails part-way then leaves the pool as it was.
   int keep_raw(MemPool* pool, uint32_t n, uint8_t** out) {
+    if (kChecked && n > kPoolBlockSize / 2) return RC_READ_FAILED;
+    const uint8_t* src = take(n);
+    if (!src) return RC_READ_FAILED;
     auto* bytes = static_cast<uint8_t*>(mem_pool_take(pool, n));
     if (!bytes) return RC_NO_MEMORY;
-    std::memcpy(bytes, take(n), n);
+    std::memcpy(bytes, src, n);
     bytes[n] = 0;
     *out = bytes;
     return RC_SUCCESS;
@@ -167,32 +173,50 @@ int decode_fields(Bytes& in, const RowShape& shape, MemPool* pool, uint8_t* row)
   return RC_SUCCESS;
 }
 
+// Rows up to this size are decoded in one pass, the pool set back when one
+// turns out not to be whole; a larger row is measured first, as the pool
+// may give it memory of its own.
+constexpr int32_t kOnePassRow = 4096;
+
 // The plain 'R' rows that lie whole in the receive buffer, decoded where they
 // lie without a framed read per value, and stored (or dropped with a null
 // result), at most `limit` of them (0: no limit). Answers how many; *status
-// RC_NO_MEMORY when the pool or the result gave out. Stops, touching nothing
-// of it, at the first row that is not whole there (or is not a plain row):
-// the framed reads then take it.
+// RC_NO_MEMORY when the pool or the result gave out. Stops, leaving nothing
+// of it behind, at the first row that is not whole there (or is not a plain
+// row): the framed reads then take it.
 int64_t recv_buffered_rows(Conn* conn, ResultSet* result, const RowShape& shape, int64_t limit, int* status) {
   const RecvWindow window = recv_window(&conn->link);
   const uint8_t* at = window.begin;
+  const bool one_pass = shape.row_size <= kOnePassRow;
   int64_t count = 0;
   while (at != window.end && *at == REPLY_ROW && (limit == 0 || count < limit)) {
-    BufferedBytes<true> measure(at + 1, window.end);
-    if (decode_fields<false>(measure, shape, nullptr, nullptr) != RC_SUCCESS) break;
-    if (result) {
+    BufferedBytes<true> in(at + 1, window.end);
+    int rc = RC_SUCCESS;
+    if (!result) {
+      if (decode_fields<false>(in, shape, nullptr, nullptr) != RC_SUCCESS) break;
+    } else if (one_pass) {
+      const MemPoolMark mark = mem_pool_mark(result->pool);
       uint8_t* row = take_row(result->pool, shape.row_size);
-      BufferedBytes<false> in(at + 1, window.end);
-      int rc = row ? decode_fields<true>(in, shape, result->pool, row) : RC_NO_MEMORY;
+      rc = row ? decode_fields<true>(in, shape, result->pool, row) : RC_NO_MEMORY;
+      if (rc == RC_READ_FAILED) {
+        mem_pool_rewind(result->pool, mark);
+        break;
+      }
       // A full result refuses the row (EC080) but the reading goes on, so
       // the row still counts.
       if (rc == RC_SUCCESS && result_store_row(result, row) == RC_NO_MEMORY) rc = RC_NO_MEMORY;
-      if (rc != RC_SUCCESS) {
-        *status = rc;
-        break;
-      }
+    } else {
+      if (decode_fields<false>(in, shape, nullptr, nullptr) != RC_SUCCESS) break;
+      uint8_t* row = take_row(result->pool, shape.row_size);
+      BufferedBytes<false> whole(at + 1, window.end);
+      rc = row ? decode_fields<true>(whole, shape, result->pool, row) : RC_NO_MEMORY;
+      if (rc == RC_SUCCESS && result_store_row(result, row) == RC_NO_MEMORY) rc = RC_NO_MEMORY;
     }
-    at = measure.at();
+    if (rc != RC_SUCCESS) {
+      *status = rc;
+      break;
+    }
+    at = in.at();
     ++count;
   }
   if (at != window.begin) recv_take(&conn->link, static_cast<uint32_t>(at - window.begin));

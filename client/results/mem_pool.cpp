@@ -140,6 +140,20 @@ bool mem_pool_adopt(MemPool* pool, uint8_t* buffer, uint32_t size) {
   return true;
 }
 
+void mem_pool_rewind(MemPool* pool, const MemPoolMark& mark) {
+  MemBlock* block = mark.block->next;
+  while (block != mark.next) {
+    MemBlock* next = block->next;
+    release_block_memory(block->data, block->block_size);
+    std::free(block);
+    block = next;
+  }
+  mark.block->next = mark.next;
+  mark.block->used = mark.used;
+  mark.block->free = mark.free;
+  pool->current = mark.block;
+}
+
 void mem_pool_destroy(MemPool* pool) {
   if (!pool) return;
   MemBlock* block = pool->first;

@@ -42,6 +42,22 @@ inline void* mem_pool_take(MemPool* pool, uint32_t n) {
 // with it. False, the buffer released, when no record for it could be had.
 bool mem_pool_adopt(MemPool* pool, uint8_t* buffer, uint32_t size);
 void mem_pool_destroy(MemPool* pool);
+
+// Where the pool stands, and setting it back there: what was handed out
+// since is taken back. Only for requests that fit a normal block (n + 1 up
+// to half of one): the pool then only ever adds normal blocks behind the
+// current one.
+struct MemPoolMark {
+  MemBlock* block;
+  MemBlock* next;
+  uint32_t used;
+  uint32_t free;
+};
+inline MemPoolMark mem_pool_mark(const MemPool* pool) {
+  const MemBlock* cur = pool->current;
+  return {pool->current, cur->next, cur->used, cur->free};
+}
+void mem_pool_rewind(MemPool* pool, const MemPoolMark& mark);
 // Called with the size of an allocation that failed; does nothing.
 void mem_pool_oom_hook(uint32_t size);
 

@@ -181,3 +181,20 @@ TEST(MemPool, SmallRequestsBumpLargeOnesGetTheirOwnBuffer) {
   EXPECT_EQ(mem_pool_alloc(pool, UINT32_MAX), nullptr);
   mem_pool_destroy(pool);
 }
+
+// A row that turns out not to be whole where it lies gives back what it took,
+// also the blocks it opened.
+TEST(MemPool, RewindGivesBackWhatWasTakenSinceTheMark) {
+  MemPool* pool = mem_pool_create();
+  ASSERT_NE(pool, nullptr);
+  auto* kept = static_cast<uint8_t*>(mem_pool_alloc(pool, 60000));
+  const MemPoolMark mark = mem_pool_mark(pool);
+  for (int i = 0; i < 5; ++i) ASSERT_NE(mem_pool_alloc(pool, 30000), nullptr);
+  EXPECT_NE(pool->current, mark.block);
+  mem_pool_rewind(pool, mark);
+  EXPECT_EQ(pool->current, pool->first);
+  EXPECT_EQ(pool->first->next, nullptr);
+  EXPECT_EQ(pool->first->used, 60001u);
+  EXPECT_EQ(static_cast<uint8_t*>(mem_pool_alloc(pool, 9)), kept + 60001);
+  mem_pool_destroy(pool);
+}
