@@ -5,6 +5,8 @@
 #ifndef RIZEZOVA_CLIENT_VMC_INTERNAL_H
 #define RIZEZOVA_CLIENT_VMC_INTERNAL_H
 
+#include <stdint.h>
+
 #include "client/vmc.h"
 
 #ifdef __cplusplus
@@ -25,6 +27,52 @@ int vmc_forget_cursor(VMC_Handle* result);
 // 0. The type code cannot tell it, as a server's own code may be
 // VALUE_ON_HEAP or more.
 int vmc_execute_value(VMC_Handle* conn, const char* sql, void* out, int* out_type, int* on_heap);
+
+// ---- Reading rows ----
+
+// How a stored value of the current row lies, so that the module can make
+// its script value without VMC_GetData: the same value VMC_GetData would give
+// for the column's own client type, read where it is stored.
+enum vmc_cell_form {
+  VMC_CELL_GENERAL = 0,  // read it with VMC_GetData: NULL, or a type the view does not serve
+  VMC_CELL_INT8,         // i: the integer of that width
+  VMC_CELL_INT16,
+  VMC_CELL_INT32,
+  VMC_CELL_INT64,
+  VMC_CELL_FLOAT,        // f: the float, widened
+  VMC_CELL_DOUBLE,       // f
+  VMC_CELL_DATE,         // i: days since 1970-01-01
+  VMC_CELL_DATETIME,     // i: milliseconds since 1970-01-01 00:00:00
+  VMC_CELL_CHARS,        // bytes, length: a value whose text is all of its bytes
+  VMC_CELL_DIGITS,       // bytes, length: a value whose text is its bytes up to the
+                         // first zero byte (none when it begins with one)
+};
+
+typedef struct vmc_cell {
+  int32_t form;     // vmc_cell_form
+  uint32_t length;  // of bytes; a zero byte follows them
+  union {
+    int64_t i;
+    double f;
+    const char* bytes;  // valid until the result steps to another row or block
+  } v;
+} vmc_cell;
+
+// The stored values of the current row's columns 1 to count into cells[0]
+// onwards; a column beyond the result's is VMC_CELL_GENERAL. RC_SUCCESS;
+// RC_NO_ROW_OR_NULL without a current row (every cell VMC_CELL_GENERAL);
+// RC_INVALID_HANDLE when the handle names no result.
+int vmc_row_cells(VMC_Handle* result, vmc_cell* cells, int count);
+
+// With on set, a server-cursor result has the FETCH of its next block sent
+// as soon as a full block is in hand, the block in hand included, so that
+// the server makes the next block while the caller converts this one. Only
+// for a caller that converts each block whole before it talks to the server
+// again. With on clear, the reading ahead stops, and the reply of a FETCH
+// already sent is read and kept for the step that needs it, so that nothing
+// of the result is left on the link. RC_SUCCESS (nothing done for a result
+// without a cursor); RC_INVALID_HANDLE when the handle names no result.
+int vmc_read_ahead(VMC_Handle* result, int on);
 
 #ifdef __cplusplus
 }

@@ -10,7 +10,9 @@
 struct LinkCipher;
 
 constexpr int kSendBufSize = 8192;
-constexpr int kRecvBufSize = 8192;
+// Replies of rows come in long runs: a large receive buffer takes them in
+// few receive calls, and most rows lie whole in it.
+constexpr int kRecvBufSize = 65536;
 
 // Zero-filled is a link without a socket, plain, with nothing queued or buffered.
 struct Link {

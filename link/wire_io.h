@@ -1,5 +1,5 @@
 // Framed, big-endian reading and writing on a link: an 8192-byte send queue
-// flushed explicitly, an 8192-byte receive buffer, one given-back reply
+// flushed explicitly, a 65536-byte receive buffer, one given-back reply
 // letter, and the link keystream applied in wire order on an encrypted link
 // (to what is queued as it is queued, to what is received as it arrives).
 #ifndef RIZEZOVA_LINK_WIRE_IO_H

@@ -89,7 +89,65 @@ const char* data_error_text(int code) {
   }
 }
 
-v8::Local<v8::Value> ColumnReader::value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype) {
+v8::Local<v8::Value> ColumnReader::value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype,
+                                         const vmc_cell& cell) {
+  v8::Local<v8::Value> made;
+  if (cell.form != VMC_CELL_GENERAL && stored(isolate, result, col, ctype, cell, &made)) return made;
+  return general(isolate, result, col, ctype);
+}
+
+int ColumnReader::limit(VMC_Handle* result, int col, int ctype) {
+  const auto k = static_cast<size_t>(col - 1);
+  if (limits_.size() <= k) limits_.resize(k + 1, 0);
+  if (limits_[k] == 0) limits_[k] = text_limit(result, col, ctype);
+  return limits_[k];
+}
+
+bool ColumnReader::stored(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, const vmc_cell& cell,
+                          v8::Local<v8::Value>* out) {
+  auto made = [out](v8::Local<v8::Value> v) {
+    *out = v;
+    return true;
+  };
+  switch (ctype) {
+    case CT_INT8:
+      return cell.form == VMC_CELL_INT8 && made(v8::Integer::New(isolate, static_cast<int8_t>(cell.v.i)));
+    case CT_INT16:
+      return cell.form == VMC_CELL_INT16 && made(v8::Integer::New(isolate, static_cast<int16_t>(cell.v.i)));
+    case CT_INT32:
+      return cell.form == VMC_CELL_INT32 && made(v8::Integer::New(isolate, static_cast<int32_t>(cell.v.i)));
+    case CT_INT64:
+      return cell.form == VMC_CELL_INT64 && made(v8::Number::New(isolate, static_cast<double>(cell.v.i)));
+    case CT_FLOAT:
+      return cell.form == VMC_CELL_FLOAT && made(v8::Number::New(isolate, cell.v.f));
+    case CT_DOUBLE:
+      return cell.form == VMC_CELL_DOUBLE && made(v8::Number::New(isolate, cell.v.f));
+    case CT_DATE:
+      return cell.form == VMC_CELL_DATE && made(local_date(isolate, cell.v.i * kMsPerDay));
+    case CT_DATETIME:
+      return cell.form == VMC_CELL_DATETIME && made(local_date(isolate, cell.v.i));
+    case CT_INT:  // a boolean
+      return false;
+    case CT_CLOB:
+    case CT_BLOB:
+      if (caller_ == RowCaller::Query) return false;
+      break;
+    default:
+      break;
+  }
+  // The text rule: the value whole up to its first zero byte, as long as it
+  // is not cut at the column's limit.
+  if (cell.form != VMC_CELL_CHARS && cell.form != VMC_CELL_DIGITS) return false;
+  const size_t n = strnlen(cell.v.bytes, cell.length);
+  const auto most = static_cast<size_t>(limit(result, col, ctype));
+  // Bytes whose text has to end at a zero byte need one character at least,
+  // and room for their terminator; bytes that are their text whole fit the
+  // limit exactly too.
+  const bool whole = cell.form == VMC_CELL_CHARS ? cell.length <= most : n > 0 && n < most;
+  return whole && made(utf8_string(isolate, cell.v.bytes, n));
+}
+
+v8::Local<v8::Value> ColumnReader::general(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype) {
   switch (ctype) {
     case CT_INT8:
     case CT_INT16:
@@ -162,13 +220,13 @@ v8::Local<v8::Value> ColumnReader::text(v8::Isolate* isolate, VMC_Handle* result
   // The buffer follows the value, not the length the column declares: a
   // first read into what is at hand tells a longer value's length, and a
   // second reads it whole (or cut at the limit, as one read would).
-  const int limit = text_limit(result, col, ctype);
-  int size = std::min(limit, std::max(kShortText, large_size_));
+  const int most = limit(result, col, ctype);
+  int size = std::min(most, std::max(kShortText, large_size_));
   char* buf = text_buffer(size);
   int len = 0;
   int rc = VMC_GetData(result, col, CT_TEXT, buf, size, &len);
-  if (rc == RC_TRUNCATED && size < limit) {
-    size = static_cast<int>(std::min<int64_t>(limit, int64_t{size} + len));
+  if (rc == RC_TRUNCATED && size < most) {
+    size = static_cast<int>(std::min<int64_t>(most, int64_t{size} + len));
     buf = text_buffer(size);
     len = 0;
     rc = buf ? VMC_GetData(result, col, CT_TEXT, buf, size, &len) : RC_NO_MEMORY;
@@ -296,7 +354,9 @@ void append_literal(v8::Isolate* isolate, v8::Local<v8::Value> key, std::string*
 // of rows from count rows of values laid one after the other in v, into the
 // elements rows[start] onwards (which make_rows defines first). An object
 // literal defines its keys: no setter runs, and a computed "__proto__" is an
-// ordinary key.
+// ordinary key. One row of nulls is made and dropped at once: the fields of
+// the literal then take values of any kind as they are, so that each row is
+// a plain copy of it rather than a walk that boxes its numbers anew.
 std::string row_maker_source(v8::Isolate* isolate, const std::vector<v8::Local<v8::Value>>& keys,
                              const std::vector<int>& sources, int width) {
   std::string params;
@@ -309,9 +369,11 @@ std::string row_maker_source(v8::Isolate* isolate, const std::vector<v8::Local<v
     object += ": c" + std::to_string(sources[k]) + ", ";
   }
   object += "})";
+  std::string nulls;
+  for (int c = 0; c < width; ++c) nulls += c ? ", null" : "null";
   std::string spread;
   for (int c = 0; c < width; ++c) spread += (c ? ", v[o + " : "v[o + ") + std::to_string(c) + "]";
-  return "'use strict';\nconst one = (" + params + ") => " + object + ";\nreturn [one, (rows, start, v, count) => {\n" +
+  return "'use strict';\nconst one = (" + params + ") => " + object + ";\none(" + nulls + ");\nreturn [one, (rows, start, v, count) => {\n" +
          "  for (let r = 0, o = 0; r < count; r++, o += " + std::to_string(width) + ") rows[start + r] = one(" +
          spread + ");\n}];";
 }

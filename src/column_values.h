@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client/vmc.h"
+#include "client/vmc_internal.h"
 
 namespace zorezu {
 
@@ -22,7 +23,10 @@ class ColumnReader {
   explicit ColumnReader(RowCaller caller) : caller_(caller) {}
 
   // A new result set begins.
-  void reset() { release(); }
+  void reset() {
+    release();
+    limits_.clear();
+  }
   // Lets go of the buffer that a long text made grow. A reader that lives
   // between rows calls it after each row, so that it holds no more memory
   // than a short text needs.
@@ -31,8 +35,10 @@ class ColumnReader {
     large_size_ = 0;
   }
 
-  // Column col (from 1) of the current row, read by its client type.
-  v8::Local<v8::Value> value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+  // Column col (from 1) of the current row, read by its client type: from
+  // the cell that vmc_row_cells gave for it where the cell serves, else
+  // through VMC_GetData.
+  v8::Local<v8::Value> value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, const vmc_cell& cell);
 
   // The message of the last data error since the last clear, or null. Where
   // it goes is the caller's business: query's error object, or a TypeError.
@@ -44,6 +50,13 @@ class ColumnReader {
   // here, or one grown for a long value (never beyond the column's limit).
   static constexpr int kShortText = 256;
 
+  // The value made from the cell alone; false when the cell does not serve
+  // this client type (or the value would be cut), and VMC_GetData must say.
+  bool stored(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, const vmc_cell& cell,
+              v8::Local<v8::Value>* out);
+  v8::Local<v8::Value> general(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+  // The most a text value of the column takes, worked out once per result set.
+  int limit(VMC_Handle* result, int col, int ctype);
   v8::Local<v8::Value> number(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
   v8::Local<v8::Value> text(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, bool as_boolean);
   v8::Local<v8::Value> date(v8::Isolate* isolate, VMC_Handle* result, int col);
@@ -56,6 +69,7 @@ class ColumnReader {
   char short_[kShortText];
   std::unique_ptr<char[]> large_;
   int large_size_ = 0;
+  std::vector<int> limits_;  // by column from 0; 0 until worked out
   const char* error_ = nullptr;
 };
 

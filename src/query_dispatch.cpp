@@ -98,6 +98,21 @@ bool holds_rows(VMC_Handle* result) {
          kind == SQL_KIND_SELECT;
 }
 
+// While rows are read here, each block of them is converted whole before
+// the next one is asked for: the server is asked for the next block as soon
+// as one has arrived. Whatever ends the reading, nothing of the result is
+// left on the link when it does.
+class ReadAhead {
+ public:
+  explicit ReadAhead(VMC_Handle* result) : result_(result) { vmc_read_ahead(result_, 1); }
+  ~ReadAhead() { vmc_read_ahead(result_, 0); }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+ private:
+  VMC_Handle* result_;
+};
+
 // Reads every row of every result set that *result leads to, passing over
 // the counts between them. The handle is the connection's current result and
 // follows it from set to set. False when script threw.
@@ -105,7 +120,9 @@ bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
   ColumnReader reader(RowCaller::Query);
   RowShape shape(isolate);
   std::vector<int> types;
+  std::vector<vmc_cell> cells;
   std::vector<v8::Local<v8::Value>> values;
+  ReadAhead ahead(result);
   for (bool first = true;; first = false) {
     while (!holds_rows(result)) {
       if (!*result || VMC_NextResult(result) != RC_SUCCESS) {
@@ -125,6 +142,7 @@ bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
     shape.clear();
     reader.reset();
     types.assign(columns, 0);
+    cells.resize(columns);
     for (uint32_t c = 0; c < columns; ++c) {
       const int col = static_cast<int>(c) + 1;
       int rc = 0;
@@ -145,8 +163,9 @@ bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
       values.clear();
       uint32_t count = 0;
       for (; r == 0 && count < kRowsPerScope; ++count) {
+        vmc_row_cells(result, cells.data(), static_cast<int>(columns));
         for (uint32_t c = 0; c < columns; ++c) {
-          values.push_back(reader.value(isolate, result, static_cast<int>(c) + 1, types[c]));
+          values.push_back(reader.value(isolate, result, static_cast<int>(c) + 1, types[c], cells[c]));
           if (reader.error()) out->fail(reader.error());
           reader.clear_error();
         }

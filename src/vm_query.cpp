@@ -181,14 +181,21 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
   }
 
   const char* failure = nullptr;
-  std::vector<v8::Local<v8::Value>> values(static_cast<size_t>(field_num > 0 ? field_num : 0));
+  const size_t columns = static_cast<size_t>(field_num > 0 ? field_num : 0);
+  // Kept between rows, so that a row costs no allocation of its own; a row
+  // read from within the callback of another finds them used up already.
+  static thread_local std::vector<v8::Local<v8::Value>> values;
+  static thread_local std::vector<vmc_cell> cells;
+  values.resize(columns);
+  cells.resize(columns);
+  vmc_row_cells(&p_res, cells.data(), static_cast<int>(columns));
   for (int col = 1; col <= field_num; ++col) {
     int ctype = 0;
     if (VMC_GetColType(&p_res, col, &ctype) < 0) {
       failure = caller == RowCaller::OnResult ? "column NUM Type overflow" : "colulmn NUM overflow";
       ctype = 0;
     }
-    values[static_cast<size_t>(col - 1)] = reader_.value(isolate, &p_res, col, ctype);
+    values[static_cast<size_t>(col - 1)] = reader_.value(isolate, &p_res, col, ctype, cells[static_cast<size_t>(col - 1)]);
     if (reader_.error()) failure = reader_.error();
     reader_.clear_error();
   }

@@ -72,32 +72,24 @@ bool is_binary_type(uint32_t st) {
   }
 }
 
-// Types whose raw bytes stand in for a missing text form.
-bool is_raw_text_type(uint32_t st) {
-  if (st > ST_ARRAY_BASE) return true;
-  if (st >= ST_LOB && st <= ST_VARBYTES_60) return true;
-  return st == ST_CHAR || st == ST_CLOB || st == ST_BINARY || st == ST_BLOB || st == ST_LOB_64;
-}
-
 // Copies n bytes of text into a zero-filled buffer, keeping room for its
 // terminator: whole when shorter than bufsize, else cut (-12, len = what was
 // left over). keep_exact lets a raw value of exactly bufsize bytes through
 // whole, without a terminator.
 int copy_out(const uint8_t* src, uint32_t n, void* buf, int bufsize, int* len, bool keep_exact) {
-  if (bufsize > 0) std::memset(buf, 0, static_cast<size_t>(bufsize));
   const int64_t room = bufsize;
-  if (int64_t{n} < room || (keep_exact && int64_t{n} == room)) {
-    std::memcpy(buf, src, n);
-    set_len(len, static_cast<int>(n));
-    return RC_SUCCESS;
-  }
-  const int64_t take = room > 0 ? room - 1 : 0;
+  const bool whole = int64_t{n} < room || (keep_exact && int64_t{n} == room);
+  const int64_t take = whole ? int64_t{n} : (room > 0 ? room - 1 : 0);
+  // The bytes, and zeros over the rest of the buffer.
   std::memcpy(buf, src, static_cast<size_t>(take));
-  set_len(len, static_cast<int>(int64_t{n} - take));
-  return RC_TRUNCATED;
+  if (room > take) std::memset(static_cast<uint8_t*>(buf) + take, 0, static_cast<size_t>(room - take));
+  set_len(len, static_cast<int>(whole ? int64_t{n} : int64_t{n} - take));
+  return whole ? RC_SUCCESS : RC_TRUNCATED;
 }
 
 int to_text(const Value& v, void* buf, int bufsize, int* len) {
+  // These have no text form of their own: their bytes are their text.
+  if (is_raw_text_type(v.type)) return copy_out(v.p, v.len, buf, bufsize, len, true);
   if (text_is_value_bytes(v.type)) {
     // The value's own bytes are its text: given whole, or cut with -12.
     const auto n = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(v.p), v.len));
@@ -109,8 +101,7 @@ int to_text(const Value& v, void* buf, int bufsize, int* len) {
       return copy_out(reinterpret_cast<const uint8_t*>(text), static_cast<uint32_t>(n), buf, bufsize, len, false);
     }
   }
-  if (!is_raw_text_type(v.type)) return no_conversion(len);
-  return copy_out(v.p, v.len, buf, bufsize, len, true);
+  return no_conversion(len);
 }
 
 int to_binary(const Value& v, void* buf, int bufsize, int* len) {
@@ -231,17 +222,9 @@ int convert(const Value& v, int ctype, void* buf, int bufsize, int* len) {
   }
 }
 
-}  // namespace
-
-int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsize, int* len) {
-  if (!buf || !result || !*result) return RC_INVALID_HANDLE;
-  ResultSet* rs = *result;
-  if (col < 1 || col > rs->field_count) return RC_COLUMN_RANGE;
-  const int k = col - 1;
-  if (!rs->current_row || row_is_null(rs->current_row, k)) {
-    set_len(len, 0);
-    return RC_NO_ROW_OR_NULL;
-  }
+// Every other pair: kept apart from the common ones, whose path then needs
+// none of the room that the conversions take.
+[[gnu::noinline]] int convert_stored(ResultSet* rs, int k, int ctype, void* buf, int bufsize, int* len) {
   Value v;
   v.type = rs->fields[k].server_type;
   v.p = row_field_ptr(rs->current_row, rs->fields, k, &v.len);
@@ -256,4 +239,41 @@ int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsi
     return lob_from_column_value(rs->conn, lob, ctype, is_binary_type(v.type), v.p, v.len, len);
   }
   return convert(v, ctype, buf, bufsize, len);
+}
+
+}  // namespace
+
+int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsize, int* len) {
+  if (!buf || !result || !*result) return RC_INVALID_HANDLE;
+  ResultSet* rs = *result;
+  if (col < 1 || col > rs->field_count) return RC_COLUMN_RANGE;
+  const int k = col - 1;
+  if (!rs->current_row || row_is_null(rs->current_row, k)) {
+    set_len(len, 0);
+    return RC_NO_ROW_OR_NULL;
+  }
+  // The common pairs, straight from the stored value.
+  const FieldDesc& field = rs->fields[k];
+  const uint8_t* slot = row_slot(rs->current_row, rs->fields, k);
+  switch (ctype) {
+    case CT_INT32:
+      if (field.server_type == ST_INT32) return put(buf, len, load_value<int32_t>(slot));
+      break;
+    case CT_INT64:
+      if (field.server_type == ST_INT64) return put(buf, len, load_value<int64_t>(slot));
+      break;
+    case CT_DOUBLE:
+      if (field.server_type == ST_DOUBLE) return put(buf, len, load_value<double>(slot));
+      break;
+    case CT_TEXT:
+      if (is_raw_text_type(field.server_type) && row_is_indirect(rs->current_row, k)) {
+        const uint8_t* p;
+        std::memcpy(&p, slot + RowLayout::kIndirectPtrOffset, sizeof p);
+        return copy_out(p, load_value<uint32_t>(slot), buf, bufsize, len, true);
+      }
+      break;
+    default:
+      break;
+  }
+  return convert_stored(rs, k, ctype, buf, bufsize, len);
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "client/vmc.h"
+
 struct ResultSet;
 
 // col counts from 1; ctype is the CType wanted. buf is the caller's buffer of
@@ -15,5 +17,13 @@ struct ResultSet;
 // RC_NO_ROW_OR_NULL no row or NULL; RC_NO_CONVERSION no conversion;
 // RC_TRUNCATED cut to fit; RC_PIECE_OFFSET piecewise offset beyond the value.
 int get_column_data(ResultSet** result, int col, int ctype, void* buf, int bufsize, int* len);
+
+// The server types without a text form of their own, whose raw bytes are
+// their text: character, binary and LOB types and arrays.
+inline bool is_raw_text_type(uint32_t st) {
+  if (st > ST_ARRAY_BASE) return true;
+  if (st >= ST_LOB && st <= ST_VARBYTES_60) return true;
+  return st == ST_CHAR || st == ST_CLOB || st == ST_BINARY || st == ST_BLOB || st == ST_LOB_64;
+}
 
 #endif

@@ -17,8 +17,10 @@
 #include "client/requests/exchange.h"
 #include "client/results/result_life.h"
 #include "client/results/result_set.h"
+#include "client/results/row_store.h"
 #include "client/results/smart_result.h"
 #include "client/vmc.h"
+#include "client/vmc_internal.h"
 
 namespace {
 
@@ -40,6 +42,67 @@ int close_smart_cursor(SmartResult* smart) {
   return RC_SUCCESS;
 }
 
+// Sends the FETCH of the cursor's next block; its reply is left on the link.
+int send_fetch(Conn* conn, const char* cursor) {
+  char* fetch = format_command("FETCH %d FROM %s ;", kRowBlock, cursor);
+  if (!fetch) return RC_NO_MEMORY;
+  send_query_flush(conn, fetch);
+  std::free(fetch);
+  return RC_SUCCESS;
+}
+
+// A reader that asked for it has the FETCH of the next block sent as soon as
+// a full block is in hand, so that the server makes the next block while
+// this one is converted. Only its reply may come next on the link, so not
+// while any column could send a LOB fetch of its own.
+void fetch_ahead(SmartResult* smart) {
+  if (!smart->read_ahead || smart->fetch_sent || smart->ahead_read || !smart->cursor_open || !smart->more_rows ||
+      !smart->block || smart->block->row_count != kRowBlock) {
+    return;
+  }
+  for (int32_t k = 0; k < smart->block->field_count; ++k) {
+    const uint32_t ctype = smart->block->fields[k].ctype;
+    if (ctype >= CT_CLOB && ctype <= CT_CLOB_44) return;
+  }
+  ExchangeLock lock(smart->conn);
+  // A send that failed shows as the failed read of its reply.
+  if (send_fetch(smart->conn, smart->cursor_name) == RC_SUCCESS) smart->fetch_sent = 1;
+}
+
+// The next block of the cursor: the reply of a FETCH sent ahead, or of one
+// sent now. Its code, with the block (or null) in *block.
+int next_block(SmartResult* smart, ResultSet** block) {
+  *block = nullptr;
+  if (smart->ahead_read) {
+    *block = smart->ahead_block;
+    smart->ahead_block = nullptr;
+    smart->ahead_read = 0;
+    return smart->ahead_code;
+  }
+  ExchangeLock lock(smart->conn);
+  if (!smart->fetch_sent) return fetch_block(smart->conn, smart->cursor_name, block);
+  smart->fetch_sent = 0;
+  return recv_results(smart->conn, block);
+}
+
+// Reads the reply of a FETCH sent ahead, if one is out, and keeps it for the
+// step that needs it: nothing of this result is left on the link.
+void settle_fetch(SmartResult* smart) {
+  if (!smart->fetch_sent) return;
+  smart->fetch_sent = 0;
+  if (!smart->conn) return;  // the link is gone, and its reply with it
+  ExchangeLock lock(smart->conn);
+  smart->ahead_code = recv_results(smart->conn, &smart->ahead_block);
+  smart->ahead_read = 1;
+}
+
+// Frees a block read ahead that no step took.
+void drop_ahead(SmartResult* smart) {
+  free_result_chain(smart->ahead_block);
+  smart->ahead_block = nullptr;
+  smart->ahead_read = 0;
+}
+
 }  // namespace
 
 int open_cursor(Conn* conn, const char* cursor) {
@@ -52,10 +115,8 @@ int open_cursor(Conn* conn, const char* cursor) {
 
 int fetch_block(Conn* conn, const char* cursor, ResultSet** block) {
   *block = nullptr;
-  char* fetch = format_command("FETCH %d FROM %s ;", kRowBlock, cursor);
-  if (!fetch) return RC_NO_MEMORY;
-  send_query_flush(conn, fetch);
-  std::free(fetch);
+  const int sent = send_fetch(conn, cursor);
+  if (sent != RC_SUCCESS) return sent;
   return recv_results(conn, block);
 }
 
@@ -87,7 +148,7 @@ void clear_cursor_exhausted(Conn* conn, const char* cursor) {
 extern "C" int VMC_Fetch(VMC_Handle* handle) {
   switch (static_cast<HandleType>(handle_type_of(handle))) {
     case HandleType::ResultSet:
-      return result_next_row(static_cast<ResultSet*>(*handle));
+      return result_step(static_cast<ResultSet*>(*handle));
     case HandleType::SmartResult:
       break;
     default:
@@ -95,7 +156,7 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
   }
   auto* smart = static_cast<SmartResult*>(*handle);
   if (!smart->block) return RC_ERROR;
-  int rc = result_next_row(smart->block);
+  int rc = result_step(smart->block);
   if (rc != RC_NO_DATA || !smart->more_rows) return rc;
 
   // The block is used up and the server may hold more: only one block at a
@@ -103,11 +164,7 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
   free_result_chain(smart->block);
   smart->block = nullptr;
   Conn* conn = smart->conn;
-  int fetched;
-  {
-    ExchangeLock lock(conn);
-    fetched = fetch_block(conn, smart->cursor_name, &smart->block);
-  }
+  const int fetched = next_block(smart, &smart->block);
   if (!smart->block) {
     // A failed link is a read failure and carries no CLOSE; a refused FETCH
     // closes the cursor.
@@ -119,7 +176,27 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
     const int closed = close_smart_cursor(smart);
     if (closed != RC_SUCCESS) return closed;
   }
-  return result_next_row(smart->block);
+  fetch_ahead(smart);
+  return result_step(smart->block);
+}
+
+extern "C" int vmc_read_ahead(VMC_Handle* handle, int on) {
+  switch (static_cast<HandleType>(handle_type_of(handle))) {
+    case HandleType::ResultSet:
+      return RC_SUCCESS;
+    case HandleType::SmartResult:
+      break;
+    default:
+      return RC_INVALID_HANDLE;
+  }
+  auto* smart = static_cast<SmartResult*>(*handle);
+  smart->read_ahead = on ? 1 : 0;
+  if (on) {
+    fetch_ahead(smart);
+  } else {
+    settle_fetch(smart);
+  }
+  return RC_SUCCESS;
 }
 
 extern "C" int VMC_NextResult(VMC_Handle* handle) {
@@ -135,6 +212,7 @@ extern "C" int VMC_NextResult(VMC_Handle* handle) {
     case HandleType::SmartResult: {
       auto* smart = static_cast<SmartResult*>(*handle);
       if (!smart->block || !smart->block->next) return RC_NO_DATA;
+      settle_fetch(smart);
       // The handle moves on to a plain result; the cursor and its record go.
       // A CLOSE that fails leaves the handle as it was, with the reason in
       // the connection's error text.
@@ -146,6 +224,7 @@ extern "C" int VMC_NextResult(VMC_Handle* handle) {
       }
       *handle = smart->block->next;
       smart->block->next = nullptr;
+      drop_ahead(smart);
       free_smart_result(smart);
       return RC_SUCCESS;
     }
@@ -163,11 +242,13 @@ extern "C" int VMC_FreeResult(VMC_Handle* handle) {
       break;
     case HandleType::SmartResult: {
       auto* smart = static_cast<SmartResult*>(*handle);
+      settle_fetch(smart);
       // A refused CLOSE keeps the result for another try; a cursor whose link
       // failed is gone with the link, and its result goes too.
       const int closed = smart->cursor_open ? close_smart_cursor(smart) : RC_SUCCESS;
       if (closed == RC_ERROR) return RC_ERROR;
       mark_closed(smart);
+      drop_ahead(smart);
       free_smart_result(smart);
       *handle = nullptr;
       return closed;

@@ -1,6 +1,7 @@
 // Reading one row of an 'A' item from the link into the result's pool.
 #include "client/replies/row_reader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -55,12 +56,24 @@ class BufferedBytes {
     at_ += n;
     return p;
   }
-  bool copy(uint8_t* dst, uint32_t n) {
-    std::memcpy(dst, take(n), n);
-    return true;
-  }
   bool skip(uint32_t n) { return take(n) != nullptr; }
   const uint8_t* at() const { return at_; }
+
+  // A raw value of n bytes, with a zero byte behind them, into pool memory.
+  // Checked, it answers RC_READ_FAILED when the value is not whole here, and
+  // leaves a long value, which the pool would give memory of its own, to the
+  // framed reads: a row that fails part-way then leaves the pool as it was.
+  int keep_raw(MemPool* pool, uint32_t n, uint8_t** out) {
+    if (kChecked && n > kPoolBlockSize / 2) return RC_READ_FAILED;
+    const uint8_t* src = take(n);
+    if (!src) return RC_READ_FAILED;
+    auto* bytes = static_cast<uint8_t*>(mem_pool_take(pool, n));
+    if (!bytes) return RC_NO_MEMORY;
+    std::memcpy(bytes, src, n);
+    bytes[n] = 0;
+    *out = bytes;
+    return RC_SUCCESS;
+  }
 
  private:
   const uint8_t* at_;
@@ -72,68 +85,142 @@ class LinkBytes {
  public:
   explicit LinkBytes(Conn* conn) : conn_(conn) {}
   const uint8_t* take(uint32_t n) { return recv_bytes(&conn_->link, word_, n) ? word_ : nullptr; }
-  bool copy(uint8_t* dst, uint32_t n) { return recv_bytes(&conn_->link, dst, n); }
   bool skip(uint32_t n) { return skip_bytes(conn_, n); }
 
+  // A raw value is only ever given as much memory as has arrived of it: the
+  // length a server declares reserves nothing by itself. A short value takes
+  // pool memory at once; a long one grows a buffer of its own piece by piece
+  // as its bytes come, and joins the pool whole.
+  int keep_raw(MemPool* pool, uint32_t n, uint8_t** out) {
+    if (n <= kPiece) {
+      auto* bytes = static_cast<uint8_t*>(mem_pool_take(pool, n));
+      if (!bytes) return RC_NO_MEMORY;
+      if (!recv_bytes(&conn_->link, bytes, n)) return RC_READ_FAILED;
+      bytes[n] = 0;
+      *out = bytes;
+      return RC_SUCCESS;
+    }
+    uint8_t* buf = nullptr;
+    for (uint32_t done = 0; done < n;) {
+      // Each piece at most doubles what has arrived; the last makes the buffer exact.
+      const uint32_t piece = std::min(n - done, std::max(kPiece, done));
+      auto* grown = static_cast<uint8_t*>(std::realloc(buf, size_t{done} + piece + 1));
+      if (!grown) {
+        std::free(buf);
+        return RC_NO_MEMORY;
+      }
+      buf = grown;
+      if (!recv_bytes(&conn_->link, buf + done, piece)) {
+        std::free(buf);
+        return RC_READ_FAILED;
+      }
+      done += piece;
+    }
+    buf[n] = 0;
+    if (!mem_pool_adopt(pool, buf, n + 1)) return RC_NO_MEMORY;
+    *out = buf;
+    return RC_SUCCESS;
+  }
+
  private:
+  static constexpr uint32_t kPiece = kPoolBlockSize / 2;
   Conn* conn_;
   uint8_t word_[8];  // a length word or a fixed-width value
 };
 
 // The fields of one row: for each an i32 length, below 1 for NULL, then the
 // value at its type's width or, for a type without one, `length` bytes.
-// Stored into row (every field NULL to begin with) when kKeep, else read and
+// Stored into row, its flag bits written whole, when kKeep; else read and
 // dropped. RC_SUCCESS, RC_READ_FAILED or RC_NO_MEMORY.
 template <bool kKeep, class Bytes>
 int decode_fields(Bytes& in, const RowShape& shape, MemPool* pool, uint8_t* row) {
   // Held apart from the shape, which the row's byte stores could otherwise alias.
   const int32_t count = shape.count;
-  const FieldDesc* const fields = shape.fields;
+  const uint32_t* const slots = shape.slots;
   const uint8_t* const widths = shape.widths;
+  uint8_t* const flags = kKeep ? row + RowLayout::kHeaderSize : nullptr;
+  unsigned pair = 0;  // the flag bits of the four fields that share a byte
   for (int32_t k = 0; k < count; ++k) {
     const uint8_t* word = in.take(4);
     if (!word) return RC_READ_FAILED;
     const auto len = static_cast<int32_t>(from_wire<uint32_t>(word));
-    if (len < 1) continue;
+    const unsigned shift = 2 * (static_cast<unsigned>(k) & 3);
     const uint32_t width = widths[k];
-    const auto n = static_cast<uint32_t>(len);
-    if (!kKeep) {
-      if (!in.skip(width != 0 ? width : n)) return RC_READ_FAILED;
-      continue;
-    }
-    if (width != 0) {
+    if (len < 1) {
+      pair |= 1u << shift;
+    } else if (!kKeep) {
+      if (!in.skip(width != 0 ? width : static_cast<uint32_t>(len))) return RC_READ_FAILED;
+    } else if (width != 0) {
       const uint8_t* value = in.take(width);
       if (!value) return RC_READ_FAILED;
-      store_fixed(row_slot(row, fields, k), value, static_cast<int>(width));
-      row_clear_null(row, k);
-      continue;
+      store_fixed(row + slots[k], value, static_cast<int>(width));
+    } else {
+      const auto n = static_cast<uint32_t>(len);
+      uint8_t* bytes = nullptr;
+      const int rc = in.keep_raw(pool, n, &bytes);
+      if (rc != RC_SUCCESS) return rc;
+      uint8_t* slot = row + slots[k];
+      std::memcpy(slot, &n, sizeof n);
+      std::memcpy(slot + RowLayout::kIndirectPtrOffset, &bytes, sizeof bytes);
+      pair |= 2u << shift;
     }
-    auto* bytes = static_cast<uint8_t*>(mem_pool_take(pool, n));
-    if (!bytes) return RC_NO_MEMORY;
-    if (!in.copy(bytes, n)) return RC_READ_FAILED;
-    row_set_indirect(row, k);
-    row_set_ptr(row, fields, k, bytes, n);
+    if (kKeep && shift == 6) {
+      flags[k >> 2] = static_cast<uint8_t>(pair);
+      pair = 0;
+    }
   }
+  if (kKeep && (count & 3) != 0) flags[count >> 2] = static_cast<uint8_t>(pair);
   return RC_SUCCESS;
 }
 
-// A plain 'R' row that lies whole in the receive buffer is decoded where it
-// lies, without a framed read per value. False, touching nothing, when it is
-// not whole there (or is not a plain row): the framed reads then take it.
-bool recv_buffered_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out, int* rc) {
+// Rows up to this size are decoded in one pass, the pool set back when one
+// turns out not to be whole; a larger row is measured first, as the pool
+// may give it memory of its own.
+constexpr int32_t kOnePassRow = 4096;
+
+// The plain 'R' rows that lie whole in the receive buffer, decoded where they
+// lie without a framed read per value, and stored (or dropped with a null
+// result), at most `limit` of them (0: no limit). Answers how many; *status
+// RC_NO_MEMORY when the pool or the result gave out. Stops, leaving nothing
+// of it behind, at the first row that is not whole there (or is not a plain
+// row): the framed reads then take it.
+int64_t recv_buffered_rows(Conn* conn, ResultSet* result, const RowShape& shape, int64_t limit, int* status) {
   const RecvWindow window = recv_window(&conn->link);
-  if (window.begin == window.end || *window.begin != REPLY_ROW) return false;
-  BufferedBytes<true> measure(window.begin + 1, window.end);
-  if (decode_fields<false>(measure, shape, nullptr, nullptr) != RC_SUCCESS) return false;
-  *rc = RC_SUCCESS;
-  if (result) {
-    uint8_t* row = new_row(result->pool, shape.row_size, shape.count);
-    BufferedBytes<false> in(window.begin + 1, window.end);
-    *rc = row ? decode_fields<true>(in, shape, result->pool, row) : RC_NO_MEMORY;
-    if (*rc == RC_SUCCESS) *out = row;
+  const uint8_t* at = window.begin;
+  const bool one_pass = shape.row_size <= kOnePassRow;
+  int64_t count = 0;
+  while (at != window.end && *at == REPLY_ROW && (limit == 0 || count < limit)) {
+    BufferedBytes<true> in(at + 1, window.end);
+    int rc = RC_SUCCESS;
+    if (!result) {
+      if (decode_fields<false>(in, shape, nullptr, nullptr) != RC_SUCCESS) break;
+    } else if (one_pass) {
+      const MemPoolMark mark = mem_pool_mark(result->pool);
+      uint8_t* row = take_row(result->pool, shape.row_size);
+      rc = row ? decode_fields<true>(in, shape, result->pool, row) : RC_NO_MEMORY;
+      if (rc == RC_READ_FAILED) {
+        mem_pool_rewind(result->pool, mark);
+        break;
+      }
+      // A full result refuses the row (EC080) but the reading goes on, so
+      // the row still counts.
+      if (rc == RC_SUCCESS && result_store_row(result, row) == RC_NO_MEMORY) rc = RC_NO_MEMORY;
+    } else {
+      if (decode_fields<false>(in, shape, nullptr, nullptr) != RC_SUCCESS) break;
+      uint8_t* row = take_row(result->pool, shape.row_size);
+      BufferedBytes<false> whole(at + 1, window.end);
+      rc = row ? decode_fields<true>(whole, shape, result->pool, row) : RC_NO_MEMORY;
+      if (rc == RC_SUCCESS && result_store_row(result, row) == RC_NO_MEMORY) rc = RC_NO_MEMORY;
+    }
+    if (rc != RC_SUCCESS) {
+      *status = rc;
+      break;
+    }
+    at = in.at();
+    ++count;
   }
-  if (*rc == RC_SUCCESS) recv_take(&conn->link, static_cast<uint32_t>(measure.at() - window.begin));
-  return true;
+  if (at != window.begin) recv_take(&conn->link, static_cast<uint32_t>(at - window.begin));
+  return count;
 }
 
 // Joins a text that came between rows onto the result's error text.
@@ -161,11 +248,15 @@ int join_text(Conn* conn, ResultSet* result) {
   return RC_SUCCESS;
 }
 
-// The row id of a '*' row into the header, cut to the 20 bytes it holds.
-bool recv_star_row_id(Conn* conn, uint8_t* row) {
+// A '*' row: its row id read, and a new row with room for what it keeps of
+// it (or the id dropped with a null result).
+int recv_star_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** row) {
   uint32_t n = 0;
-  if (!recv_int(&conn->link, &n)) return false;
-  return row ? recv_bytes_cut(conn, row + RowLayout::kRowIdOffset, n, RowLayout::kRowIdSize) : skip_bytes(conn, n);
+  if (!recv_int(&conn->link, &n)) return RC_READ_FAILED;
+  if (!result) return skip_bytes(conn, n) ? RC_SUCCESS : RC_READ_FAILED;
+  *row = take_row(result->pool, shape.row_size, n);
+  if (!*row) return RC_NO_MEMORY;
+  return recv_bytes_cut(conn, *row + shape.row_size, n, RowLayout::kRowIdSize) ? RC_SUCCESS : RC_READ_FAILED;
 }
 
 }  // namespace
@@ -181,6 +272,7 @@ bool row_shape(const ResultSet* result, RowShape* shape) {
   for (int32_t k = 0; k < shape->count; ++k) {
     const int slot = row_slot_size(shape->fields[k].server_type);
     shape->widths[k] = static_cast<uint8_t>(slot == RowLayout::kIndirectSlot ? 0 : slot);
+    shape->slots[k] = RowLayout::kHeaderSize + shape->fields[k].offset;
   }
   return true;
 }
@@ -188,7 +280,6 @@ bool row_shape(const ResultSet* result, RowShape* shape) {
 int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out) {
   *out = nullptr;
   int rc = RC_SUCCESS;
-  if (recv_buffered_row(conn, result, shape, out, &rc)) return rc;
   uint8_t letter = 0;
   for (;;) {
     if (!recv_char(&conn->link, &letter)) return RC_READ_FAILED;
@@ -201,11 +292,13 @@ int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out
     if (rc != RC_SUCCESS) return rc;
   }
   uint8_t* row = nullptr;
-  if (result) {
-    row = new_row(result->pool, shape.row_size, shape.count);
+  if (letter == REPLY_ROW_WITH_ID) {
+    rc = recv_star_row(conn, result, shape, &row);
+    if (rc != RC_SUCCESS) return rc;
+  } else if (result) {
+    row = take_row(result->pool, shape.row_size);
     if (!row) return RC_NO_MEMORY;
   }
-  if (letter == REPLY_ROW_WITH_ID && !recv_star_row_id(conn, row)) return RC_READ_FAILED;
   LinkBytes in(conn);
   rc = row ? decode_fields<true>(in, shape, result->pool, row) : decode_fields<false>(in, shape, nullptr, nullptr);
   if (rc == RC_SUCCESS) *out = row;
@@ -216,6 +309,11 @@ int64_t recv_row_run(Conn* conn, ResultSet* result, const RowShape& shape, int64
   *status = RC_SUCCESS;
   int64_t count = 0;
   while (limit == 0 || count < limit) {
+    // Most rows lie whole in the receive buffer; the one that does not (it
+    // crosses the buffer's end, carries a row id, or a text comes before
+    // it) is read value by value.
+    count += recv_buffered_rows(conn, result, shape, limit == 0 ? 0 : limit - count, status);
+    if (*status != RC_SUCCESS || (limit != 0 && count == limit)) break;
     uint8_t* row = nullptr;
     const int rc = recv_row(conn, result, shape, &row);
     if (rc != RC_SUCCESS) {

@@ -20,6 +20,7 @@ struct RowShape {
   int32_t count;
   int32_t row_size;
   uint8_t widths[kMaxFields];
+  uint32_t slots[kMaxFields];  // where each field's slot lies in a row
 };
 // False when the result has no usable layout (no descriptions read).
 bool row_shape(const ResultSet* result, RowShape* shape);

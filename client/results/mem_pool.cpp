@@ -31,12 +31,12 @@ struct SpareBlocks {
 };
 thread_local SpareBlocks t_spare;
 
-// Zero-filled memory of a normal block, or null.
+// The memory of a normal block, or null. It is not cleared: whoever takes a
+// piece of it writes every byte it reads back, terminators included.
 uint8_t* take_block_memory() {
-  if (t_spare.count == 0) return static_cast<uint8_t*>(alloc_zeroed(kPoolBlockSize));
+  if (t_spare.count == 0) return static_cast<uint8_t*>(std::malloc(kPoolBlockSize));
   uint8_t* p = t_spare.data[--t_spare.count];
   ASAN_UNPOISON_MEMORY_REGION(p, kPoolBlockSize);
-  std::memset(p, 0, kPoolBlockSize);
   return p;
 }
 
@@ -52,7 +52,7 @@ void release_block_memory(uint8_t* p, uint32_t size) {
 MemBlock* new_block(uint32_t size) {
   auto* block = static_cast<MemBlock*>(alloc_zeroed(sizeof(MemBlock)));
   if (!block) return nullptr;
-  block->data = size == kPoolBlockSize ? take_block_memory() : static_cast<uint8_t*>(alloc_zeroed(size));
+  block->data = size == kPoolBlockSize ? take_block_memory() : static_cast<uint8_t*>(std::malloc(size));
   if (!block->data) {
     std::free(block);
     return nullptr;
@@ -107,7 +107,7 @@ void* mem_pool_alloc(MemPool* pool, uint32_t n) {
   }
   // A large request: the partly used memory moves on to a new record that
   // stays current for small requests, and the old record keeps an exact buffer.
-  auto* buffer = static_cast<uint8_t*>(alloc_zeroed(need));
+  auto* buffer = static_cast<uint8_t*>(std::malloc(need));
   auto* moved = static_cast<MemBlock*>(alloc_zeroed(sizeof(MemBlock)));
   if (!buffer || !moved) {
     std::free(buffer);
@@ -124,6 +124,34 @@ void* mem_pool_alloc(MemPool* pool, uint32_t n) {
   cur->block_size = cur->used = need;
   cur->free = 0;
   return buffer;
+}
+
+bool mem_pool_adopt(MemPool* pool, uint8_t* buffer, uint32_t size) {
+  auto* block = static_cast<MemBlock*>(alloc_zeroed(sizeof(MemBlock)));
+  if (!block) {
+    std::free(buffer);
+    return false;
+  }
+  block->data = buffer;
+  block->block_size = block->used = size;
+  // Behind the current block, which stays current for small requests.
+  block->next = pool->current->next;
+  pool->current->next = block;
+  return true;
+}
+
+void mem_pool_rewind(MemPool* pool, const MemPoolMark& mark) {
+  MemBlock* block = mark.block->next;
+  while (block != mark.next) {
+    MemBlock* next = block->next;
+    release_block_memory(block->data, block->block_size);
+    std::free(block);
+    block = next;
+  }
+  mark.block->next = mark.next;
+  mark.block->used = mark.used;
+  mark.block->free = mark.free;
+  pool->current = mark.block;
 }
 
 void mem_pool_destroy(MemPool* pool) {

@@ -24,7 +24,8 @@ struct MemPool {
 
 // A pool with one empty block; null when the memory cannot be had.
 MemPool* mem_pool_create();
-// n + 1 zero-filled bytes (room for a terminating zero behind n), or null.
+// n + 1 bytes (room for a terminating zero behind n), or null. They are not
+// cleared: the caller writes what it will read, the terminator included.
 void* mem_pool_alloc(MemPool* pool, uint32_t n);
 // The same, with the common case (the current block has room) inline.
 inline void* mem_pool_take(MemPool* pool, uint32_t n) {
@@ -37,7 +38,26 @@ inline void* mem_pool_take(MemPool* pool, uint32_t n) {
   }
   return mem_pool_alloc(pool, n);
 }
+// Makes a malloc'd buffer of size bytes part of the pool, to be released
+// with it. False, the buffer released, when no record for it could be had.
+bool mem_pool_adopt(MemPool* pool, uint8_t* buffer, uint32_t size);
 void mem_pool_destroy(MemPool* pool);
+
+// Where the pool stands, and setting it back there: what was handed out
+// since is taken back. Only for requests that fit a normal block (n + 1 up
+// to half of one): the pool then only ever adds normal blocks behind the
+// current one.
+struct MemPoolMark {
+  MemBlock* block;
+  MemBlock* next;
+  uint32_t used;
+  uint32_t free;
+};
+inline MemPoolMark mem_pool_mark(const MemPool* pool) {
+  const MemBlock* cur = pool->current;
+  return {pool->current, cur->next, cur->used, cur->free};
+}
+void mem_pool_rewind(MemPool* pool, const MemPoolMark& mark);
 // Called with the size of an allocation that failed; does nothing.
 void mem_pool_oom_hook(uint32_t size);
 

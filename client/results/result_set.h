@@ -36,6 +36,15 @@ struct ResultSet {
   void** blocks;         // the block table: entry 0 the block counter, 1.. row blocks
   int64_t row_count;
   uint8_t* current_row;
+  // Where stepping through the rows stands in the block table: the entry of
+  // row step_index, and the end of the row block that holds it.
+  uint8_t** step_at;
+  uint8_t** step_end;
+  int64_t step_index;
+  // The same for storing: the entry that row fill_index goes to.
+  uint8_t** fill_at;
+  uint8_t** fill_end;
+  int64_t fill_index;
   char* error_text;      // texts that came between rows, joined; or EC080
   // The connection the rows were read over (a result of rows only), while
   // both live: closing it detaches the result (see detach_conn_results).

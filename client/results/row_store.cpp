@@ -63,6 +63,23 @@ int first_block(ResultSet* result) {
 
 }  // namespace
 
+uint8_t** block_span(ResultSet* result, int64_t index, uint8_t*** end) {
+  uint8_t** entry = result_row_slot(result, index);
+  // The rows before this tier, and the size of its blocks.
+  int64_t tier_start = 0;
+  int64_t tier_rows = kTiers[0].rows;
+  int tier_first = 1;
+  for (const Tier& tier : kTiers) {
+    tier_rows = tier.rows;
+    const int64_t tier_end = tier_start + (tier.last - tier_first + 1) * tier.rows;
+    if (index < tier_end) break;
+    tier_start = tier_end;
+    tier_first = tier.last + 1;
+  }
+  *end = entry + (tier_rows - (index - tier_start) % tier_rows);
+  return entry;
+}
+
 int32_t row_layout(FieldDesc* fields, int32_t count) {
   int32_t pos = RowLayout::flag_bytes(count);
   for (int32_t k = 0; k < count; ++k) {
@@ -72,19 +89,18 @@ int32_t row_layout(FieldDesc* fields, int32_t count) {
   return pos + RowLayout::kHeaderSize;
 }
 
-uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count) {
-  auto* row = static_cast<uint8_t*>(mem_pool_take(pool, static_cast<uint32_t>(row_size)));
+uint8_t* new_row(MemPool* pool, int32_t row_size, int32_t field_count, uint32_t id_len) {
+  uint8_t* row = take_row(pool, row_size, id_len);
   if (!row) return nullptr;
-  std::memset(row, 0, static_cast<size_t>(row_size));
   // Every field starts NULL: the NULL bit of each pair, whole bytes at a time.
   uint8_t* flags = row + RowLayout::kHeaderSize;
   const int32_t full = field_count / 4;
   std::memset(flags, 0x55, static_cast<size_t>(full));
-  for (int32_t k = full * 4; k < field_count; ++k) row_set_null(row, k);
+  if (full * 4 < field_count) flags[full] = static_cast<uint8_t>(0x55 >> (2 * (4 - (field_count - full * 4))));
   return row;
 }
 
-int result_store_row(ResultSet* result, uint8_t* row) {
+int result_store_row_at(ResultSet* result, uint8_t* row) {
   if (result->capacity == 0) {
     if (first_block(result) != RC_SUCCESS) return RC_NO_MEMORY;
   } else if (result->row_count >= result->capacity) {
@@ -95,7 +111,8 @@ int result_store_row(ResultSet* result, uint8_t* row) {
     const int n = *counter;
     if (n > kLastBlock) return refuse_too_large(result);
     const int64_t rows = block_rows(n);
-    void* block = alloc_zeroed(static_cast<size_t>(rows) * sizeof(uint8_t*));
+    // Every entry is written before it is read.
+    void* block = std::malloc(static_cast<size_t>(rows) * sizeof(uint8_t*));
     if (!block) {
       --*counter;
       return RC_NO_MEMORY;
@@ -103,8 +120,10 @@ int result_store_row(ResultSet* result, uint8_t* row) {
     result->blocks[n] = block;
     result->capacity += rows;
   }
-  *result_row_slot(result, result->row_count) = row;
-  ++result->row_count;
+  uint8_t** entry = block_span(result, result->row_count, &result->fill_end);
+  *entry = row;
+  result->fill_at = entry + 1;
+  result->fill_index = ++result->row_count;
   return RC_SUCCESS;
 }
 
@@ -126,6 +145,11 @@ uint8_t** result_row_slot(ResultSet* result, int64_t index) {
   }
   index -= 67376000;
   return at(129 + static_cast<int>(index / 10000000), index % 10000000);
+}
+
+void result_step_span(ResultSet* result) {
+  result->step_index = result->cursor;
+  result->step_at = block_span(result, result->cursor, &result->step_end);
 }
 
 const uint8_t* row_field_ptr(const uint8_t* row, const FieldDesc* fields, int k, uint32_t* len) {
@@ -150,4 +174,6 @@ void free_row_blocks(ResultSet* result) {
   result->blocks = nullptr;
   result->capacity = 0;
   result->row_count = 0;
+  result->fill_at = result->fill_end = nullptr;
+  result->step_at = result->step_end = nullptr;
 }

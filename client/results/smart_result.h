@@ -14,6 +14,15 @@ struct SmartResult {
   ResultSet* block;      // the current block of rows, owned
   char cursor_name[64];  // "STC%d_SMARTCUR"; zero-filled once the cursor is closed
   uint8_t more_rows;     // the last FETCH brought a full block
+  // Set by a reader that converts each block whole before it steps on: the
+  // FETCH of the next block goes out as soon as a full block has arrived.
+  uint8_t read_ahead;
+  uint8_t fetch_sent;    // that FETCH is out and its reply not yet read
+  // Its reply when it had to be read before the block in hand was used up:
+  // the next block (or null) and the reply's code. Owned.
+  uint8_t ahead_read;
+  int ahead_code;
+  ResultSet* ahead_block;
   Conn* conn;            // the connection of the open cursor; not owned
   char* error_text;      // the server's text when closing the cursor failed
   // The connection the result was read over, while both live: closing it

@@ -113,6 +113,21 @@ test('a value longer than its column says is cut to its buffer and reported, eve
       [{ ColName: 'a', Type: 2 }, { ColName: 'b', Type: 2 }]]);
 });
 
+test('a value that fills the buffer of its column exactly comes whole, one byte more is cut', () => {
+  // A column of two characters reads into 3 x 2 + 1 bytes; a value that starts
+  // with a zero byte reads as empty text.
+  run('CREATE TABLE edge (a VARCHAR(2))');
+  for (const v of ['abcdefg', 'abcdefgh']) run(`INSERT INTO edge VALUES ('${v}')`);
+  run("INSERT INTO edge VALUES (CAST(x'0061' AS TEXT))");
+  assert.deepEqual(run('SELECT a FROM edge'), [{ Error: 'data truncation error' },
+    [{ a: 'abcdefg' }, { a: 'abcdef' }, { a: '' }], [{ ColName: 'a', Type: 2 }]]);
+  for (const event of ['result', 'nextrecord']) {
+    const { rows, errors } = objectRows(conn.query('SELECT a FROM edge'), event, 3);
+    assert.deepEqual(rows, [{ a: 'abcdefg' }, { a: 'abcdef' }, { a: '' }], event);
+    assert.deepEqual(errors, [null, null, null], event);
+  }
+});
+
 test('placeholders take values by position and by name, of every kind', () => {
   const when = new Date(2024, 1, 29, 12, 34, 56, 789);
   const [err, [row]] = run('SELECT ? AS i, ? AS u, ? AS d, ? AS s, ? AS t, ? AS f, ? AS dt, ? AS bad, ? AS n, ' +

@@ -49,6 +49,7 @@ uint8_t* add_row(ResultSet* result) {
 void set_raw(ResultSet* result, uint8_t* row, int k, const void* bytes, uint32_t len) {
   auto* p = static_cast<uint8_t*>(mem_pool_alloc(result->pool, len));
   std::memcpy(p, bytes, len);
+  p[len] = 0;
   row_set_indirect(row, k);
   row_set_ptr(row, result->fields, k, p, len);
 }

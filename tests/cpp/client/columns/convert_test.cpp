@@ -125,7 +125,7 @@ TEST_F(Column, BooleanReadsAsLetterButNotAsFloat) {
   EXPECT_EQ(get(CT_INT, &i, 4), 0);
   EXPECT_EQ(i, 'T');
   EXPECT_EQ(text(), "T");
-  rs_->current_row[24 + 1] = 'x';
+  *row_slot(rs_->current_row, rs_->fields, 0) = 'x';
   EXPECT_EQ(text(), "UNKNOWN");
 }
 

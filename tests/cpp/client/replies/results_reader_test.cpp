@@ -8,6 +8,7 @@
 
 #include "client/handles/conn.h"
 #include "client/results/result_life.h"
+#include "client/results/mem_pool.h"
 #include "client/results/result_set.h"
 #include "client/results/row_store.h"
 #include "client/values/value_text.h"
@@ -113,8 +114,9 @@ TEST(ResultsReader, LongRowIdsAreCutButReadWhole) {
   EXPECT_EQ(std::string(rs->row_id), long_id.substr(0, 31));
   ResultSet* rows = rs->next;
   ASSERT_NE(rows, nullptr);
-  uint8_t* row = *result_row_slot(rows, 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(row + 4), 20), long_star.substr(0, 20));
+  uint32_t id_len = 0;
+  const uint8_t* id = row_id_of(*result_row_slot(rows, 0), rows->row_size, &id_len);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(id), id_len), long_star.substr(0, 20));
   EXPECT_EQ(int_at(rows, 0, 0), 9);
   free_result_chain(rs);
 }
@@ -185,7 +187,7 @@ TEST(ResultsReader, FieldNamesAndLayout) {
   EXPECT_EQ(f[1].offset, 5u);
   EXPECT_EQ(f[2].offset, 21u);
   EXPECT_EQ(f[3].offset, 22u);
-  EXPECT_EQ(rs->row_size, 24 + 30);
+  EXPECT_EQ(rs->row_size, 1 + 30);
   free_result(rs);
 }
 
@@ -368,7 +370,13 @@ TEST(ResultsReader, BlockReadersStopAtTheirLimitAndGiveBackTheLetter) {
 TEST(ResultsReader, RowsAcrossReceiveBufferBoundaries) {
   // Rows of every width and of raw values up to 300 bytes, some NULL, some
   // with row ids, so that rows start and end at every place of the 8192-byte
-  // receive buffer.
+  // receive buffer. Pool memory comes back from earlier results as they left
+  // it, so the zero byte behind each raw value is the reader's own.
+  {
+    MemPool* dirty = mem_pool_create();
+    for (int i = 0; i < 8; ++i) std::memset(mem_pool_alloc(dirty, 65535), 0xAB, 65536);
+    mem_pool_destroy(dirty);
+  }
   constexpr int kRowsWritten = 3000;
   LinkPair link;
   ReplyBytes r;
@@ -421,9 +429,45 @@ TEST(ResultsReader, RowsAcrossReceiveBufferBoundaries) {
     ASSERT_EQ(load_value<double>(row_field_ptr(row, f, 4, nullptr)), i / 4.0) << i;
     ASSERT_EQ(*row_field_ptr(row, f, 5, &len), 'z') << i;
     const std::string id = i % 7 == 0 ? "id" + std::to_string(i) : "";
-    ASSERT_EQ(std::string(reinterpret_cast<const char*>(row + 4)), id) << i;
+    uint32_t id_len = 0;
+    const uint8_t* kept = row_id_of(row, rs->row_size, &id_len);
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(kept), id_len), id) << i;
   }
   free_result(rs);
+}
+
+TEST(ResultsReader, LongValuesTakeMemoryAsTheirBytesArrive) {
+  // A value longer than the receive buffer and the pool's blocks comes whole,
+  // with its zero byte, and the row behind it in step.
+  const std::string long_value(200000, 'q');
+  {
+    LinkPair link;
+    ReplyBytes r;
+    r.letter('A').u32(2).field("s", 30).field("n", 5);
+    r.letter('R').text(long_value).u32(4).u32(7);
+    r.letter('R').text("x").u32(4).u32(8);
+    r.letter('K');
+    Reply reply(link, r);
+    ResultSet* rs = nullptr;
+    ASSERT_EQ(recv_results(link.client, &rs), 2);
+    uint32_t len = 0;
+    const uint8_t* p = row_field_ptr(*result_row_slot(rs, 0), rs->fields, 0, &len);
+    ASSERT_EQ(len, long_value.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), len), long_value);
+    EXPECT_EQ(p[len], 0);
+    EXPECT_EQ(int_at(rs, 0, 1), 7);
+    EXPECT_EQ(int_at(rs, 1, 1), 8);
+    free_result(rs);
+  }
+  // A length of 2 GiB that the server never sends reserves nothing for it:
+  // the read fails when the link does.
+  LinkPair link;
+  ReplyBytes r;
+  r.letter('A').u32(1).field("s", 30);
+  r.letter('R').u32(0x7fffffff).raw(long_value);
+  Reply reply(link, r, true);
+  ResultSet* rs = nullptr;
+  EXPECT_EQ(recv_results(link.client, &rs), RC_READ_FAILED);
 }
 
 TEST(ResultsReader, AnEncryptedLinkDecodesTheSameRowsAsAPlainOne) {
