@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "client/handles/conn.h"
-#include "client/replies/results_reader.h"
+#include "client/replies/result_item.h"
 #include "client/vmc.h"
 #include "link/socket_link.h"
 #include "link/wire_io.h"

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "client/replies/reply_items.h"
+#include "client/replies/reply_step.h"
 
 struct Conn;
 
@@ -26,22 +27,6 @@ enum class Item : uint8_t {
   Unknown,     // any other letter; rows outside a result set among them
 };
 Item grammar_item(uint8_t letter);
-
-// What comes of an item in a policy's hands.
-struct Step {
-  enum Kind : uint8_t {
-    Next,     // on to the letter behind the item
-    Ended,    // the item read the reply's 'K' itself
-    Stop,     // the reading ends here with `code`; nothing more is the reader's
-    Fail,     // the reading failed with `code`: the link is closed
-  };
-  Kind kind;
-  int code;  // the reader's answer; for a result set read on, its row count status
-
-  static Step next(int code = 0) { return {Next, code}; }
-  static Step stop(int code) { return {Stop, code}; }
-  static Step fail(int code) { return {Fail, code}; }
-};
 
 // Which of the reader's own reads failed.
 enum class Failed : uint8_t {

@@ -1,16 +1,14 @@
-// The result-set item 'A' (field descriptions and rows) and the readers that
-// turn a reply's result items ('A', 'D', 'U', 'I', texts) into a chain of
+// The readers that turn a reply's result items ('A', 'D', 'U', 'I', texts) into a chain of
 // ResultSet records.
 #ifndef RIZEZOVA_CLIENT_REPLIES_RESULTS_READER_H
 #define RIZEZOVA_CLIENT_REPLIES_RESULTS_READER_H
 
 #include <cstdint>
 
-#include "client/replies/reply_reader.h"
+#include "client/replies/result_item.h"
 
 struct Conn;
 struct ResultSet;
-struct FieldDesc;
 
 // A whole reply to its 'K' as a chain. Answers the status of the last item that
 // set one (RC_ERROR after an error text, RC_SUCCESS after a message or warning,
@@ -22,32 +20,5 @@ int recv_results(Conn* conn, ResultSet** out);
 // and row ids are read and dropped; a second result set is read and dropped,
 // and the reply answers RC_ERROR.
 int recv_result_single(Conn* conn, ResultSet** out);
-
-// The field descriptions of an 'A' item and the row layout they give:
-// RC_SUCCESS; RC_READ_FAILED when the count cannot be read or exceeds 4000;
-// RC_ERROR when a description fails.
-int recv_field_descs(Conn* conn, ResultSet* result);
-// One description: RC_SUCCESS; RC_READ_FAILED the name length unreadable;
-// RC_NO_MEMORY no memory; RC_ERROR a later read failed.
-int recv_field_desc(Conn* conn, FieldDesc* field);
-
-// Rows of an 'A' item into the result, at most `limit` of them (0: no limit);
-// answers the number of rows read in this call, with the reason the rows
-// stopped in *status: RC_SUCCESS the limit or the end of rows, RC_READ_FAILED a
-// read failure, RC_NO_MEMORY no memory.
-int recv_rows(Conn* conn, ResultSet* result, int64_t limit, int* status);
-
-// How the rows of an 'A' item are read, and the status the item then gives.
-enum class RowsIn : uint8_t {
-  Blocks,   // all of them, nothing sent between; the rows modulo 20000
-  All,      // all of them; their number
-  Batches,  // 200 at a time, with one '.' after a full first batch that the
-            // reply's end does not follow; the rows of the last batch
-  None,     // descriptions only; 0
-};
-// The payload of an 'A' item into result, or with a null result read whole
-// and dropped. Step::next with the item's status; Step::Ended when a full
-// first batch was followed by the reply's 'K'; Step::fail.
-Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows);
 
 #endif

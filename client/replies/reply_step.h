@@ -1,0 +1,24 @@
+// What a reply item comes to in a reader's hands: read on, the reply ended
+// by the item itself, the reading stopped, or failed.
+#ifndef RIZEZOVA_CLIENT_REPLIES_REPLY_STEP_H
+#define RIZEZOVA_CLIENT_REPLIES_REPLY_STEP_H
+
+#include <cstdint>
+
+// What comes of an item in a policy's hands.
+struct Step {
+  enum Kind : uint8_t {
+    Next,     // on to the letter behind the item
+    Ended,    // the item read the reply's 'K' itself
+    Stop,     // the reading ends here with `code`; nothing more is the reader's
+    Fail,     // the reading failed with `code`: the link is closed
+  };
+  Kind kind;
+  int code;  // the reader's answer; for a result set read on, its row count status
+
+  static Step next(int code = 0) { return {Next, code}; }
+  static Step stop(int code) { return {Stop, code}; }
+  static Step fail(int code) { return {Fail, code}; }
+};
+
+#endif
