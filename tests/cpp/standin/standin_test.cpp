@@ -337,6 +337,89 @@ TEST_F(StandinTest, CursorsServeBlocksAndRunSideBySide) {
   EXPECT_EQ(sum_b, 45001LL * 45002 / 2);
 }
 
+TEST_F(StandinTest, CursorsReadAheadAnswerAsIfReadWhenAsked) {
+  // The server steps a cursor's next block while the client reads the last
+  // one. A pause before each command lets it do so; the answers are the same
+  // whether it did or not.
+  VMC_Handle c = open();
+  const auto settle = [] { usleep(20000); };
+  const auto declare = [&](const std::string& sql) {
+    ResultSet* head = nullptr;
+    ASSERT_EQ(VMC_DeclareCursor(&c, sql.c_str(), "K", &head, nullptr), RC_SUCCESS) << error_of(c);
+    VMC_Handle h = head;
+    VMC_FreeResult(&h);
+  };
+  const auto fetch = [&](int n) {
+    settle();
+    ResultSet* block = nullptr;
+    int64_t count = 0;
+    VMC_FetchCursor(&c, "K", &block, nullptr, &count, &n);
+    VMC_Handle h = block;
+    const Rows got = h ? fetch_all(&h) : Rows{};
+    VMC_FreeResult(&h);
+    return got;
+  };
+  const auto close = [&] {
+    settle();
+    ASSERT_EQ(VMC_CloseCursor(&c, "K"), RC_SUCCESS);
+  };
+  const auto span = [](int from, int to, const std::string& tag) {
+    Rows out;
+    for (int x = from; x <= to; ++x) out.push_back(std::to_string(x) + tag);
+    return out;
+  };
+  const std::string numbers = "WITH RECURSIVE s(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM s WHERE x < 3500) ";
+  ASSERT_EQ(exec(c, "CREATE TABLE w (x INT, tag VARCHAR(4))"), 0);
+  ASSERT_EQ(exec(c, "INSERT INTO w " + numbers + "SELECT x, 'a' FROM s"), 1);
+  ASSERT_EQ(exec(c, "CREATE TABLE other (n INT)"), 0);
+
+  // Writes between blocks: to another table, to rows sent already, and to rows
+  // past the block that may be kept; then blocks of other counts.
+  declare("SELECT x, tag FROM w");
+  EXPECT_EQ(fetch(1000), span(1, 1000, "|a"));
+  settle();
+  ASSERT_EQ(exec(c, "INSERT INTO other VALUES (1)"), 1);
+  ASSERT_EQ(exec(c, "UPDATE w SET tag = 'b' WHERE x > 2000"), 1500);
+  ASSERT_EQ(exec(c, "DELETE FROM w WHERE x <= 1000"), 1000);
+  EXPECT_EQ(fetch(1000), span(1001, 2000, "|a"));
+  EXPECT_EQ(fetch(600), span(2001, 2600, "|b"));
+  EXPECT_EQ(fetch(2000), span(2601, 3500, "|b"));
+  EXPECT_EQ(fetch(1000), Rows{});
+  close();
+
+  // A value that does not fit, inside the block that may be kept and just
+  // past it: the block that reaches it answers the error alone, as does
+  // every block after.
+  for (int bad : {1500, 2001}) {
+    SCOPED_TRACE(bad);
+    ASSERT_EQ(exec(c, "DROP TABLE IF EXISTS m; CREATE TABLE m (v INT)"), 0);
+    ASSERT_EQ(exec(c, "INSERT INTO m " + numbers + "SELECT CASE x WHEN " + std::to_string(bad) +
+                          " THEN 3000000000 ELSE x END FROM s"),
+              1);
+    const std::string error =
+        "[ES910]row " + std::to_string(bad) + ", column v: 3000000000 does not fit a 32-bit integer";
+    declare("SELECT v FROM m");
+    EXPECT_EQ(fetch(1000), span(1, 1000, ""));
+    EXPECT_EQ(fetch(1000), bad > 2000 ? span(1001, 2000, "") : Rows{});
+    if (bad < 2000) {
+      EXPECT_EQ(error_of(c), error);
+    }
+    EXPECT_EQ(fetch(1000), Rows{});
+    EXPECT_EQ(error_of(c), error);
+    close();
+  }
+
+  // Closed with a block kept: the cursor declared again under its name
+  // answers its own rows.
+  declare("SELECT x, tag FROM w");
+  EXPECT_EQ(fetch(100), span(1001, 1100, "|a"));
+  close();
+  declare("SELECT n, 'z' FROM other");
+  EXPECT_EQ(fetch(100), (Rows{"1|z"}));
+  close();
+  EXPECT_EQ(value(c, "SELECT count(*) FROM w"), "2500");
+}
+
 TEST_F(StandinTest, TransactionsStayApartUntilCommitted) {
   VMC_Handle a = open();
   VMC_Handle b = open();

@@ -31,10 +31,10 @@ void ReplyWriter::drain() {
 }
 
 void ReplyWriter::make_room(size_t n) {
-  if (holding_ && fill_ + n <= kHoldLimit) {
+  if (!link_ || (holding_ && fill_ + n <= kHoldLimit)) {
     size_t size = size_ * 2;
     while (size < fill_ + n) size *= 2;
-    if (size > kHoldLimit) size = kHoldLimit;
+    if (link_ && size > kHoldLimit) size = kHoldLimit;
     auto* grown = static_cast<uint8_t*>(std::realloc(buf_, size));
     if (!grown) std::abort();
     buf_ = grown;
@@ -50,7 +50,7 @@ uint8_t* ReplyWriter::reserve_for_fill(size_t n) {
 }
 
 void ReplyWriter::bytes(const void* data, size_t n) {
-  if (n <= kPassThrough || (holding_ && fill_ + n <= kHoldLimit)) {
+  if (!link_ || n <= kPassThrough || (holding_ && fill_ + n <= kHoldLimit)) {
     std::memcpy(reserve(n), data, n);
     return;
   }

@@ -2,7 +2,8 @@
 // bytes are gathered in big-endian form in a staging buffer and handed to the
 // link's writer in large pieces, so that a row costs a few stores rather than
 // a call per value. What follows a mark is held back, up to a bound, so that
-// a result can still be taken back and answered with an error instead.
+// a result can still be taken back and answered with an error instead. A
+// writer without a link only gathers: it grows as needed and hands nothing on.
 #ifndef RIZEZOVA_STANDIN_REPLY_WRITER_H
 #define RIZEZOVA_STANDIN_REPLY_WRITER_H
 
@@ -35,7 +36,7 @@ inline uint8_t* put_be64(uint8_t* p, uint64_t v) {
 
 class ReplyWriter {
  public:
-  explicit ReplyWriter(Link* link);
+  explicit ReplyWriter(Link* link = nullptr);
   ~ReplyWriter();
   ReplyWriter(const ReplyWriter&) = delete;
   ReplyWriter& operator=(const ReplyWriter&) = delete;
@@ -75,6 +76,11 @@ class ReplyWriter {
   // write on the link has failed.
   bool flush();
   bool failed() const { return failed_; }
+
+  // What a writer without a link has gathered, and forgetting it.
+  const uint8_t* data() const { return buf_; }
+  size_t size() const { return fill_; }
+  void clear() { fill_ = 0; }
 
  private:
   uint8_t* reserve(size_t n) {

@@ -211,20 +211,29 @@ bool RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
   }
 }
 
-bool RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt) {
+bool RowEncoder::stores_lobs() const {
+  if (!lobs_) return false;
+  for (const FieldPlan& f : fields_) {
+    if (f.type.server_type == ST_CLOB) return true;
+  }
+  return false;
+}
+
+RowEncoder::Wrote RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt, size_t limit) {
   const int n = static_cast<int>(fields_.size());
   size_t need = 1;
   for (int k = 0; k < n; ++k) {
     if (!take_cell(stmt, k, &cells_[k])) {
       misfit_ = k;
-      return false;
+      return Wrote::kMisfit;
     }
     need += 4 + cells_[k].width;
   }
+  if (need > limit) return Wrote::kTooLong;
   ++rows_;
   if (need > ReplyWriter::kRoom) {
     write_slow(out);
-    return true;
+    return Wrote::kRow;
   }
   uint8_t* const start = out.reserve_for_fill(need);
   uint8_t* p = start;
@@ -245,7 +254,7 @@ bool RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt) {
     }
   }
   out.commit(static_cast<size_t>(p - start));
-  return true;
+  return Wrote::kRow;
 }
 
 std::string RowEncoder::misfit_error(sqlite3_stmt* stmt) const {

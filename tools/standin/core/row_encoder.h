@@ -57,9 +57,15 @@ class RowEncoder {
 
   // The 'A' letter, the field count and the field descriptions.
   void write_head(ReplyWriter& out) const;
-  // The statement's current row as an 'R' item; false, with nothing
-  // written, when a value does not fit its field's wire type.
-  bool write_row(ReplyWriter& out, sqlite3_stmt* stmt);
+  enum class Wrote { kRow, kMisfit, kTooLong };
+  // The statement's current row as an 'R' item. kMisfit, with nothing
+  // written, when a value does not fit its field's wire type; kTooLong, with
+  // nothing written, when the item would take more than `limit` bytes (a
+  // later call writes the row whole; not with LOB descriptors, whose values
+  // are stored as the row is read).
+  Wrote write_row(ReplyWriter& out, sqlite3_stmt* stmt, size_t limit = SIZE_MAX);
+  // Whether writing a row stores values of this connection's LOB descriptors.
+  bool stores_lobs() const;
   // The error text of the value that stopped the last write_row, while the
   // statement still stands on that row.
   std::string misfit_error(sqlite3_stmt* stmt) const;

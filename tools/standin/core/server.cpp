@@ -197,6 +197,10 @@ void Server::serve(Client* client, int fd, int id) {
       // for another connection's write lock.
       sqlite3_busy_timeout(db, login.lock_timeout > 0 ? login.lock_timeout : 0);
       sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+      // Pages are read where the file lies in memory rather than copied out
+      // of the kernel's cache for each read: long walks over a table that
+      // does not fit SQLite's own cache spent a tenth of their time there.
+      sqlite3_exec(db, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
       bool answered;
       if (options_.login_reply == 'K') {
         answered = accept_login(link);

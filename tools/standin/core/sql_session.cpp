@@ -122,6 +122,7 @@ std::string SqlSession::serve() {
   Command cmd;
   Values values;
   for (;;) {
+    work_ahead();
     if (!read_command(link_, &cmd)) {
       if (cmd.letter == 0) return std::string();
       if (cmd.text_too_long) return "a statement text longer than " + std::to_string(kMaxStatementText) + " bytes";
@@ -178,9 +179,7 @@ void SqlSession::answer(const std::string& text, const Values& values) {
       break;
     }
     case TextKind::Fetch: fetch(t); break;
-    case TextKind::Close:
-      if (cursors_.erase(t.name) == 0) write_error("[ES901]no cursor named " + t.name);
-      break;
+    case TextKind::Close: close_cursor(t); break;
     case TextKind::Prepare: prepare(t); break;
     case TextKind::Deallocate:
       if (prepared_.erase(t.name) == 0) write_error("[ES902]no prepared statement named " + t.name);
@@ -217,10 +216,10 @@ void SqlSession::refuse_rows(const std::string& error, size_t start) {
   write_error(error);
 }
 
-void SqlSession::write_db_error(const char* where) {
+std::string SqlSession::db_error(const char* where) const {
   char code[16];
   std::snprintf(code, sizeof code, "[ES%03d]", sqlite3_errcode(db_) & 0xFF);
-  write_error(code + std::string(sqlite3_errmsg(db_)) + where);
+  return code + std::string(sqlite3_errmsg(db_)) + where;
 }
 
 // What a statement without rows answers: an INSERT its new row id, an UPDATE
@@ -316,7 +315,7 @@ bool SqlSession::run_statement(sqlite3_stmt* stmt) {
     RowEncoder rows(describe_columns(stmt, rc == SQLITE_ROW), lobs());
     rows.write_head(out_);
     for (; rc == SQLITE_ROW && !out_.failed(); rc = sqlite3_step(stmt)) {
-      if (!rows.write_row(out_, stmt)) {
+      if (rows.write_row(out_, stmt) != RowEncoder::Wrote::kRow) {
         refuse_rows(rows.misfit_error(stmt), start);
         return false;
       }
@@ -439,6 +438,20 @@ void SqlSession::declare_cursor(const DriverText& t, const Values& values) {
   c.rows->write_head(out_);
 }
 
+void SqlSession::close_cursor(const DriverText& t) {
+  auto it = cursors_.find(t.name);
+  if (it == cursors_.end()) {
+    write_error("[ES901]no cursor named " + t.name);
+    return;
+  }
+  // Rows kept for the cursor go with it.
+  if (ahead_ == &it->second) {
+    ahead_ = nullptr;
+    kept_.clear();
+  }
+  cursors_.erase(it);
+}
+
 void SqlSession::fetch(const DriverText& t) {
   auto it = cursors_.find(t.name);
   if (it == cursors_.end() || !it->second.open) {
@@ -452,32 +465,109 @@ void SqlSession::fetch(const DriverText& t) {
   }
   const size_t start = out_.mark();
   c.rows->write_head(out_);
-  // Rows are stepped as they are sent: the block is never read ahead.
-  for (int64_t sent = 0; sent < t.count && !out_.failed(); ++sent) {
-    if (!c.has_row) {
-      if (c.done) break;
-      const int rc = sqlite3_step(c.stmt.get());
-      if (rc == SQLITE_DONE) {
-        c.done = true;
-        break;
-      }
-      if (rc != SQLITE_ROW) {
-        c.done = true;
-        write_db_error();
-        break;
-      }
+  Step step = Step::kRow;
+  std::string error;
+  int64_t sent = 0;
+  // Rows kept for this cursor come first, then the failure that followed
+  // them when this block reaches it; the rest are stepped as they are sent.
+  if (ahead_ == &c) {
+    sent = kept_.send(out_, t.count);
+    if (sent < t.count && kept_.rows() == 0 && kept_.failed()) {
+      step = kept_.misfit() ? Step::kMisfit : Step::kDbError;
+      error = kept_.take_failure();
     }
-    c.has_row = false;
-    if (!c.rows->write_row(out_, c.stmt.get())) {
-      // The cursor cannot get past this row: every later block answers the same.
-      c.failure = c.rows->misfit_error(c.stmt.get());
-      c.done = true;
-      refuse_rows(c.failure, start);
-      break;
-    }
+  }
+  for (; step == Step::kRow && sent < t.count && !out_.failed(); ++sent) {
+    step = next_row(c, out_, SIZE_MAX, &error);
+  }
+  if (step == Step::kDbError) write_error(error);
+  if (step == Step::kMisfit) {
+    // The cursor cannot get past this row: every later block answers the same.
+    c.failure = error;
+    refuse_rows(c.failure, start);
   }
   // A cursor that has run out holds no read lock while it waits for CLOSE.
   if (c.done) sqlite3_reset(c.stmt.get());
+
+  // The next block is made ready for this cursor unless another one's rows
+  // are kept. Character LOBs are stored as their rows are read, where a
+  // descriptor's number and the values kept depend on what ran before: their
+  // rows are read only when asked for.
+  if (ahead_ == &c && kept_.empty() && c.done) {
+    ahead_ = nullptr;
+    kept_.clear();
+  }
+  if ((ahead_ == &c || !ahead_ || kept_.empty()) && !c.done && t.count > 0 && !c.rows->stores_lobs()) {
+    ahead_ = &c;
+    ahead_rows_ = t.count;
+  }
+}
+
+SqlSession::Step SqlSession::next_row(Cursor& c, ReplyWriter& to, size_t limit, std::string* error) {
+  if (!c.has_row) {
+    if (c.done) return Step::kEnd;
+    const int rc = sqlite3_step(c.stmt.get());
+    if (rc != SQLITE_ROW) {
+      c.done = true;
+      if (rc == SQLITE_DONE) return Step::kEnd;
+      *error = db_error();
+      return Step::kDbError;
+    }
+    c.has_row = true;
+  }
+  switch (c.rows->write_row(to, c.stmt.get(), limit)) {
+    case RowEncoder::Wrote::kRow: break;
+    case RowEncoder::Wrote::kTooLong: return Step::kTooLong;
+    case RowEncoder::Wrote::kMisfit:
+      *error = c.rows->misfit_error(c.stmt.get());
+      c.done = true;
+      c.has_row = false;
+      return Step::kMisfit;
+  }
+  c.has_row = false;
+  return Step::kRow;
+}
+
+// The client reads a block while the next one is made ready, as a server
+// that works ahead of its clients does. Nothing the client sees changes:
+// rows are kept in the order they are stepped and go out, with the failure
+// that followed them, in the place where stepping them at the FETCH would
+// have put them. A command that arrives stops the work between two rows (it
+// waits at most for the row being stepped and kLookEvery more); the rows kept
+// so far stay for the cursor's next FETCH, whatever runs before it, and the
+// work goes on after that command is answered. Rows once stepped cannot be
+// stepped again: a statement that changes, on this connection, rows that a
+// cursor has read ahead finds them sent as they were read, as SQLite leaves
+// undefined whether a running query sees its own connection's later changes;
+// and a cursor whose end was read ahead lets go of its table at once, so that
+// the table can be dropped before the FETCH that finds the end.
+void SqlSession::work_ahead() {
+  // Rows stepped between two looks for a waiting command.
+  constexpr int kLookEvery = 128;
+  Cursor* const c = ahead_;
+  if (!c || c->done) return;
+  std::string error;
+  for (int until_look = 0; !c->has_row && kept_.rows() < static_cast<uint64_t>(ahead_rows_); --until_look) {
+    if (until_look == 0) {
+      if (command_waiting()) return;
+      until_look = kLookEvery;
+    }
+    const Step step = next_row(*c, kept_.writer(), kept_.room(), &error);
+    if (step == Step::kRow) {
+      kept_.kept();
+    } else {
+      if (step == Step::kDbError || step == Step::kMisfit) kept_.fail(std::move(error), step == Step::kMisfit);
+      break;
+    }
+  }
+  if (c->done) sqlite3_reset(c->stmt.get());
+}
+
+bool SqlSession::command_waiting() const {
+  if (link_->recv_fill > link_->recv_pos) return true;
+  // Readable, closed or failed: either way the work stops for the read.
+  pollfd p{static_cast<int>(link_->sock), POLLIN, 0};
+  return poll(&p, 1, 0) != 0;
 }
 
 void SqlSession::prepare(const DriverText& t) {

@@ -3,6 +3,9 @@
 // back. Cursors and prepared statements live here, named as the client named
 // them, and the connection's auto-commit mode decides when a transaction
 // begins.
+//
+// While the client has sent nothing new, the cursor it fetched from last gets
+// its next block ready, as many rows as that FETCH asked for; see work_ahead.
 #ifndef RIZEZOVA_STANDIN_SQL_SESSION_H
 #define RIZEZOVA_STANDIN_SQL_SESSION_H
 
@@ -17,6 +20,7 @@
 #include "link/link.h"
 #include "tools/standin/core/command_reader.h"
 #include "tools/standin/core/driver_texts.h"
+#include "tools/standin/core/kept_rows.h"
 #include "tools/standin/core/reply_writer.h"
 #include "tools/standin/core/row_encoder.h"
 
@@ -66,7 +70,21 @@ class SqlSession {
   void run_batch(const std::string& text, uint32_t count, uint32_t rows, bool* broken);
 
   void declare_cursor(const DriverText& t, const Values& values);
+  void close_cursor(const DriverText& t);
   void fetch(const DriverText& t);
+  // What taking a cursor's next row came to.
+  enum class Step { kRow, kEnd, kDbError, kMisfit, kTooLong };
+  // Steps the cursor onto its next row, unless it stands on one not sent yet,
+  // and writes that row to `to` in at most `limit` bytes. kEnd when there is
+  // none; kDbError or kMisfit, with *error set, when stepping failed or a
+  // value does not fit (the cursor then ends); kTooLong when the row is
+  // longer than limit (the cursor stays on it).
+  Step next_row(Cursor& c, ReplyWriter& to, size_t limit, std::string* error);
+  // Steps and encodes rows of the cursor fetched last into kept_ until as many
+  // are kept as its last FETCH asked for, the cursor ends, or a command waits.
+  void work_ahead();
+  // Whether the client has sent something not yet read (or gone away).
+  bool command_waiting() const;
   void prepare(const DriverText& t);
   void execute_prepared(const DriverText& t, const Values& values);
   void send_lob(const DriverText& t);
@@ -89,7 +107,8 @@ class SqlSession {
   // Answers `error` in place of the rows written since the mark `start`.
   void refuse_rows(const std::string& error, size_t start);
   // The connection's last SQLite failure as "[ES<code>]<message><where>".
-  void write_db_error(const char* where = "");
+  std::string db_error(const char* where = "") const;
+  void write_db_error(const char* where = "") { write_error(db_error(where)); }
   void write_changes(sqlite3_stmt* stmt, int64_t changes);
   LobStore* lobs() { return settings_.lob_descriptors ? &lob_store_ : nullptr; }
 
@@ -102,6 +121,11 @@ class SqlSession {
   SessionSettings settings_;
   ReplyWriter out_;
   std::map<std::string, Cursor> cursors_;
+  // The cursor whose rows kept_ holds or will hold, and how many rows its
+  // last FETCH asked for; null when no cursor is worked ahead.
+  Cursor* ahead_ = nullptr;
+  int64_t ahead_rows_ = 0;
+  KeptRows kept_;
   std::map<std::string, Stmt> prepared_;
   LobStore lob_store_;
   bool client_gone_ = false;
