@@ -61,7 +61,8 @@ typedef struct vmc_cell {
 // The stored values of the current row's columns 1 to count into cells[0]
 // onwards; a column beyond the result's is VMC_CELL_GENERAL. RC_SUCCESS;
 // RC_NO_ROW_OR_NULL without a current row (every cell VMC_CELL_GENERAL);
-// RC_INVALID_HANDLE when the handle names no result.
+// RC_INVALID_HANDLE when the handle names no result or a server-cursor result
+// without a block (every cell VMC_CELL_GENERAL when cells is given).
 int vmc_row_cells(VMC_Handle* result, vmc_cell* cells, int count);
 
 // With on set, a server-cursor result has the FETCH of its next block sent

@@ -62,8 +62,14 @@ void fill_cell(const uint8_t* row, const FieldDesc* fields, int k, vmc_cell* cel
 }  // namespace
 
 extern "C" int vmc_row_cells(VMC_Handle* handle, vmc_cell* cells, int count) {
+  if (!cells) return RC_INVALID_HANDLE;
   ResultSet** result = result_of_handle(handle);
-  if (!result || !cells) return RC_INVALID_HANDLE;
+  if (!result) {
+    // A server-cursor result whose FETCH was refused has no block left: no
+    // cell may keep a value read from the block it had.
+    general(cells, 0, count);
+    return RC_INVALID_HANDLE;
+  }
   const ResultSet* rs = *result;
   const int served = count < rs->field_count ? count : rs->field_count;
   general(cells, served > 0 ? served : 0, count);

@@ -239,6 +239,10 @@ TEST_F(StandinTest, ValuesArriveWholeOrTheStatementAnswersAnError) {
   EXPECT_EQ(VMC_GetData(&result, 1, CT_INT64, &got, 8, &len), 0);
   EXPECT_EQ(got, 9007199254740993);
   VMC_FreeResult(&result);
+  // An empty blob goes out as no bytes, which read as NULL.
+  ASSERT_EQ(exec(c, "CREATE TABLE eb (v BLOB)"), 0);
+  ASSERT_EQ(exec(c, "INSERT INTO eb VALUES (x'')"), 1);
+  EXPECT_EQ(rows(c, "SELECT v FROM eb"), std::vector<std::string>{"~"});
   EXPECT_EQ(value(c, "SELECT 'in step'"), "in step");
 }
 

@@ -192,7 +192,8 @@ bool RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
     case ST_BINARY: {
       const void* p = sqlite3_value_blob(v);
       cell->fixed = false;
-      cell->data = p;
+      // An empty blob has no bytes, and no address either.
+      cell->data = p ? p : "";
       cell->width = p ? static_cast<uint32_t>(sqlite3_value_bytes(v)) : 0;
       return true;
     }

@@ -12,6 +12,7 @@
 #include "client/results/result_set.h"
 #include "client/results/smart_result.h"
 #include "client/vmc.h"
+#include "client/vmc_internal.h"
 #include "link/wire_io.h"
 #include "tests/cpp/support/reply_bytes.h"
 #include "tests/cpp/support/scripted_peer.h"
@@ -31,6 +32,7 @@ class CursorServer {
   bool fail_fetch = false;
   bool two_results_per_fetch = false;  // each FETCH reply carries one more 1-row result
   int hang_up_at_fetch = 0;            // the FETCH (counted from 1) answered by closing the link
+  int refuse_at_fetch = 0;             // the FETCH (counted from 1) answered by an error
   bool hang_up_in_open_refusal = false;  // OPEN answered by 'E' and a closed link
   bool lob_descriptors = false;          // the column is a CLOB whose values are descriptors
 
@@ -91,7 +93,7 @@ class CursorServer {
   bool answer(PeerConn& p, const std::string& text) {
     if (text.rfind("FETCH ", 0) == 0) {
       if (++fetches_ == hang_up_at_fetch) return false;
-      if (fail_fetch) {
+      if (fail_fetch || fetches_ == refuse_at_fetch) {
         send(p, ReplyBytes().letter('E').text("fetch went wrong").letter('K'));
         return true;
       }
@@ -316,6 +318,29 @@ TEST(ServerCursor, AFetchWithoutRowsClosesTheCursorAndKeepsTheServersText) {
   EXPECT_STREQ(c.record()->error_text, "fetch went wrong");
   EXPECT_EQ(server.log().back(), "CLOSE STC0_SMARTCUR ");
   EXPECT_EQ(VMC_FreeResult(&result), 0);
+}
+
+TEST(ServerCursor, ARefusedNextBlockLeavesNoCellOfTheBlockBefore) {
+  CursorServer server;
+  server.total = 30000;
+  server.refuse_at_fetch = 2;  // the one sent ahead while the first block is read
+  Client c(server.port(), ";verbose_mode=0");
+  VMC_Handle result = nullptr;
+  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(vmc_read_ahead(&result, 1), 0);
+  vmc_cell cell{};
+  for (int i = 1; i <= 20000; ++i) {
+    ASSERT_EQ(VMC_Fetch(&result), 0);
+    ASSERT_EQ(vmc_row_cells(&result, &cell, 1), 0);
+    ASSERT_EQ(cell.form, VMC_CELL_INT32);
+  }
+  EXPECT_EQ(VMC_Fetch(&result), -1);
+  // The block the cell was read from is gone with the refusal.
+  EXPECT_NE(vmc_row_cells(&result, &cell, 1), 0);
+  EXPECT_EQ(cell.form, VMC_CELL_GENERAL);
+  EXPECT_EQ(vmc_read_ahead(&result, 0), 0);
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+  EXPECT_EQ(server.log().back(), "CLOSE STC0_SMARTCUR ");
 }
 
 TEST(NamedCursors, DeclareFetchAndExhaust) {
