@@ -89,10 +89,11 @@ bool lay_out_single_row(ParamSet* set, bool with_names) {
 int allocated_slots(const ParamSet* set) { return set->capacity > 0 ? set->capacity : set->count; }
 
 // Adds kParamSlotStep slots to every table; new entries are cleared so that a
-// slot never bound reads as unbound.
+// slot never bound reads as unbound. A described set may hold more entries
+// than its capacity says: its tables only ever grow from what they hold.
 bool grow_slots(ParamSet* set) {
   const int old_n = allocated_slots(set);
-  const int new_n = set->capacity + kParamSlotStep;
+  const int new_n = std::max(set->capacity, old_n) + kParamSlotStep;
   if (!set->values) {
     set->values = static_cast<void***>(alloc_zeroed(sizeof(void**) * value_rows(set)));
     if (!set->values) return false;
