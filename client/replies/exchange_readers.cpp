@@ -176,11 +176,8 @@ class QueryValueReader : public ReplyPolicy {
   Step result_set() override {
     // A later result set takes the place of an earlier one.
     free_result(result_);
-    result_ = new_result(SQL_KIND_SELECT);
-    if (!result_) return Step::fail(RC_NO_MEMORY);
-    tie_result(result_, conn_);
     status_ = RC_SUCCESS;
-    return recv_result_item(conn_, result_, RowsIn::Batches);
+    return recv_new_result(conn_, RowsIn::Batches, &result_);
   }
 
  private:
@@ -212,10 +209,7 @@ class OutputReader : public ReplyPolicy {
   }
   Step result_set() override {
     free_result(result_);
-    result_ = new_result(SQL_KIND_SELECT);
-    if (!result_) return Step::fail(RC_NO_MEMORY);
-    tie_result(result_, conn_);
-    const Step step = recv_result_item(conn_, result_, RowsIn::Batches);
+    const Step step = recv_new_result(conn_, RowsIn::Batches, &result_);
     if (step.kind != Step::Fail) status_ = step.code;
     return step;
   }

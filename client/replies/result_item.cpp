@@ -132,3 +132,9 @@ Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows) {
   return step;
 }
 
+Step recv_new_result(Conn* conn, RowsIn rows, ResultSet** out) {
+  *out = new_result(SQL_KIND_SELECT);
+  if (!*out) return Step::fail(RC_NO_MEMORY);
+  tie_result(*out, conn);
+  return read_item(conn, *out, true, rows);
+}

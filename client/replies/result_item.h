@@ -37,5 +37,10 @@ enum class RowsIn : uint8_t {
 // and dropped. Step::next with the item's status; Step::Ended when a full
 // first batch was followed by the reply's 'K'; Step::fail.
 Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows);
+// The payload of an 'A' item into a new result of its own, tied to the
+// connection so that it outlives it safely. *out receives the result, also
+// when the reading failed part-way (the reader frees it with the rest), and
+// stays null when no result could be made (Step::fail with RC_NO_MEMORY).
+Step recv_new_result(Conn* conn, RowsIn rows, ResultSet** out);
 
 #endif

@@ -68,17 +68,16 @@ class ChainReader : public ReplyPolicy {
     return Step::next();
   }
   Step result_set() override {
-    ResultSet* result = append(SQL_KIND_SELECT);
-    if (!result) return Step::fail(RC_NO_MEMORY);
-    tie_result(result, conn_);
-    const Step step = recv_result_item(conn_, result, RowsIn::Blocks);
+    ResultSet* result = nullptr;
+    const Step step = recv_new_result(conn_, RowsIn::Blocks, &result);
+    link(result);
     if (step.kind == Step::Next) status_ = step.code;
     return step;
   }
 
  private:
-  ResultSet* append(int kind) {
-    ResultSet* result = new_result(kind);
+  ResultSet* append(int kind) { return link(new_result(kind)); }
+  ResultSet* link(ResultSet* result) {
     if (!result) return nullptr;
     (tail_ ? tail_->next : head_) = result;
     tail_ = result;
@@ -119,10 +118,7 @@ class SingleReader : public ReplyPolicy {
       second_layout_ = true;
       return recv_result_item(conn_, nullptr, RowsIn::All);
     }
-    result_ = new_result(SQL_KIND_SELECT);
-    if (!result_) return Step::fail(RC_NO_MEMORY);
-    tie_result(result_, conn_);
-    const Step step = recv_result_item(conn_, result_, RowsIn::All);
+    const Step step = recv_new_result(conn_, RowsIn::All, &result_);
     if (step.kind == Step::Next) status_ = step.code;
     return step;
   }
