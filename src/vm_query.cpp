@@ -1,7 +1,6 @@
 // The query object: field descriptions and rows one at a time.
 #include "src/vm_query.h"
 
-#include "client/vmc_internal.h"
 #include "src/script_util.h"
 #include "src/vm_connection.h"
 
@@ -182,25 +181,22 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
 
   const char* failure = nullptr;
   const size_t columns = static_cast<size_t>(field_num > 0 ? field_num : 0);
-  // Kept between rows, so that a row costs no allocation of its own; a row
-  // read from within the callback of another finds them used up already.
-  static thread_local std::vector<v8::Local<v8::Value>> values;
-  static thread_local std::vector<vmc_cell> cells;
-  values.resize(columns);
-  cells.resize(columns);
-  vmc_row_cells(&p_res, cells.data(), static_cast<int>(columns));
+  values_.resize(columns);
+  cells_.resize(columns);
+  vmc_row_cells(&p_res, cells_.data(), static_cast<int>(columns));
   for (int col = 1; col <= field_num; ++col) {
     int ctype = 0;
     if (VMC_GetColType(&p_res, col, &ctype) < 0) {
       failure = caller == RowCaller::OnResult ? "column NUM Type overflow" : "colulmn NUM overflow";
       ctype = 0;
     }
-    values[static_cast<size_t>(col - 1)] = reader_.value(isolate, &p_res, col, ctype, cells[static_cast<size_t>(col - 1)]);
+    const auto k = static_cast<size_t>(col - 1);
+    values_[k] = reader_.value(isolate, &p_res, col, ctype, cells_[k]);
     if (reader_.error()) failure = reader_.error();
     reader_.clear_error();
   }
   v8::Local<v8::Value> row;
-  if (!RowShape::make_row(isolate, maker, values).ToLocal(&row)) return;
+  if (!RowShape::make_row(isolate, maker, values_).ToLocal(&row)) return;
   // A long text grew the reader's buffer; the object keeps none between rows.
   reader_.release();
   v8::Local<v8::Value> argv[] = {row};

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/vmc.h"
+#include "client/vmc_internal.h"
 #include "src/column_values.h"
 
 namespace zorezu {
@@ -63,6 +64,10 @@ class VMQuery : public node::ObjectWrap {
 
   VMConnection* owner_ = nullptr;
   ColumnReader reader_{RowCaller::OnResult};
+  // next_row's room for one row, kept between rows so that a row costs no
+  // allocation of its own; each row fills them before it uses them.
+  std::vector<vmc_cell> cells_;
+  std::vector<v8::Local<v8::Value>> values_;
 };
 
 }  // namespace zorezu
