@@ -183,6 +183,12 @@ void VMConnection::store_client(VMC_Handle conn) {
   state = kOpen;
 }
 
+void VMConnection::mark_closed(uint32_t closed_state) {
+  state = closed_state;
+  opening_ = false;
+  closes_++;
+}
+
 void VMConnection::free_result() { release_result(&p_res, true); }
 
 void VMConnection::close_collected(bool talk) {
@@ -230,9 +236,13 @@ void VMConnection::connect(const v8::FunctionCallbackInfo<v8::Value>& args) {
       // one) is kept in place of this one, and a close it made holds.
       const uint32_t state = self->state;
       const VMC_Handle client = self->p_conn;
+      const uint32_t closes = self->closes_;
+      const bool opening = self->opening_;
+      self->opening_ = rc >= 0;
       call_status_callback(rc, arg.As<v8::Function>(), isolate,
                            "Connect to Database failed! connection params error or Server can't reach 1");
-      if (self->state != state || self->p_conn != client) {
+      self->opening_ = opening && self->closes_ == closes;
+      if (self->state != state || self->p_conn != client || self->closes_ != closes) {
         if (conn) VMC_CloseConn(&conn);
         if (self->state == kOpen) args.GetReturnValue().Set(record_head(isolate, self->p_conn));
         return;
@@ -251,9 +261,11 @@ void VMConnection::connect(const v8::FunctionCallbackInfo<v8::Value>& args) {
 void VMConnection::end(const v8::FunctionCallbackInfo<v8::Value>& args) {
   VMConnection* self = holder_of<VMConnection>(args);
   if (!self) return;
-  if (self->state != kOpen) return throw_type_error(args.GetIsolate(), "The Connection is Not Open!");
+  if (self->state != kOpen && !self->opening_) {
+    return throw_type_error(args.GetIsolate(), "The Connection is Not Open!");
+  }
   self->close_client();
-  self->state = kEnded;
+  self->mark_closed(kEnded);
 }
 
 void VMConnection::destry(const v8::FunctionCallbackInfo<v8::Value>& args) {
@@ -262,14 +274,14 @@ void VMConnection::destry(const v8::FunctionCallbackInfo<v8::Value>& args) {
   self->close_client();
   std::free(self->conn_str);
   self->conn_str = nullptr;
-  self->state = kDestroyed;
+  self->mark_closed(kDestroyed);
 }
 
 void VMConnection::disconnect(const v8::FunctionCallbackInfo<v8::Value>& args) {
   VMConnection* self = holder_of<VMConnection>(args);
   if (!self) return;
   if (self->state == kOpen) self->close_client();
-  self->state = kDisconnected;
+  self->mark_closed(kDisconnected);
 }
 
 void call_status_callback(int code, v8::Local<v8::Function> callback, v8::Isolate* isolate, const char* message) {

@@ -73,6 +73,9 @@ class VMConnection : public node::ObjectWrap {
   bool open_implicitly(v8::Isolate* isolate);
   // Takes conn as the client connection (closing any earlier one): state 1.
   void store_client(VMC_Handle conn);
+  // The state after end, destry or disconnect (2, 3 or 5), which also ends
+  // a connection that connect's callback has not yet taken.
+  void mark_closed(uint32_t closed_state);
   // Frees the readers' results, the results left to close and the current
   // result, then closes the client connection. Without talking, open
   // cursors are left to close with the link.
@@ -88,6 +91,11 @@ class VMConnection : public node::ObjectWrap {
   VMC_Handle p_conn = nullptr;
   VMC_Handle p_res = nullptr;
   uint32_t state = kNotConnected;
+  // connect's callback runs before the connection it opened is taken: end()
+  // there ends that one, and connect learns of a close made there from the
+  // count of ends, destrys and disconnects.
+  bool opening_ = false;
+  uint32_t closes_ = 0;
   std::unordered_set<VMQuery*> readers_;
   std::vector<VMC_Handle> closing_;
 };

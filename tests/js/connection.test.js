@@ -168,7 +168,7 @@ test('what a connect callback does stands when connect returns', () => {
       assert.deepEqual(read(kept.q), { a: 1 });
       assert.deepEqual(read(c.query('SELECT 2 AS b')), { b: 2 });
     }],
-    // The state is still the one before connect: end needs a query to have opened.
+    // A query opens a connection there, which end then closes.
     ['end', (c) => { c.query('SELECT 1'); c.end(); }, (c, ret) => {
       assert.equal(ret, undefined);
       assert.throws(() => c.query('SELECT 1'), { message: NOT_OPEN });
@@ -195,6 +195,30 @@ test('what a connect callback does stands when connect returns', () => {
     assert.deepEqual(errors, [null], name);
     check(c, ret, kept);
     c.destry();
+  }
+  // A close there ends the connection connect opened, from a fresh or a
+  // disconnected connection, and leaves it as the same close outside would.
+  const reopen = { end: 'The Connection has called .end()!', destry: 'The Connection has called .end()!' };
+  for (const close of ['end', 'disconnect', 'destry']) {
+    for (const before of ['fresh', 'disconnected']) {
+      const c = rizezova.createConnection({ host: server.host, port: server.port });
+      if (before === 'disconnected') {
+        c.connect();
+        c.disconnect();
+      }
+      const name = `${close} from ${before}`;
+      const errors = [];
+      const ret = c.connect((err) => { errors.push(err); c[close](); });
+      assert.deepEqual([errors, ret], [[null], undefined], name);
+      assert.throws(() => c.query('SELECT 1'), { message: NOT_OPEN }, name);
+      if (reopen[close]) {
+        assert.throws(() => c.connect(), { message: reopen[close] }, name);
+      } else {
+        assert.equal(c.connect(), '\x01', name);
+        assert.deepEqual(read(c.query('SELECT 4 AS d')), { d: 4 }, name);
+      }
+      c.destry();
+    }
   }
 });
 
