@@ -14,11 +14,13 @@ const buildDir = path.join(root, 'build', 'release');
 const CMAKE_AT_LEAST = [3, 20];
 
 // What each missing tool is called, and its package under each package manager.
+// Node's headers have no package here: a system's package of them may be of
+// another Node version than the one running (Debian's libnode-dev is Node 18's).
 const TOOLS = {
   cmake: { what: `CMake ${CMAKE_AT_LEAST.join('.')} or later`, apt: 'cmake', dnf: 'cmake', apk: 'cmake' },
   compiler: { what: 'a C++20 compiler (g++ or clang++)', apt: 'g++', dnf: 'gcc-c++', apk: 'g++' },
   make: { what: 'make (or Ninja)', apt: 'make', dnf: 'make', apk: 'make' },
-  headers: { what: "Node.js's headers (node.h)", apt: 'libnode-dev', dnf: 'nodejs-devel', apk: 'nodejs-dev' },
+  headers: { what: `the headers (node.h) of the running Node.js, ${process.version}` },
 };
 
 function onPath(name) {
@@ -77,7 +79,7 @@ function missingTools() {
 
 function installCommand(missing) {
   const manager = ['apt', 'dnf', 'apk'].find((name) => onPath(name === 'apt' ? 'apt-get' : name));
-  if (!manager) return null;
+  if (!manager || missing.length === 0) return null;
   const packages = missing.map((tool) => TOOLS[tool][manager]).join(' ');
   const sudo = process.getuid && process.getuid() !== 0 ? 'sudo ' : '';
   if (manager === 'apt') return `${sudo}apt-get install -y ${packages}`;
@@ -98,10 +100,20 @@ if (missing.length > 0) {
   const lines = ['rizezova: the native module cannot be built; missing:'];
   for (const tool of missing) lines.push(`  - ${TOOLS[tool].what}`);
   for (const note of notes) lines.push(`  (${note})`);
-  const command = installCommand(missing);
-  lines.push(command ? `Install them with:\n  ${command}` : 'Install them with your system\'s package manager.');
+  const tools = missing.filter((tool) => tool !== 'headers');
+  if (tools.length > 0) {
+    const command = installCommand(tools);
+    const them = tools.length < missing.length ? 'the tools' : 'them';
+    lines.push(command ? `Install ${them} with:\n  ${command}` : `Install ${them} with your system's package manager.`);
+  }
   if (missing.includes('headers')) {
-    lines.push('(or set npm_config_nodedir to the Node.js folder that holds include/node)');
+    const url = process.release.headersUrl ||
+      `https://nodejs.org/download/release/${process.version}/node-${process.version}-headers.tar.gz`;
+    lines.push(`The headers must be Node.js ${process.version}'s own: a Node.js install that ships them`,
+      '(include/node beside bin/node) serves when it is the one running or when npm_config_nodedir',
+      `names its folder; or unpack the headers of exactly ${process.version},`,
+      `  ${url}`,
+      `and set npm_config_nodedir to the folder it makes (node-${process.version}).`);
   }
   lines.push('then build the module with: npm rebuild rizezova');
   console.error(lines.join('\n'));
