@@ -113,10 +113,18 @@ class ReadAhead {
   VMC_Handle* result_;
 };
 
+// A block of rows that could not be had, with the server's reason behind
+// it when the server refused the block.
+std::string read_record_error(int code, VMC_Handle conn) {
+  if (code == RC_READ_FAILED) return kLinkClosed;
+  const std::string reason = code == RC_ERROR ? last_error_text(conn) : std::string();
+  return reason.empty() ? "READ RECORD ERROR" : "READ RECORD ERROR: " + reason;
+}
+
 // Reads every row of every result set that *result leads to, passing over
 // the counts between them. The handle is the connection's current result and
 // follows it from set to set. False when script threw.
-bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
+bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, VMC_Handle conn, Outcome* out) {
   ColumnReader reader(RowCaller::Query);
   RowShape shape(isolate);
   std::vector<int> types;
@@ -176,7 +184,7 @@ bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
     }
     if (r != RC_NO_DATA) {
       // Rows cut short by a failed link or a refused block are no whole result.
-      if (r < 0) out->fail(r == RC_READ_FAILED ? kLinkClosed : "READ RECORD ERROR");
+      if (r < 0) out->fail(read_record_error(r, conn));
       return true;
     }
     if (VMC_NextResult(result) != RC_SUCCESS) {
@@ -264,7 +272,7 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
       }
       self->free_result();
       self->p_res = result;
-      if (!read_result_sets(isolate, &self->p_res, &out)) return;
+      if (!read_result_sets(isolate, &self->p_res, conn, &out)) return;
       break;
     }
   }

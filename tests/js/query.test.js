@@ -253,6 +253,34 @@ test('a query object: fields, rows one by one, past the last row, and the events
   assert.equal(out.at(-1), null);
 });
 
+test('a block of rows that the server refuses ends the rows with its reason, in query and in a query object', () => {
+  // Column a takes the type of its first value, which row 20001 does not fit.
+  run('CREATE TABLE misfit (k INT, a)');
+  run('INSERT INTO misfit SELECT x, x FROM big WHERE x <= 20000');
+  run("INSERT INTO misfit VALUES (20001, 'not a number')");
+  const sql = 'SELECT k, a FROM misfit ORDER BY k';
+  const fields = [{ ColName: 'k', Type: 5 }, { ColName: 'a', Type: 6 }];
+  const [err, rows, gotFields] = run(sql);
+  assert.match(err.Error, /^READ RECORD ERROR: \[ES910\]row 20001, column a: /);
+  assert.deepEqual([rows.length, rows[19999], gotFields], [20000, { k: 20000, a: 20000 }, fields]);
+
+  for (const event of ['result', 'nextrecord']) {
+    // Past the refusal a query object reads as past the last row of a whole result.
+    const whole = objectRows(conn.query('SELECT k, a FROM misfit WHERE k = 1'), event, 3);
+    const q = conn.query(sql);
+    const seen = [];
+    q.on('error', (e) => seen.push(e));
+    const before = objectRows(q, event, 20000);
+    assert.deepEqual([before.rows[19999], before.errors.every((e) => e === null)], [{ k: 20000, a: 20000 }, true]);
+    assert.deepEqual(objectRows(q, event, 2), { rows: whole.rows.slice(1), errors: whole.errors.slice(1) }, event);
+    q.on('error', (e) => seen.push(e));
+    q.on('fields', (fs) => seen.push(fs));
+    assert.deepEqual(seen, [null, err.Error.slice('READ RECORD ERROR: '.length), fields], event);
+  }
+  // The link is in step for the next statement.
+  assert.deepEqual(run('SELECT count(*) AS n FROM misfit')[1], [{ n: 20001 }]);
+});
+
 test('a query object of a connection that has gone reports the closed link', () => {
   const other = connect();
   const q = other.query('SELECT x FROM big ORDER BY x');
