@@ -232,18 +232,28 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
   switch (sendable ? kind : kNothingSent) {
     case kNothingSent:
       break;
-    case SQL_KIND_INSERT: {
-      const ValueAnswer answer = execute_value(&conn, sql.c_str());
-      if (answer.code < 0) out.fail_execution(answer.code, conn);
-      out.status("new RowId", utf8_string(isolate, answer.text));
-      break;
-    }
+    case SQL_KIND_INSERT:
     case SQL_KIND_UPDATE:
     case SQL_KIND_DELETE: {
-      const ValueAnswer answer = execute_value(&conn, sql.c_str());
+      // With a callback, rows that the reply carries (a RETURNING clause, a
+      // SELECT behind the statement) are delivered as a SELECT's are; a reply
+      // of counts, and any that failed, answers with the status object.
+      VMC_Handle rows = nullptr;
+      const ValueAnswer answer = execute_value(&conn, sql.c_str(), call.callback.IsEmpty() ? nullptr : &rows);
+      if (rows && answer.code >= 0) {
+        self->free_result();
+        self->p_res = rows;
+        if (!read_result_sets(isolate, &self->p_res, conn, &out)) return;
+        break;
+      }
+      if (rows) VMC_FreeResult(&rows);
       if (answer.code < 0) out.fail_execution(answer.code, conn);
-      out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM",
-                 v8::Integer::New(isolate, answer.count));
+      if (kind == SQL_KIND_INSERT) {
+        out.status("new RowId", utf8_string(isolate, answer.text));
+      } else {
+        out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM",
+                   v8::Integer::New(isolate, answer.count));
+      }
       break;
     }
     default:
