@@ -27,6 +27,14 @@ int vmc_forget_cursor(VMC_Handle* result);
 // 0. The type code cannot tell it, as a server's own code may be
 // VALUE_ON_HEAP or more.
 int vmc_execute_value(VMC_Handle* conn, const char* sql, void* out, int* out_type, int* on_heap);
+// vmc_execute_value for a statement whose reply may carry rows besides or
+// instead of its count or row id: the same request, its reply read the same
+// way, the same answer. When the reply carries result sets, *rows receives
+// them (the first of a chain, read with VMC_Fetch and VMC_NextResult and
+// freed with VMC_FreeResult) and no value of theirs goes to out; else *rows
+// is null. A null rows drops them, as vmc_execute_value does.
+int vmc_execute_value_rows(VMC_Handle* conn, const char* sql, void* out, int* out_type, int* on_heap,
+                           VMC_Handle* rows);
 
 // ---- Reading rows ----
 

@@ -113,10 +113,18 @@ class ReadAhead {
   VMC_Handle* result_;
 };
 
+// A block of rows that could not be had, with the server's reason behind
+// it when the server refused the block.
+std::string read_record_error(int code, VMC_Handle conn) {
+  if (code == RC_READ_FAILED) return kLinkClosed;
+  const std::string reason = code == RC_ERROR ? last_error_text(conn) : std::string();
+  return reason.empty() ? "READ RECORD ERROR" : "READ RECORD ERROR: " + reason;
+}
+
 // Reads every row of every result set that *result leads to, passing over
 // the counts between them. The handle is the connection's current result and
 // follows it from set to set. False when script threw.
-bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
+bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, VMC_Handle conn, Outcome* out) {
   ColumnReader reader(RowCaller::Query);
   RowShape shape(isolate);
   std::vector<int> types;
@@ -176,7 +184,7 @@ bool read_result_sets(v8::Isolate* isolate, VMC_Handle* result, Outcome* out) {
     }
     if (r != RC_NO_DATA) {
       // Rows cut short by a failed link or a refused block are no whole result.
-      if (r < 0) out->fail(r == RC_READ_FAILED ? kLinkClosed : "READ RECORD ERROR");
+      if (r < 0) out->fail(read_record_error(r, conn));
       return true;
     }
     if (VMC_NextResult(result) != RC_SUCCESS) {
@@ -224,18 +232,28 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
   switch (sendable ? kind : kNothingSent) {
     case kNothingSent:
       break;
-    case SQL_KIND_INSERT: {
-      const ValueAnswer answer = execute_value(&conn, sql.c_str());
-      if (answer.code < 0) out.fail_execution(answer.code, conn);
-      out.status("new RowId", utf8_string(isolate, answer.text));
-      break;
-    }
+    case SQL_KIND_INSERT:
     case SQL_KIND_UPDATE:
     case SQL_KIND_DELETE: {
-      const ValueAnswer answer = execute_value(&conn, sql.c_str());
+      // With a callback, rows that the reply carries (a RETURNING clause, a
+      // SELECT behind the statement) are delivered as a SELECT's are; a reply
+      // of counts, and any that failed, answers with the status object.
+      VMC_Handle rows = nullptr;
+      const ValueAnswer answer = execute_value(&conn, sql.c_str(), call.callback.IsEmpty() ? nullptr : &rows);
+      if (rows && answer.code >= 0) {
+        self->free_result();
+        self->p_res = rows;
+        if (!read_result_sets(isolate, &self->p_res, conn, &out)) return;
+        break;
+      }
+      if (rows) VMC_FreeResult(&rows);
       if (answer.code < 0) out.fail_execution(answer.code, conn);
-      out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM",
-                 v8::Integer::New(isolate, answer.count));
+      if (kind == SQL_KIND_INSERT) {
+        out.status("new RowId", utf8_string(isolate, answer.text));
+      } else {
+        out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM",
+                   v8::Integer::New(isolate, answer.count));
+      }
       break;
     }
     default:
@@ -264,7 +282,7 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
       }
       self->free_result();
       self->p_res = result;
-      if (!read_result_sets(isolate, &self->p_res, &out)) return;
+      if (!read_result_sets(isolate, &self->p_res, conn, &out)) return;
       break;
     }
   }

@@ -87,10 +87,14 @@ void VMConnection::querymany(const v8::FunctionCallbackInfo<v8::Value>& args) {
     drop_params();
     report.deliver(call.callback);
   };
-  if (VMC_Prepare2(&conn, sql.c_str(), nullptr) == RC_READ_FAILED) {
+  const int prepared = VMC_Prepare2(&conn, sql.c_str(), nullptr);
+  if (prepared == RC_READ_FAILED) {
     report.fail(kLinkClosed);
     return finish();
   }
+  // The rows still run, and fail for want of the statement: a statement the
+  // server refused has each row report the server's reason, not that want.
+  const std::string not_prepared = prepared == RC_ERROR ? last_error_text(conn) : std::string();
   const Placeholders marks(sql);
   ParamValues params;
   // The length is read at every step: a getter may change it.
@@ -123,7 +127,9 @@ void VMConnection::querymany(const v8::FunctionCallbackInfo<v8::Value>& args) {
       continue;
     }
     const int code = VMC_Execute2(&conn, nullptr, nullptr, nullptr);
-    if (code < 0) report.fail(execution_error_text(code, conn));
+    if (code < 0) {
+      report.fail(not_prepared.empty() || code == RC_READ_FAILED ? execution_error_text(code, conn) : not_prepared);
+    }
     report.executed();
   }
   VMC_UnPrepare(&conn, nullptr);

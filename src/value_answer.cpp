@@ -7,12 +7,12 @@
 
 namespace zorezu {
 
-ValueAnswer execute_value(VMC_Handle* conn, const char* sql) {
+ValueAnswer execute_value(VMC_Handle* conn, const char* sql, VMC_Handle* rows) {
   char area[VALUE_AREA_SIZE] = {};
   int type = 0;
   int on_heap = 0;
   ValueAnswer answer;
-  answer.code = vmc_execute_value(conn, sql, area, &type, &on_heap);
+  answer.code = vmc_execute_value_rows(conn, sql, area, &type, &on_heap, rows);
   std::memcpy(&answer.count, area, sizeof answer.count);
   if (!on_heap) {
     answer.text.assign(area, strnlen(area, sizeof area));

@@ -18,8 +18,9 @@ struct ValueAnswer {
 };
 
 // Runs sql as VMC_ExecuteValue does. A value that the library says it copied
-// to the heap is read and freed here.
-ValueAnswer execute_value(VMC_Handle* conn, const char* sql);
+// to the heap is read and freed here. With rows, result sets that the reply
+// carries are handed out there (the caller frees them) in place of a value.
+ValueAnswer execute_value(VMC_Handle* conn, const char* sql, VMC_Handle* rows = nullptr);
 
 }  // namespace zorezu
 

@@ -44,6 +44,8 @@ class VMConnection : public node::ObjectWrap {
   void close_later(VMC_Handle result) { closing_.push_back(result); }
 
   bool is_open() const { return state == kOpen; }
+  // The client connection as it stands, for reading its error text.
+  VMC_Handle client() const { return p_conn; }
   // The client connection for a call that talks to the server; the cursors
   // left by collected query objects are closed first.
   VMC_Handle begin_call();

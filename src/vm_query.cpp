@@ -155,8 +155,15 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
   const bool wants_row = callback->IsFunction();
   // Past the last row this still makes a row, of NULL readings; a link that
   // failed on the way to the next block ends the result as a closed
-  // connection would.
-  if (p_res && VMC_Fetch(&p_res) == RC_READ_FAILED) lose_result();
+  // connection would. A block the server refused ends the rows as their end
+  // would, and its reason becomes the query's error.
+  const int fetched = p_res ? VMC_Fetch(&p_res) : RC_SUCCESS;
+  if (fetched == RC_READ_FAILED) {
+    lose_result();
+  } else if (fetched == RC_ERROR && !err_text && owner_) {
+    const std::string reason = last_error_text(owner_->client());
+    err_text = reason.empty() ? "READ RECORD ERROR" : reason;
+  }
   if (!p_res) {
     v8::Local<v8::Value> argv[] = {error_value(isolate)};
     if (wants_row) call_back(isolate, callback, 1, argv);

@@ -96,6 +96,22 @@ void settle_fetch(SmartResult* smart) {
   smart->ahead_read = 1;
 }
 
+// Frees a used-up block, all but the descriptions of its columns, which are
+// kept in a result without rows (null when there is no memory for one): the
+// result still describes its columns if its next block cannot be had.
+ResultSet* keep_descriptions(ResultSet* used) {
+  ResultSet* described = new_result(used->kind);
+  if (described) {
+    described->fields = used->fields;
+    described->field_count = used->field_count;
+    described->row_size = used->row_size;
+    used->fields = nullptr;
+    used->field_count = 0;
+  }
+  free_result_chain(used);
+  return described;
+}
+
 // Frees a block read ahead that no step took.
 void drop_ahead(SmartResult* smart) {
   free_result_chain(smart->ahead_block);
@@ -155,23 +171,26 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
       return RC_INVALID_HANDLE;
   }
   auto* smart = static_cast<SmartResult*>(*handle);
-  if (!smart->block) return RC_ERROR;
+  if (!smart->block || smart->fetch_failed) return RC_ERROR;
   int rc = result_step(smart->block);
   if (rc != RC_NO_DATA || !smart->more_rows) return rc;
 
   // The block is used up and the server may hold more: only one block at a
   // time stays in memory.
-  free_result_chain(smart->block);
+  ResultSet* described = keep_descriptions(smart->block);
   smart->block = nullptr;
   Conn* conn = smart->conn;
   const int fetched = next_block(smart, &smart->block);
   if (!smart->block) {
     // A failed link is a read failure and carries no CLOSE; a refused FETCH
-    // closes the cursor.
+    // closes the cursor. The rows end there, and the columns stay described.
     if (fetched != RC_READ_FAILED) close_after_failed_fetch(conn, smart->cursor_name);
     mark_closed(smart);
+    smart->block = described;
+    smart->fetch_failed = 1;
     return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
   }
+  free_result(described);
   if (smart->block->row_count != kRowBlock) {
     const int closed = close_smart_cursor(smart);
     if (closed != RC_SUCCESS) return closed;

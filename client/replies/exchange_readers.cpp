@@ -141,17 +141,32 @@ class NoQueryReader : public ReplyPolicy {
   int inserts_ = 0;
 };
 
-// A reply whose first value is wanted.
+// A reply whose first value is wanted; with `kept`, a reply that carries
+// result sets hands them all out instead.
 class QueryValueReader : public ReplyPolicy {
  public:
-  QueryValueReader(Conn* conn, char* out, int* out_type, bool heap_allowed, int* on_heap)
-      : ReplyPolicy(conn), out_(out), out_type_(out_type), heap_allowed_(heap_allowed), on_heap_(on_heap) {}
-  ~QueryValueReader() override { free_result(result_); }
+  QueryValueReader(Conn* conn, char* out, int* out_type, bool heap_allowed, int* on_heap,
+                   ResultSet** kept = nullptr)
+      : ReplyPolicy(conn),
+        out_(out),
+        out_type_(out_type),
+        heap_allowed_(heap_allowed),
+        on_heap_(on_heap),
+        kept_(kept) {}
+  ~QueryValueReader() override {
+    free_result(result_);
+    free_result_chain(first_);
+  }
 
   int end(uint8_t last) override {
+    if (kept_) {
+      keep_result();
+      *kept_ = first_;
+      first_ = nullptr;
+    }
     if (last == REPLY_INSERTED) return SQL_KIND_INSERT;
     // The value of a result set is taken when the reply ends right behind it.
-    if (last == REPLY_RESULT_SET) take_first_value(result_, out_, out_type_, heap_allowed_, on_heap_);
+    if (last == REPLY_RESULT_SET && !kept_) take_first_value(result_, out_, out_type_, heap_allowed_, on_heap_);
     return status_;
   }
   Step unknown(uint8_t /*letter*/) override { return Step::stop(RC_SUCCESS); }
@@ -174,18 +189,30 @@ class QueryValueReader : public ReplyPolicy {
     return drop_value(head);
   }
   Step result_set() override {
-    // A later result set takes the place of an earlier one.
+    // A later result set takes the place of an earlier one, unless all are kept.
+    if (kept_) keep_result();
     free_result(result_);
     status_ = RC_SUCCESS;
     return recv_new_result(conn_, RowsIn::Batches, &result_);
   }
 
  private:
+  // The result set read last joins the end of the ones kept.
+  void keep_result() {
+    if (!result_) return;
+    (last_ ? last_->next : first_) = result_;
+    last_ = result_;
+    result_ = nullptr;
+  }
+
   char* out_;
   int* out_type_;
   bool heap_allowed_;
   int* on_heap_;
+  ResultSet** kept_;
   ResultSet* result_ = nullptr;
+  ResultSet* first_ = nullptr;  // the result sets kept, in their order
+  ResultSet* last_ = nullptr;
 };
 
 // A reply to a statement with output parameters or a return value.
@@ -274,15 +301,16 @@ int recv_noQuery(Conn* conn) {
   return read_reply(reader);
 }
 
-int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap) {
+int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap, ResultSet** kept) {
   // A caller without room for the value still gets the reply read.
   char scratch[kQueryValueSize] = {};
   int scratch_type = 0;
   int scratch_heap = 0;
   if (!on_heap) on_heap = &scratch_heap;
   *on_heap = 0;
+  if (kept) *kept = nullptr;
   QueryValueReader reader(conn, out ? static_cast<char*>(out) : scratch, out_type ? out_type : &scratch_type,
-                          out != nullptr, on_heap);
+                          out != nullptr, on_heap, kept);
   return read_reply(reader);
 }
 

@@ -40,7 +40,11 @@ int recv_noQuery(Conn* conn);
 // caller frees (see kQueryValueOnHeap). *on_heap (when given) is 1 exactly
 // when out holds such a copy, else 0: the type alone cannot tell, as a
 // server's own type code may be kQueryValueOnHeap or more.
-int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap = nullptr);
+// With `kept`, the reply's result sets are kept: when the reply read to its
+// 'K' carried any, *kept receives them in their order (a chain that the
+// caller frees) and no value of theirs goes to out; else *kept is null. The
+// reply is read, printed and answered the same either way.
+int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap = nullptr, ResultSet** kept = nullptr);
 
 // A reply to a statement with output parameters or a return value: each value
 // is written into the connection's current parameter set, which must be present

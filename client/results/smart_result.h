@@ -25,6 +25,9 @@ struct SmartResult {
   ResultSet* ahead_block;
   Conn* conn;            // the connection of the open cursor; not owned
   char* error_text;      // the server's text when closing the cursor failed
+  // The next block could not be had: `block` holds the descriptions of the
+  // columns and no row, and stepping answers RC_ERROR from then on.
+  uint8_t fetch_failed;
   // The connection the result was read over, while both live: closing it
   // detaches the result (see detach_conn_results). Not owned.
   Conn* read_over;

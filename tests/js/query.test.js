@@ -75,6 +75,44 @@ test('each statement kind answers with its status object, also when it fails', (
   }
 });
 
+test('an INSERT, UPDATE or DELETE whose reply carries rows delivers them as a SELECT does, running once', () => {
+  run('CREATE TABLE ret (a INT, s VARCHAR(10))');
+  run("INSERT INTO ret VALUES (1, 'a'), (2, 'b'), (3, 'c')");
+  const f = (...cols) => cols.map(([ColName, Type]) => ({ ColName, Type }));
+  const many = Array.from({ length: 250 }, (_, i) => ({ a: 101 + i }));
+  for (const [sql, err, rows, fields] of [
+    ["UPDATE ret SET s = s || '+' WHERE a >= 2 RETURNING a, s", null, [{ a: 2, s: 'b+' }, { a: 3, s: 'c+' }],
+      f(['a', 5], ['s', 2])],
+    ["INSERT INTO ret VALUES (4, 'd') RETURNING a", null, [{ a: 4 }], f(['a', 5])],
+    ['DELETE FROM ret WHERE a = 4 RETURNING s', null, [{ s: 'd' }], f(['s', 2])],
+    ['UPDATE ret SET a = a WHERE a > 999 RETURNING a', null, [], f(['a', 5])],
+    // More rows than the first batch of the reader.
+    ['INSERT INTO ret SELECT x + 100, NULL FROM big WHERE x <= 250 RETURNING a', null, many, f(['a', 5])],
+    ["UPDATE ret SET s = 'x' WHERE a = 1; SELECT s FROM ret WHERE a = 1", null, [{ s: 'x' }], f(['s', 2])],
+    ['DELETE FROM ret WHERE a > 100 RETURNING a; SELECT count(*) AS n FROM ret', null, [many, [{ n: 3 }]],
+      [f(['a', 5]), f(['n', 6])]],
+    // A reply of counts, and a failure, answer with the status object.
+    ["UPDATE ret SET s = 'y' WHERE a = 1", null, [{ 'UPDATE EFFECTNUM': 1 }], []],
+    ['DELETE FROM ret WHERE a = 7', null, [{ 'DELETE EFFECTNUM': 0 }], []],
+    ['UPDATE nowhere SET a = 1 RETURNING a', { Error: '[ES001]no such table: nowhere' },
+      [{ 'UPDATE EFFECTNUM': 0 }], []],
+    ['INSERT INTO nowhere VALUES (1) RETURNING a', { Error: '[ES001]no such table: nowhere' },
+      [{ 'new RowId': '' }], []],
+  ]) {
+    assert.deepEqual(run(sql), [err, rows, fields], sql);
+  }
+  const [, [inserted]] = run("INSERT INTO ret VALUES (5, 'e')");
+  assert.match(inserted['new RowId'], /^\d+$/);
+  // Without a callback the statement runs as before, for a query object without rows.
+  const q = conn.query("UPDATE ret SET s = s || '!' WHERE a = 5 RETURNING a");
+  const seen = [];
+  q.on('result', (r) => seen.push(r));
+  q.on('error', (e) => seen.push(e));
+  assert.deepEqual(seen, [null, null]);
+  assert.deepEqual(run('SELECT a, s FROM ret ORDER BY a')[1],
+    [{ a: 1, s: 'y' }, { a: 2, s: 'b+' }, { a: 3, s: 'c+' }, { a: 5, s: 'e!' }]);
+});
+
 test('columns arrive by type in the rows of query, of on("result") and of nextRecord', () => {
   const sql = 'SELECT i, b, v, d, f, si, ti, yes, no, dt, ts, tm, n, bl, cl FROM kinds ORDER BY k';
   const day = new Date(2024, 1, 29);
@@ -251,6 +289,34 @@ test('a query object: fields, rows one by one, past the last row, and the events
   const none = conn.query('UPDATE kinds SET k = k');
   none.on('result', (r) => out.push(r));
   assert.equal(out.at(-1), null);
+});
+
+test('a block of rows that the server refuses ends the rows with its reason, in query and in a query object', () => {
+  // Column a takes the type of its first value, which row 20001 does not fit.
+  run('CREATE TABLE misfit (k INT, a)');
+  run('INSERT INTO misfit SELECT x, x FROM big WHERE x <= 20000');
+  run("INSERT INTO misfit VALUES (20001, 'not a number')");
+  const sql = 'SELECT k, a FROM misfit ORDER BY k';
+  const fields = [{ ColName: 'k', Type: 5 }, { ColName: 'a', Type: 6 }];
+  const [err, rows, gotFields] = run(sql);
+  assert.match(err.Error, /^READ RECORD ERROR: \[ES910\]row 20001, column a: /);
+  assert.deepEqual([rows.length, rows[19999], gotFields], [20000, { k: 20000, a: 20000 }, fields]);
+
+  for (const event of ['result', 'nextrecord']) {
+    // Past the refusal a query object reads as past the last row of a whole result.
+    const whole = objectRows(conn.query('SELECT k, a FROM misfit WHERE k = 1'), event, 3);
+    const q = conn.query(sql);
+    const seen = [];
+    q.on('error', (e) => seen.push(e));
+    const before = objectRows(q, event, 20000);
+    assert.deepEqual([before.rows[19999], before.errors.every((e) => e === null)], [{ k: 20000, a: 20000 }, true]);
+    assert.deepEqual(objectRows(q, event, 2), { rows: whole.rows.slice(1), errors: whole.errors.slice(1) }, event);
+    q.on('error', (e) => seen.push(e));
+    q.on('fields', (fs) => seen.push(fs));
+    assert.deepEqual(seen, [null, err.Error.slice('READ RECORD ERROR: '.length), fields], event);
+  }
+  // The link is in step for the next statement.
+  assert.deepEqual(run('SELECT count(*) AS n FROM misfit')[1], [{ n: 20001 }]);
 });
 
 test('a query object of a connection that has gone reports the closed link', () => {

@@ -86,6 +86,18 @@ test('a failing row is reported and the rows after it still run; a SELECT is ref
   assert.deepEqual(select('SELECT count(*) AS n FROM u'), [{ n: 3 }]);
 });
 
+test('a statement the server will not prepare: each row reports the server\'s reason and its status', () => {
+  conn.query('CREATE TABLE np (a INT)', () => {});
+  for (const [sql, rows, status, reason] of [
+    ['INSERT INTO nowhere VALUES (?)', [[1], [2]], INSERTED, '[ES001]no such table: nowhere'],
+    ['UPDATE nowhere SET a = :a', [{ a: 1 }], { 'UPDATE EFFECTNUM': 0 }, '[ES001]no such table: nowhere'],
+    ['DELETE FROM np WHERE b = ?', [[1], [2], [3]], { 'DELETE EFFECTNUM': 0 }, '[ES001]no such column: b'],
+  ]) {
+    assert.deepEqual(many(sql, rows), [[{ Error: reason }, statuses(rows.length, status)]], sql);
+    assert.deepEqual(select('SELECT :x AS b', { x: 7 }), [{ b: 7 }], sql);
+  }
+});
+
 test('no values are left behind for the next statement, whatever the outcome', () => {
   conn.query('CREATE TABLE lb (a INT)', () => {});
   const refused = { Error: "[EC026]Error querymany can't surpport a select_sql  \n" };

@@ -25,20 +25,26 @@ function run(c, sql, ...values) {
   return got;
 }
 
-test('a single-value answer is read by its kind, whatever its type code', async () => {
+test('a single-value answer is read by its kind, whatever its type code; with a callback its rows come', async () => {
   const peer = await startPeer('odd-values');
   try {
     const c = rizezova.createConnection({ host: peer.host, port: peer.port });
-    for (const [sql, rows] of [
-      // A row id, then a result set of a type code of 100 or more: the row id stays.
-      ['INSERT INTO t VALUES (1)', [{ 'new RowId': 'RowId-1234567890' }]],
-      ['INSERT INTO type107 VALUES (1)', [{ 'new RowId': 'RowId-1234567890' }]],
-      ['INSERT INTO type164 VALUES (1)', [{ 'new RowId': 'RowId-1234567890' }]],
-      ['UPDATE t SET a = 1', [{ 'UPDATE EFFECTNUM': 3 }]],
-      // A value too long for the answer comes whole.
-      ["INSERT INTO t VALUES ('long')", [{ 'new RowId': 'x'.repeat(100) }]],
+    const converted = { Error: 'data type conversion error' };
+    for (const [sql, err, rows, fields] of [
+      // A row id or a count, then a result set of a type code of 100 or
+      // more: a callback has the rows, as of a SELECT.
+      ['INSERT INTO t VALUES (1)', null, [{ a: '\x01\x02\x03\x04' }], [{ ColName: 'a', Type: 10005 }]],
+      ['INSERT INTO type107 VALUES (1)', converted, [{ a: null }], [{ ColName: 'a', Type: 2 }]],
+      ['INSERT INTO type164 VALUES (1)', converted, [{ a: null }], [{ ColName: 'a', Type: 2 }]],
+      ['UPDATE t SET a = 1', null, [{ a: '\x01\x02\x03\x04' }], [{ ColName: 'a', Type: 10005 }]],
+      // A value too long for the single-value answer.
+      ["INSERT INTO t VALUES ('long')", null, [{ t: 'x'.repeat(100) }], [{ ColName: 't', Type: 2 }]],
     ]) {
-      assert.deepEqual(run(c, sql), [null, rows, []], sql);
+      assert.deepEqual(run(c, sql), [err, rows, fields], sql);
+      // Without a callback the single value is read, and dropped.
+      let error;
+      c.query(sql).on('error', (e) => { error = e; });
+      assert.equal(error, null, sql);
     }
     const reports = [];
     c.beginTransaction((err) => reports.push(err));

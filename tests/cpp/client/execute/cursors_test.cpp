@@ -320,6 +320,9 @@ TEST(ServerCursor, AFetchWithoutRowsClosesTheCursorAndKeepsTheServersText) {
   EXPECT_EQ(VMC_FreeResult(&result), 0);
 }
 
+// The rows end at the refusal, whose text stays the connection's, while the
+// columns stay described: the result reads as one past its last row, but
+// every further step answers the failure.
 TEST(ServerCursor, ARefusedNextBlockLeavesNoCellOfTheBlockBefore) {
   CursorServer server;
   server.total = 30000;
@@ -335,10 +338,25 @@ TEST(ServerCursor, ARefusedNextBlockLeavesNoCellOfTheBlockBefore) {
     ASSERT_EQ(cell.form, VMC_CELL_INT32);
   }
   EXPECT_EQ(VMC_Fetch(&result), -1);
+  EXPECT_STREQ(c.record()->error_text, "fetch went wrong");
   // The block the cell was read from is gone with the refusal.
-  EXPECT_NE(vmc_row_cells(&result, &cell, 1), 0);
+  EXPECT_EQ(vmc_row_cells(&result, &cell, 1), RC_NO_ROW_OR_NULL);
   EXPECT_EQ(cell.form, VMC_CELL_GENERAL);
   EXPECT_EQ(vmc_read_ahead(&result, 0), 0);
+  int ctype = 0;
+  uint32_t fields = 0;
+  char name[128] = {};
+  int32_t value = 0;
+  int len = 0;
+  EXPECT_EQ(VMC_GetColType(&result, 1, &ctype), 0);
+  EXPECT_EQ(ctype, CT_INT32);
+  EXPECT_EQ(VMC_GetFieldCount(&result, &fields), 0);
+  EXPECT_EQ(fields, 1u);
+  EXPECT_EQ(VMC_GetColName(&result, 1, name), 0);
+  EXPECT_STREQ(name, "n");
+  EXPECT_EQ(VMC_GetData(&result, 1, CT_INT32, &value, 4, &len), RC_NO_ROW_OR_NULL);
+  EXPECT_EQ(VMC_Fetch(&result), -1);
+  EXPECT_EQ(server.count_starting("FETCH"), 2u);
   EXPECT_EQ(VMC_FreeResult(&result), 0);
   EXPECT_EQ(server.log().back(), "CLOSE STC0_SMARTCUR ");
 }

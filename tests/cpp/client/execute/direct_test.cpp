@@ -14,6 +14,7 @@
 #include "client/results/result_set.h"
 #include "client/values/type_codes.h"
 #include "client/vmc.h"
+#include "client/vmc_internal.h"
 #include "platform/lock.h"
 #include "tests/cpp/support/reply_bytes.h"
 #include "tests/cpp/support/scripted_peer.h"
@@ -91,6 +92,75 @@ TEST_F(Execute, StatementsWithoutParameters) {
   ReplyBytes show;
   frame(show, "SHOW AUTO_COMMIT;", 0);
   EXPECT_EQ(sent(), show.bytes);
+}
+
+// A statement whose reply may carry rows goes out and is read as
+// VMC_ExecuteValue sends and reads it: the same frame (and the one '.' after
+// a full first batch of 200 rows), answer and console lines. A reply of
+// counts leaves the same answer area and no rows; one that carries result
+// sets hands them all out, in order.
+TEST_F(Execute, AValueStatementKeepsTheRowsOfItsReply) {
+  const char* sql = "UPDATE t SET a = 1 RETURNING a";
+  auto rows = [](int n) {
+    ReplyBytes r;
+    r.letter('A').u32(1).field("a", ST_INT32, 4);
+    for (int i = 0; i < n; ++i) r.letter('R').u32(4).u32(static_cast<uint32_t>(i));
+    return r;
+  };
+  struct Case {
+    const char* what;
+    ReplyBytes reply;
+    int code;
+    std::vector<int64_t> kept;  // rows of each result set handed out
+    bool dot;                   // the reader asks for the rows after the first 200
+  };
+  const Case cases[] = {
+      {"an update count", ReplyBytes().letter('U').u32(3).letter('K'), 2, {}, false},
+      {"a delete count", ReplyBytes().letter('D').u32(1).letter('K'), 3, {}, false},
+      {"a row id", ReplyBytes().letter('I').text("17").letter('K'), 1, {}, false},
+      {"a refusal", ReplyBytes().letter('E').text("[ES001]no such table: t").letter('K'), -1, {}, false},
+      {"a warning and a count", ReplyBytes().letter('W').text("careful").letter('U').u32(2).letter('K'), 2, {}, false},
+      {"rows", rows(2).letter('K'), 0, {2}, false},
+      {"no rows", rows(0).letter('K'), 0, {0}, false},
+      {"a count and 201 rows", ReplyBytes().letter('U').u32(2).then(rows(201)).letter('K'), 0, {201}, true},
+      {"two result sets", rows(1).then(rows(3)).letter('K'), 0, {1, 3}, false},
+      {"rows and a count", rows(1).letter('U').u32(1).letter('K'), 2, {1}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ReplyBytes expected;
+    frame(expected, sql, 0);
+    if (c.dot) expected.letter('.');
+
+    char value_area[64] = {};
+    int value_type = 0;
+    reply(c.reply);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(VMC_ExecuteValue(&handle_, sql, value_area, &value_type), c.code);
+    const std::string value_lines = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sent(), expected.bytes);
+
+    char area[64] = {};
+    int type = 0;
+    int on_heap = -1;
+    VMC_Handle kept = nullptr;
+    reply(c.reply);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(vmc_execute_value_rows(&handle_, sql, area, &type, &on_heap, &kept), c.code);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), value_lines);
+    EXPECT_EQ(sent(), expected.bytes);
+    EXPECT_EQ(on_heap, 0);
+    std::vector<int64_t> got;
+    for (auto* r = static_cast<ResultSet*>(kept); r; r = r->next) got.push_back(r->row_count);
+    EXPECT_EQ(got, c.kept);
+    if (c.kept.empty()) {
+      EXPECT_EQ(std::memcmp(area, value_area, sizeof area), 0);
+      EXPECT_EQ(type, value_type);
+    } else {
+      EXPECT_EQ(VMC_Fetch(&kept), c.kept[0] > 0 ? RC_SUCCESS : RC_NO_DATA);
+    }
+    EXPECT_EQ(VMC_FreeResult(&kept), 0);
+  }
 }
 
 TEST_F(Execute, ATransientSetGoesOutOnceAndIsReleased) {
