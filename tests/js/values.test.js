@@ -80,6 +80,33 @@ test('dates come back as the local date and time they were written, in any time 
   }
 });
 
+test('a Date binds as its local second in any zone, the last second of 1969 and years before 1000 among them', () => {
+  run(conn, 'CREATE TABLE edge_dates (n INT, t DATETIME)');
+  const script = `
+    const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
+    const times = [-1, -1000, -1001, 0, new Date(2024, 2, 31, 2, 30, 15, 250).getTime(), new Date(999, 0, 1).getTime(),
+      new Date(1, 0, 1).setFullYear(1), new Date(9999, 11, 31, 23, 59, 59).getTime()];
+    const out = { errors: [], got: [], expected: times.map((t) => Math.floor(t / 1000) * 1000) };
+    times.forEach((t, i) => c.query('INSERT INTO edge_dates VALUES (?, ?)', [i, new Date(t)], (err) => out.errors.push(err)));
+    // Years that no datetime text holds are refused, not stored as NULL.
+    for (const d of [new Date(10000, 0, 1), new Date(0, 0, 1).setFullYear(0), new Date(-8.64e15)]) {
+      c.query('INSERT INTO edge_dates VALUES (?, ?)', [99, new Date(d)], (err) => out.errors.push(err));
+    }
+    c.query('SELECT t FROM edge_dates ORDER BY n', (err, rows) => { out.got = err || rows.map((r) => r.t && r.t.getTime()); });
+    c.destry();
+    process.stdout.write(JSON.stringify(out));
+  `;
+  const refused = { Error: 'The value of parameter 2 is a Date outside the years 1 to 9999' };
+  for (const zone of ['UTC', 'Europe/Berlin', 'America/New_York']) {
+    run(conn, 'DELETE FROM edge_dates');
+    const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
+    assert.equal(child.status, 0, child.stderr.toString());
+    const out = JSON.parse(child.stdout.toString());
+    assert.deepEqual(out.errors, [...Array(8).fill(null), refused, refused, refused], zone);
+    assert.deepEqual(out.got, out.expected, zone);
+  }
+});
+
 test('rows are stored past setters that a script put on prototypes', () => {
   run(conn, 'CREATE TABLE many (x INT)');
   run(conn, 'INSERT INTO many WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 5000) ' +
