@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -22,6 +23,8 @@ constexpr int kNameBufSize = 128;
 constexpr int kUnsizedText = 64000;
 constexpr int64_t kMsPerDay = 86400000;
 constexpr int64_t kSecondsPerDay = 86400;
+// The most milliseconds a script Date lies from 1970-01-01 either way.
+constexpr int64_t kDateRangeMs = 8640000000000000;
 
 // Bytes of a text read: what the buffer holds up to its first zero. After a
 // cut the length tells what was left over, not what was given.
@@ -56,8 +59,13 @@ long utc_offset(std::time_t t) {
 // constructor picks it: of two instants with those fields (clocks going
 // back) the earlier; in an hour that clocks skip, the wall clock read with
 // the offset in force before the change. Dates bind as their local fields,
-// so they come back as they went.
+// so they come back as they went. A wall clock beyond the range of Dates is
+// an invalid Date (and is kept away from the arithmetic, which it could
+// overflow).
 v8::Local<v8::Value> local_date(v8::Isolate* isolate, int64_t wall_ms) {
+  if (wall_ms < -kDateRangeMs || wall_ms > kDateRangeMs) {
+    return v8::Date::New(isolate->GetCurrentContext(), std::numeric_limits<double>::quiet_NaN()).ToLocalChecked();
+  }
   const int64_t wall = floor_div(wall_ms, 1000);
   const int64_t ms = wall_ms - wall * 1000;
   const long before = utc_offset(static_cast<std::time_t>(wall - kSecondsPerDay));

@@ -107,6 +107,40 @@ test('a Date binds as its local second in any zone, the last second of 1969 and 
   }
 });
 
+test('a datetime of any 64-bit value reads as the Date of its wall clock, or as an invalid Date beyond their range', () => {
+  const edges = ['-9223372036854775808', '9223372036854775807', '-8640000000000001', '-8640000000000000',
+    '8640000000000000', '8640000000000001', '-1', '0'];
+  run(conn, 'CREATE TABLE far (n INT, t DATETIME)');
+  edges.forEach((ms, i) => run(conn, `INSERT INTO far VALUES (${i}, ${ms})`));
+  const script = `
+    const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
+    // The Date whose local fields are the wall clock's, as the Date constructor makes it.
+    const local = (ms) => {
+      if (Math.abs(ms) > 8.64e15) return NaN;
+      const w = new Date(ms);
+      return new Date(w.getUTCFullYear(), w.getUTCMonth(), w.getUTCDate(), w.getUTCHours(), w.getUTCMinutes(),
+        w.getUTCSeconds(), w.getUTCMilliseconds()).getTime();
+    };
+    const out = { expected: ${JSON.stringify(edges)}.map((ms) => local(Number(ms))) };
+    const sql = 'SELECT t FROM far ORDER BY n';
+    c.query(sql, (err, rows) => { out.query = err || rows.map((r) => r.t.getTime()); });
+    for (const [mode, read] of [['result', (q, cb) => q.on('result', cb)], ['nextrecord', (q, cb) => q.nextRecord('nextrecord', cb)]]) {
+      const q = c.query(sql);
+      out[mode] = [];
+      for (let i = 0; i < ${edges.length}; i++) read(q, (r) => out[mode].push(r.t.getTime()));
+    }
+    c.destry();
+    process.stdout.write(JSON.stringify(out));
+  `;
+  for (const zone of ['UTC', 'Europe/Berlin', 'America/New_York']) {
+    const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
+    assert.equal(child.status, 0, child.stderr.toString());
+    const out = JSON.parse(child.stdout.toString());
+    if (zone === 'UTC') assert.deepEqual(out.expected, [null, null, null, -8.64e15, 8.64e15, null, -1, 0]);
+    for (const mode of ['query', 'result', 'nextrecord']) assert.deepEqual(out[mode], out.expected, `${zone} ${mode}`);
+  }
+});
+
 test('rows are stored past setters that a script put on prototypes', () => {
   run(conn, 'CREATE TABLE many (x INT)');
   run(conn, 'INSERT INTO many WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 5000) ' +
