@@ -141,6 +141,29 @@ test('a datetime of any 64-bit value reads as the Date of its wall clock, or as 
   }
 });
 
+test('a binary column gives back its bytes whole as a Buffer, through query and both query-object modes', () => {
+  run(conn, 'CREATE TABLE bin (n INT, b BLOB, vb VARBINARY(4))');
+  const every = Buffer.from(Array.from({ length: 256 }, (_, i) => i));
+  const png = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
+  const long = Buffer.alloc(100000, every);
+  const values = [[every, png], [Buffer.from([0, 0, 1]), Buffer.from([0x80, 0xff, 0, 0xfe, 0x7f, 0xc0])],
+    [long, null], [null, Buffer.from([0])]];
+  values.forEach(([b, vb], n) => assert.deepEqual(run(conn, 'INSERT INTO bin VALUES (?, ?, ?)', [n, b, vb])[0], null));
+  const sql = 'SELECT b, vb FROM bin ORDER BY n';
+  const [err, rows, fields] = run(conn, sql);
+  assert.equal(err, null);
+  assert.deepEqual(fields, [{ ColName: 'b', Type: 15 }, { ColName: 'vb', Type: 15 }]);
+  assert.deepEqual(rows, values.map(([b, vb]) => ({ b, vb })));
+  // A query object gives a NULL as an empty Buffer.
+  const empty = Buffer.alloc(0);
+  for (const read of [(q, cb) => q.on('result', cb), (q, cb) => q.nextRecord('nextrecord', cb)]) {
+    const q = conn.query(sql);
+    const got = [];
+    for (let i = 0; i < values.length; i++) read(q, (row) => got.push(row));
+    assert.deepEqual(got, values.map(([b, vb]) => ({ b: b || empty, vb: vb || empty })));
+  }
+});
+
 test('rows are stored past setters that a script put on prototypes', () => {
   run(conn, 'CREATE TABLE many (x INT)');
   run(conn, 'INSERT INTO many WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 5000) ' +
