@@ -343,13 +343,17 @@ bool SqlSession::run_statement(sqlite3_stmt* stmt) {
   StoreScope scope;
   if (!begin_store(&scope)) return false;
   const size_t start = out_.mark();
-  bool ok = step_statement(stmt);
+  const bool ok = step_statement(stmt);
   // Done with, so that nothing of it stands in the way of the scope's end.
   sqlite3_reset(stmt);
-  std::string error = store_check_.stop();
-  if (!ok) error.clear();  // its own error is written
-  if (!end_store(scope, ok && error.empty(), &error) && !error.empty()) refuse_rows(error, start);
-  return ok && error.empty();
+  const std::string misfit = store_check_.stop();
+  // A statement that failed (its error written) leaves what its conflict
+  // clause leaves, as it would on its own.
+  std::string error;
+  const bool kept = end_store(scope, misfit.empty(), &error);
+  if (!ok) return false;
+  if (!kept) refuse_rows(misfit.empty() ? error : misfit, start);
+  return kept;
 }
 
 // Runs a statement to its end: rows become an 'A' item with all of them;
