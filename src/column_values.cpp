@@ -1,11 +1,14 @@
 // Column values to script values.
 #include "src/column_values.h"
 
+#include <node_buffer.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -22,6 +25,8 @@ constexpr int kNameBufSize = 128;
 constexpr int kUnsizedText = 64000;
 constexpr int64_t kMsPerDay = 86400000;
 constexpr int64_t kSecondsPerDay = 86400;
+// The most milliseconds a script Date lies from 1970-01-01 either way.
+constexpr int64_t kDateRangeMs = 8640000000000000;
 
 // Bytes of a text read: what the buffer holds up to its first zero. After a
 // cut the length tells what was left over, not what was given.
@@ -56,8 +61,13 @@ long utc_offset(std::time_t t) {
 // constructor picks it: of two instants with those fields (clocks going
 // back) the earlier; in an hour that clocks skip, the wall clock read with
 // the offset in force before the change. Dates bind as their local fields,
-// so they come back as they went.
+// so they come back as they went. A wall clock beyond the range of Dates is
+// an invalid Date (and is kept away from the arithmetic, which it could
+// overflow).
 v8::Local<v8::Value> local_date(v8::Isolate* isolate, int64_t wall_ms) {
+  if (wall_ms < -kDateRangeMs || wall_ms > kDateRangeMs) {
+    return v8::Date::New(isolate->GetCurrentContext(), std::numeric_limits<double>::quiet_NaN()).ToLocalChecked();
+  }
   const int64_t wall = floor_div(wall_ms, 1000);
   const int64_t ms = wall_ms - wall * 1000;
   const long before = utc_offset(static_cast<std::time_t>(wall - kSecondsPerDay));
@@ -128,6 +138,8 @@ bool ColumnReader::stored(v8::Isolate* isolate, VMC_Handle* result, int col, int
       return cell.form == VMC_CELL_DATETIME && made(local_date(isolate, cell.v.i));
     case CT_INT:  // a boolean
       return false;
+    case CT_BINARY:
+      return cell.form == VMC_CELL_CHARS && made(bytes(isolate, cell.v.bytes, cell.length));
     case CT_CLOB:
     case CT_BLOB:
       if (caller_ == RowCaller::Query) return false;
@@ -160,6 +172,8 @@ v8::Local<v8::Value> ColumnReader::general(v8::Isolate* isolate, VMC_Handle* res
       return date(isolate, result, col);
     case CT_DATETIME:
       return datetime(isolate, result, col);
+    case CT_BINARY:
+      return binary(isolate, result, col);
     case CT_CLOB:
     case CT_BLOB:
       if (caller_ == RowCaller::Query) return lob(isolate, result, col, ctype);
@@ -237,6 +251,34 @@ v8::Local<v8::Value> ColumnReader::text(v8::Isolate* isolate, VMC_Handle* result
   }
   if (as_boolean) return v8::Boolean::New(isolate, buf[0] == 'T');
   return utf8_string(isolate, buf, text_length(buf, size, rc, len));
+}
+
+v8::Local<v8::Value> ColumnReader::binary(v8::Isolate* isolate, VMC_Handle* result, int col) {
+  // A first read into what is at hand tells a longer value's length (what
+  // did not fit), and a second reads it whole.
+  char* buf = text_buffer(std::max(kShortText, large_size_));
+  int size = std::max(kShortText, large_size_);
+  int len = 0;
+  int rc = VMC_GetData(result, col, CT_BINARY, buf, size, &len);
+  if (rc == RC_TRUNCATED) {
+    const int64_t whole = int64_t{size} + len;
+    buf = whole <= INT_MAX ? text_buffer(static_cast<int>(whole)) : nullptr;
+    size = static_cast<int>(std::min<int64_t>(whole, INT_MAX));
+    len = 0;
+    rc = buf ? VMC_GetData(result, col, CT_BINARY, buf, size, &len) : RC_NO_MEMORY;
+  }
+  if (caller_ == RowCaller::Query && rc < 0 && rc != RC_NO_ROW_OR_NULL) error_ = data_error_text(rc);
+  if (rc != RC_SUCCESS) len = 0;
+  return bytes(isolate, buf, static_cast<size_t>(std::clamp(len, 0, size)));
+}
+
+// No bytes are a null in query's rows, as an empty text is, and an empty
+// Buffer in a query object's, whose empty text is "".
+v8::Local<v8::Value> ColumnReader::bytes(v8::Isolate* isolate, const char* data, size_t n) {
+  if (n == 0 && caller_ == RowCaller::Query) return v8::Null(isolate);
+  v8::Local<v8::Object> buffer;
+  if (!node::Buffer::Copy(isolate, n ? data : "", n).ToLocal(&buffer)) return v8::Null(isolate);
+  return buffer;
 }
 
 v8::Local<v8::Value> ColumnReader::date(v8::Isolate* isolate, VMC_Handle* result, int col) {

@@ -59,6 +59,9 @@ class ColumnReader {
   int limit(VMC_Handle* result, int col, int ctype);
   v8::Local<v8::Value> number(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
   v8::Local<v8::Value> text(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, bool as_boolean);
+  // A binary column's bytes whole, as a Buffer.
+  v8::Local<v8::Value> binary(v8::Isolate* isolate, VMC_Handle* result, int col);
+  v8::Local<v8::Value> bytes(v8::Isolate* isolate, const char* data, size_t n);
   v8::Local<v8::Value> date(v8::Isolate* isolate, VMC_Handle* result, int col);
   v8::Local<v8::Value> datetime(v8::Isolate* isolate, VMC_Handle* result, int col);
   v8::Local<v8::Value> lob(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);

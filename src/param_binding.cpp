@@ -2,6 +2,7 @@
 #include "src/param_binding.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -58,6 +59,11 @@ bool ParamValues::convert(v8::Isolate* isolate, v8::Local<v8::Value> value, Valu
     if (!value_text(isolate, value, &text)) return false;
     out->ctype = CT_TEXT;
     out->bytes = date_text_to_sql(text);
+    // An invalid Date binds the empty text; a valid one that has no SQL
+    // datetime text is refused rather than stored as a NULL.
+    if (out->bytes.empty() && !std::isnan(value.As<v8::Date>()->ValueOf())) {
+      *refusal = "is a Date outside the years 1 to 9999";
+    }
   } else if (value->IsNull() || value->IsUndefined()) {
     out->ctype = 0;
   } else if (value->IsArrayBufferView()) {

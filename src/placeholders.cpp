@@ -117,12 +117,19 @@ std::string date_text_to_sql(std::string text) {
   parts.tm_min = minute;
   parts.tm_sec = second;
   parts.tm_isdst = -1;
+  // mktime answers -1 for the last second of 1969 as well as for a failure;
+  // only a failure leaves tm_wday as it was.
+  parts.tm_wday = -1;
   const std::time_t t = std::mktime(&parts);
-  if (t == static_cast<std::time_t>(-1)) return std::string();
+  if (parts.tm_wday < 0) return std::string();
   std::tm local{};
   if (!localtime_r(&t, &local)) return std::string();
-  char out[100] = {};
-  std::strftime(out, sizeof out, "%Y-%m-%d %H:%M:%S", &local);
+  // A SQL datetime has a year of four digits, from 0001 to 9999.
+  const int full_year = local.tm_year + 1900;
+  if (full_year < 1 || full_year > 9999) return std::string();
+  char out[32] = {};
+  std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", full_year, local.tm_mon + 1, local.tm_mday,
+                local.tm_hour, local.tm_min, local.tm_sec);
   return std::string(out);
 }
 

@@ -33,7 +33,8 @@ struct Placeholders {
 };
 
 // "Www Mmm dd yyyy hh:mm:ss ..." (a script Date's text) as the local
-// "%Y-%m-%d %H:%M:%S"; empty when the text is not such a date.
+// "YYYY-MM-DD hh:mm:ss", the year in four digits; empty when the text is not
+// such a date or its year is not one of 1 to 9999.
 std::string date_text_to_sql(std::string text);
 
 // The first run of '?' in a text, from `from` on: where it starts and how

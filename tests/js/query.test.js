@@ -120,7 +120,7 @@ test('columns arrive by type in the rows of query, of on("result") and of nextRe
   const bytes = (text) => new Uint8Array(Buffer.from(text)).buffer;
   const full = {
     i: -7, b: 9007199254740992, v: 'h\u00e9llo \u2713 \ud834\udd1e', d: 1.5, f: 2.5, si: -3, ti: 7,
-    dt: day, ts: stamp, tm: '12:34:56', n: '12.34', bl: 'ABC',
+    dt: day, ts: stamp, tm: '12:34:56', n: '12.34', bl: Buffer.from('ABC'),
   };
   const [err, rows, fields] = run(sql);
   assert.equal(err, null);
@@ -130,13 +130,14 @@ test('columns arrive by type in the rows of query, of on("result") and of nextRe
   const nulls = Object.fromEntries(Object.keys(rows[0]).map((k) => [k, null]));
   assert.deepEqual(rows[1], { ...nulls, cl: new ArrayBuffer(0) });
 
-  // A query object gives booleans and LOBs as text, and NULLs as 0, "" and
-  // null; a NULL number is thrown as a TypeError after the row went out.
+  // A query object gives booleans and LOBs as text, and NULLs as 0, "", an
+  // empty Buffer and null; a NULL number is thrown as a TypeError after the
+  // row went out.
   for (const event of ['result', 'nextrecord']) {
     const { rows: got, errors } = objectRows(conn.query(sql), event, 3);
     assert.deepEqual(got[0], { ...full, yes: 'T', no: 'F', cl: 'clob text' }, event);
     const empty = { i: 0, b: 0, v: '', d: 0, f: 0, si: 0, ti: 0, yes: '', no: '', dt: null, ts: null, tm: '', n: '',
-      bl: '', cl: '' };
+      bl: Buffer.alloc(0), cl: '' };
     assert.deepEqual(got.slice(1), [empty, empty], event);
     assert.deepEqual(errors, [null, 'data null error', 'data null error'], event);
   }
@@ -173,7 +174,7 @@ test('placeholders take values by position and by name, of every kind', () => {
     new Date(NaN), null, undefined, Buffer.from('abc'), { a: 1 }]);
   assert.equal(err, null);
   assert.deepEqual(row, { i: 7, u: 3000000000, d: 2.5, s: 'z\u00f3\u0142w \u2713', t: 1, f: 0,
-    dt: '2024-02-29 12:34:56', bad: null, n: null, z: null, buf: 'abc', obj: null });
+    dt: '2024-02-29 12:34:56', bad: null, n: null, z: null, buf: Buffer.from('abc'), obj: null });
 
   for (const [values, expected] of [
     [{ id: 2, name: 'x' }, { a: 2, b: 'x' }],

@@ -86,6 +86,90 @@ test('dates come back as the local date and time they were written, in any time 
   }
 });
 
+test('a Date binds as its local second in any zone, the last second of 1969 and years before 1000 among them', () => {
+  run(conn, 'CREATE TABLE edge_dates (n INT, t DATETIME)');
+  const script = `
+    const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
+    const times = [-1, -1000, -1001, 0, new Date(2024, 2, 31, 2, 30, 15, 250).getTime(), new Date(999, 0, 1).getTime(),
+      new Date(1, 0, 1).setFullYear(1), new Date(9999, 11, 31, 23, 59, 59).getTime()];
+    const out = { errors: [], got: [], expected: times.map((t) => Math.floor(t / 1000) * 1000) };
+    times.forEach((t, i) => c.query('INSERT INTO edge_dates VALUES (?, ?)', [i, new Date(t)], (err) => out.errors.push(err)));
+    // Years that no datetime text holds are refused, not stored as NULL.
+    for (const d of [new Date(10000, 0, 1), new Date(0, 0, 1).setFullYear(0), new Date(-8.64e15)]) {
+      c.query('INSERT INTO edge_dates VALUES (?, ?)', [99, new Date(d)], (err) => out.errors.push(err));
+    }
+    c.query('SELECT t FROM edge_dates ORDER BY n', (err, rows) => { out.got = err || rows.map((r) => r.t && r.t.getTime()); });
+    c.destry();
+    process.stdout.write(JSON.stringify(out));
+  `;
+  const refused = { Error: 'The value of parameter 2 is a Date outside the years 1 to 9999' };
+  for (const zone of ['UTC', 'Europe/Berlin', 'America/New_York']) {
+    run(conn, 'DELETE FROM edge_dates');
+    const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
+    assert.equal(child.status, 0, child.stderr.toString());
+    const out = JSON.parse(child.stdout.toString());
+    assert.deepEqual(out.errors, [...Array(8).fill(null), refused, refused, refused], zone);
+    assert.deepEqual(out.got, out.expected, zone);
+  }
+});
+
+test('a datetime of any 64-bit value reads as the Date of its wall clock, or as an invalid Date beyond their range', () => {
+  const edges = ['-9223372036854775808', '9223372036854775807', '-8640000000000001', '-8640000000000000',
+    '8640000000000000', '8640000000000001', '-1', '0'];
+  run(conn, 'CREATE TABLE far (n INT, t DATETIME)');
+  edges.forEach((ms, i) => run(conn, `INSERT INTO far VALUES (${i}, ${ms})`));
+  const script = `
+    const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
+    // The Date whose local fields are the wall clock's, as the Date constructor makes it.
+    const local = (ms) => {
+      if (Math.abs(ms) > 8.64e15) return NaN;
+      const w = new Date(ms);
+      return new Date(w.getUTCFullYear(), w.getUTCMonth(), w.getUTCDate(), w.getUTCHours(), w.getUTCMinutes(),
+        w.getUTCSeconds(), w.getUTCMilliseconds()).getTime();
+    };
+    const out = { expected: ${JSON.stringify(edges)}.map((ms) => local(Number(ms))) };
+    const sql = 'SELECT t FROM far ORDER BY n';
+    c.query(sql, (err, rows) => { out.query = err || rows.map((r) => r.t.getTime()); });
+    for (const [mode, read] of [['result', (q, cb) => q.on('result', cb)], ['nextrecord', (q, cb) => q.nextRecord('nextrecord', cb)]]) {
+      const q = c.query(sql);
+      out[mode] = [];
+      for (let i = 0; i < ${edges.length}; i++) read(q, (r) => out[mode].push(r.t.getTime()));
+    }
+    c.destry();
+    process.stdout.write(JSON.stringify(out));
+  `;
+  for (const zone of ['UTC', 'Europe/Berlin', 'America/New_York']) {
+    const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
+    assert.equal(child.status, 0, child.stderr.toString());
+    const out = JSON.parse(child.stdout.toString());
+    if (zone === 'UTC') assert.deepEqual(out.expected, [null, null, null, -8.64e15, 8.64e15, null, -1, 0]);
+    for (const mode of ['query', 'result', 'nextrecord']) assert.deepEqual(out[mode], out.expected, `${zone} ${mode}`);
+  }
+});
+
+test('a binary column gives back its bytes whole as a Buffer, through query and both query-object modes', () => {
+  run(conn, 'CREATE TABLE bin (n INT, b BLOB, vb VARBINARY(4))');
+  const every = Buffer.from(Array.from({ length: 256 }, (_, i) => i));
+  const png = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
+  const long = Buffer.alloc(100000, every);
+  const values = [[every, png], [Buffer.from([0, 0, 1]), Buffer.from([0x80, 0xff, 0, 0xfe, 0x7f, 0xc0])],
+    [long, null], [null, Buffer.from([0])]];
+  values.forEach(([b, vb], n) => assert.deepEqual(run(conn, 'INSERT INTO bin VALUES (?, ?, ?)', [n, b, vb])[0], null));
+  const sql = 'SELECT b, vb FROM bin ORDER BY n';
+  const [err, rows, fields] = run(conn, sql);
+  assert.equal(err, null);
+  assert.deepEqual(fields, [{ ColName: 'b', Type: 15 }, { ColName: 'vb', Type: 15 }]);
+  assert.deepEqual(rows, values.map(([b, vb]) => ({ b, vb })));
+  // A query object gives a NULL as an empty Buffer.
+  const empty = Buffer.alloc(0);
+  for (const read of [(q, cb) => q.on('result', cb), (q, cb) => q.nextRecord('nextrecord', cb)]) {
+    const q = conn.query(sql);
+    const got = [];
+    for (let i = 0; i < values.length; i++) read(q, (row) => got.push(row));
+    assert.deepEqual(got, values.map(([b, vb]) => ({ b: b || empty, vb: vb || empty })));
+  }
+});
+
 test('rows are stored past setters that a script put on prototypes', () => {
   run(conn, 'CREATE TABLE many (x INT)');
   run(conn, 'INSERT INTO many WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 5000) ' +

@@ -186,48 +186,63 @@ TEST_F(StandinTest, ColumnsTakeTheirDeclaredTypesAndExpressionsTheirValues) {
 
 TEST_F(StandinTest, ValuesArriveWholeOrTheStatementAnswersAnError) {
   // SQLite keeps any value in any column; what does not fit the wire type of
-  // its column must be refused, never cut to the type's width.
+  // its column must be refused, never cut to the type's width: by the
+  // statement that stores it when the column declares its type, else by the
+  // result that meets it.
   struct Case {
     const char* declared;
     std::vector<const char*> values;  // SQL literals, one row each
-    Rows want;                        // the rows read back, or
-    const char* error;                // the error of the SELECT
+    Rows want;                        // the rows read back
+    const char* error;                // the error of the last INSERT (declared) or of the SELECT
   } cases[] = {
       {"INTEGER", {"1099511627776", "9223372036854775807", "-9223372036854775808"},
        {"1099511627776", "9223372036854775807", "-9223372036854775808"}, nullptr},
       {"INT", {"-2147483648", "2.0"}, {"-2147483648", "2"}, nullptr},
-      {"INT", {"1", "3000000000"}, {}, "[ES910]row 2, column v: 3000000000 does not fit a 32-bit integer"},
+      {"INT", {"1", "3000000000"}, {"1"}, "[ES910]row 1, column v: 3000000000 does not fit a 32-bit integer"},
       {"INT", {"1.5"}, {}, "[ES910]row 1, column v: 1.5 does not fit a 32-bit integer"},
-      {"TINYINT", {"-128", "300"}, {}, "[ES910]row 2, column v: 300 does not fit an 8-bit integer"},
+      {"TINYINT", {"-128", "300"}, {"-128"}, "[ES910]row 1, column v: 300 does not fit an 8-bit integer"},
       {"SMALLINT", {"70000"}, {}, "[ES910]row 1, column v: 70000 does not fit a 16-bit integer"},
       {"FLOAT", {"1e300"}, {}, "[ES910]row 1, column v: 1.0e+300 does not fit a 32-bit float"},
       // Without a declared type the first row decides.
       {"", {"1", "'hello'"}, {}, "[ES910]row 2, column v: 'hello' does not fit a 64-bit integer"},
       {"", {"1", "1.5"}, {}, "[ES910]row 2, column v: 1.5 does not fit a 64-bit integer"},
       {"", {"'a'", "5", "x'41'"}, {"a", "5", "A"}, nullptr},
-      {"DATE", {"'9999-12-31'", "'10000-01-01'"}, {}, "[ES910]row 2, column v: '10000-01-01' does not fit a date"},
+      {"DATE", {"'9999-12-31'", "'10000-01-01'"}, {"9999-12-31"},
+       "[ES910]row 1, column v: '10000-01-01' does not fit a date"},
       {"TIME", {"'25:00:00'"}, {}, "[ES910]row 1, column v: '25:00:00' does not fit a time of day"},
       {"TIME", {"86400000"}, {}, "[ES910]row 1, column v: 86400000 does not fit a time of day"},
+      {"DATETIME", {"'0999-01-01 00:00:00'", "'999-01-01 00:00:00'"}, {"0999-01-01 00:00:00"},
+       "[ES910]row 1, column v: '999-01-01 00:00:00' does not fit a date and time"},
   };
   VMC_Handle c = open();
   for (const Case& k : cases) {
     std::string trace = std::string(k.declared) + ":";
     for (const char* v : k.values) trace += std::string(" ") + v;
     SCOPED_TRACE(trace);
+    const bool declared = *k.declared != 0;
+    const char* send_error = declared ? nullptr : k.error;
     ASSERT_EQ(exec(c, "DROP TABLE IF EXISTS v"), 0);
     ASSERT_EQ(exec(c, std::string("CREATE TABLE v (v ") + k.declared + ")"), 0);
-    for (const char* v : k.values) ASSERT_EQ(exec(c, std::string("INSERT INTO v VALUES (") + v + ")"), 1);
+    for (size_t i = 0; i < k.values.size(); ++i) {
+      const bool refused = declared && k.error && i + 1 == k.values.size();
+      ASSERT_EQ(exec(c, std::string("INSERT INTO v VALUES (") + k.values[i] + ")"), refused ? RC_ERROR : 1);
+      if (refused) {
+        EXPECT_EQ(error_of(c), k.error);
+      }
+    }
     // Through a cursor, and directly: the whole result or the error alone.
     int rc = 0;
     EXPECT_EQ(rows(c, "SELECT v FROM v ORDER BY rowid", &rc), k.want);
-    if (k.error) {
+    if (send_error) {
       EXPECT_EQ(rc, RC_ERROR);
-      EXPECT_EQ(error_of(c), k.error);
+      EXPECT_EQ(error_of(c), send_error);
     }
     const std::string first = value(c, "SELECT v FROM v ORDER BY rowid", &rc);
-    EXPECT_EQ(rc, k.error ? RC_ERROR : 0);
-    EXPECT_EQ(first, k.error ? "" : k.want.front());
-    EXPECT_EQ(error_of(c), k.error ? k.error : error_of(c));
+    if (send_error) {
+      EXPECT_EQ(rc, RC_ERROR);
+    }
+    EXPECT_EQ(first, k.want.empty() ? "" : k.want.front());
+    EXPECT_EQ(error_of(c), send_error ? send_error : error_of(c));
   }
   // A 64-bit value read as one, not through its text.
   VMC_Handle result = nullptr;
@@ -244,6 +259,37 @@ TEST_F(StandinTest, ValuesArriveWholeOrTheStatementAnswersAnError) {
   ASSERT_EQ(exec(c, "INSERT INTO eb VALUES (x'')"), 1);
   EXPECT_EQ(rows(c, "SELECT v FROM eb"), std::vector<std::string>{"~"});
   EXPECT_EQ(value(c, "SELECT 'in step'"), "in step");
+}
+
+TEST_F(StandinTest, AValueItsColumnCouldNotSendIsRefusedByEveryStatementThatStoresIt) {
+  // Rows are counted among those the statement (or batch) writes; the
+  // statement that meets such a value is undone whole, and nothing else.
+  VMC_Handle c = open("AUTO_COMMIT=off;");
+  ASSERT_EQ(exec(c, "CREATE TABLE st (k TINYINT, at DATETIME)"), 0);
+  ASSERT_EQ(exec(c, "INSERT INTO st VALUES (1, '2024-01-01 00:00:00')"), 1);
+  const std::string late = ", column at: '999-01-01 00:00:00' does not fit a date and time";
+  EXPECT_EQ(exec(c, "INSERT INTO st VALUES (2, '2024-01-02'), (3, '999-01-01 00:00:00')"), RC_ERROR);
+  EXPECT_EQ(error_of(c), "[ES910]row 2" + late);
+  EXPECT_EQ(exec(c, "UPDATE st SET at = '999-01-01 00:00:00'"), RC_ERROR);
+  EXPECT_EQ(error_of(c), "[ES910]row 1" + late);
+  bind_text(c, 1, "999-01-01 00:00:00");
+  EXPECT_EQ(exec(c, "INSERT INTO st VALUES (4, ?)"), RC_ERROR);
+  EXPECT_EQ(error_of(c), "[ES910]row 1" + late);
+  ASSERT_EQ(VMC_Prepare(&c, "INSERT INTO st VALUES (5, ?)"), 0);
+  bind_text(c, 1, "999-01-01 00:00:00");
+  EXPECT_EQ(VMC_Execute(&c, nullptr), RC_ERROR);
+  EXPECT_EQ(error_of(c), "[ES910]row 1" + late);
+  int32_t ks[3] = {6, 300, 7};
+  int lens[3] = {4, 4, 4};
+  ASSERT_EQ(VMC_BindParamArray(&c, 1, 1, 1, CT_INT32, 3, ks, sizeof ks, lens), 0);
+  EXPECT_EQ(VMC_ExecuteBatch(&c, "INSERT INTO st (k) VALUES (?)", 3), RC_ERROR);
+  EXPECT_EQ(error_of(c), "[ES910]row 2, column k: 300 does not fit an 8-bit integer");
+  // A datetime bound as milliseconds is kept as a text that goes back.
+  const int64_t year_999 = -30641760000000;
+  bind(c, 1, CT_DATETIME_MS, &year_999, 8);
+  EXPECT_EQ(exec(c, "INSERT INTO st VALUES (8, ?)"), 1);
+  EXPECT_EQ(exec(c, "COMMIT;"), 0);
+  EXPECT_EQ(rows(c, "SELECT k, at FROM st ORDER BY k"), (Rows{"1|2024-01-01 00:00:00", "8|0999-01-01 00:00:00"}));
 }
 
 TEST_F(StandinTest, ScriptDatesReadBackAsTheSameInstant) {
@@ -396,12 +442,12 @@ TEST_F(StandinTest, CursorsReadAheadAnswerAsIfReadWhenAsked) {
   // every block after.
   for (int bad : {1500, 2001}) {
     SCOPED_TRACE(bad);
-    ASSERT_EQ(exec(c, "DROP TABLE IF EXISTS m; CREATE TABLE m (v INT)"), 0);
+    // A column without a declared type takes its first value's.
+    ASSERT_EQ(exec(c, "DROP TABLE IF EXISTS m; CREATE TABLE m (v)"), 0);
     ASSERT_EQ(exec(c, "INSERT INTO m " + numbers + "SELECT CASE x WHEN " + std::to_string(bad) +
-                          " THEN 3000000000 ELSE x END FROM s"),
+                          " THEN 'x' ELSE x END FROM s"),
               1);
-    const std::string error =
-        "[ES910]row " + std::to_string(bad) + ", column v: 3000000000 does not fit a 32-bit integer";
+    const std::string error = "[ES910]row " + std::to_string(bad) + ", column v: 'x' does not fit a 64-bit integer";
     declare("SELECT v FROM m");
     EXPECT_EQ(fetch(1000), span(1, 1000, ""));
     EXPECT_EQ(fetch(1000), bad > 2000 ? span(1001, 2000, "") : Rows{});

@@ -230,7 +230,10 @@ std::string ms_to_local_text(int64_t ms) {
   std::tm tm{};
   if (!gmtime_r(&t, &tm)) return {};
   char buf[64];
-  size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  // The year in four digits, as a datetime text has it.
+  size_t n = static_cast<size_t>(std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02d:%02d:%02d",
+                                               tm.tm_year + 1900LL, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                                               tm.tm_min, tm.tm_sec));
   if (frac != 0) n += static_cast<size_t>(std::snprintf(buf + n, sizeof buf - n, ".%03d", static_cast<int>(frac)));
   return std::string(buf, n);
 }

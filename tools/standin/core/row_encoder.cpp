@@ -132,14 +132,9 @@ void RowEncoder::write_head(ReplyWriter& out) const {
   for (const FieldPlan& f : fields_) out.field(f.name, f.type.server_type, f.type.length, f.type.attr);
 }
 
-// The value is read through its sqlite3_value: one call into the statement
-// per column rather than one per question asked of it. The statement's
-// connection belongs to this thread alone (it is opened without a mutex), so
-// the value needs no protection.
-bool RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
+bool wire_value(sqlite3_value* v, uint32_t type, WireValue* cell) {
   cell->width = 0;
   cell->fixed = true;
-  sqlite3_value* v = sqlite3_column_value(stmt, k);
   const int storage = sqlite3_value_type(v);
   if (storage == SQLITE_NULL) return true;
   auto fixed = [cell](uint32_t width, uint64_t bits) {
@@ -153,7 +148,6 @@ bool RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
     int64_t n = 0;
     return whole_number(v, storage, lo, hi, &n) && fixed(width, static_cast<uint64_t>(n));
   };
-  const uint32_t type = fields_[k].type.server_type;
   switch (type) {
     case ST_BOOLEAN: {
       const bool yes = storage == SQLITE_TEXT ? text_is_true(value_text(v)) : sqlite3_value_int64(v) != 0;
@@ -202,14 +196,39 @@ bool RowEncoder::take_cell(sqlite3_stmt* stmt, int k, Cell* cell) {
       cell->fixed = false;
       cell->data = text.data();
       cell->width = static_cast<uint32_t>(text.size());
-      if (lobs_ && fields_[k].type.server_type == ST_CLOB && cell->width > 0) {
-        descriptors_[k] = lobs_->put(text.data(), text.size());
-        cell->data = descriptors_[k].data();
-        cell->width = static_cast<uint32_t>(descriptors_[k].size());
-      }
       return true;
     }
   }
+}
+
+std::string misfit_text(int64_t row, const char* column, sqlite3_value* v, uint32_t type) {
+  std::string shown;
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_BLOB: shown = "a blob"; break;
+    case SQLITE_TEXT: {
+      constexpr size_t kShownMax = 40;
+      const std::string_view text = value_text(v);
+      shown = "'" + std::string(text.substr(0, kShownMax)) + (text.size() > kShownMax ? "...'" : "'");
+      break;
+    }
+    default: shown = std::string(value_text(v));
+  }
+  return "[ES910]row " + std::to_string(row) + ", column " + (column ? column : "?") + ": " + shown +
+         " does not fit " + wire_type_words(type);
+}
+
+// The value is read through its sqlite3_value: one call into the statement
+// per column rather than one per question asked of it. The statement's
+// connection belongs to this thread alone (it is opened without a mutex), so
+// the value needs no protection.
+bool RowEncoder::take_cell(sqlite3_stmt* stmt, int k, WireValue* cell) {
+  if (!wire_value(sqlite3_column_value(stmt, k), fields_[k].type.server_type, cell)) return false;
+  if (lobs_ && fields_[k].type.server_type == ST_CLOB && cell->width > 0) {
+    descriptors_[k] = lobs_->put(cell->data, cell->width);
+    cell->data = descriptors_[k].data();
+    cell->width = static_cast<uint32_t>(descriptors_[k].size());
+  }
+  return true;
 }
 
 bool RowEncoder::stores_lobs() const {
@@ -239,7 +258,7 @@ RowEncoder::Wrote RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt, si
   uint8_t* const start = out.reserve_for_fill(need);
   uint8_t* p = start;
   *p++ = REPLY_ROW;
-  for (const Cell& c : cells_) {
+  for (const WireValue& c : cells_) {
     p = put_be32(p, c.width);
     if (!c.fixed) {
       std::memcpy(p, c.data, c.width);
@@ -259,27 +278,14 @@ RowEncoder::Wrote RowEncoder::write_row(ReplyWriter& out, sqlite3_stmt* stmt, si
 }
 
 std::string RowEncoder::misfit_error(sqlite3_stmt* stmt) const {
-  sqlite3_value* v = sqlite3_column_value(stmt, misfit_);
-  std::string shown;
-  switch (sqlite3_value_type(v)) {
-    case SQLITE_BLOB: shown = "a blob"; break;
-    case SQLITE_TEXT: {
-      constexpr size_t kShownMax = 40;
-      const std::string_view text = value_text(v);
-      shown = "'" + std::string(text.substr(0, kShownMax)) + (text.size() > kShownMax ? "...'" : "'");
-      break;
-    }
-    default: shown = std::string(value_text(v));
-  }
-  const char* name = sqlite3_column_name(stmt, misfit_);
-  return "[ES910]row " + std::to_string(rows_ + 1) + ", column " + (name ? name : "?") + ": " + shown +
-         " does not fit " + wire_type_words(fields_[misfit_].type.server_type);
+  return misfit_text(rows_ + 1, sqlite3_column_name(stmt, misfit_), sqlite3_column_value(stmt, misfit_),
+                     fields_[misfit_].type.server_type);
 }
 
 // A row too long for the staging room: value by value.
 void RowEncoder::write_slow(ReplyWriter& out) const {
   out.letter(REPLY_ROW);
-  for (const Cell& c : cells_) {
+  for (const WireValue& c : cells_) {
     out.u32(c.width);
     if (!c.fixed) {
       out.bytes(c.data, c.width);

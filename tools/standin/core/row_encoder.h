@@ -48,6 +48,22 @@ struct FieldPlan {
 // that does not fit that type is refused when its row is written.
 std::vector<FieldPlan> describe_columns(sqlite3_stmt* stmt, bool has_row);
 
+// A value as a field of its wire type carries it: a number of `width` bytes
+// in `bits` (big-endian on the wire), or `width` bytes at `data`; width 0 for
+// NULL.
+struct WireValue {
+  uint32_t width;
+  bool fixed;
+  uint64_t bits;
+  const void* data;  // valid while the value is
+};
+// The value v in a field of server type `type`; false when it does not fit
+// that type, as SQLite keeps any value in any column. Character LOBs go whole.
+bool wire_value(sqlite3_value* v, uint32_t type, WireValue* out);
+// The error of a value that does not fit its field:
+// "[ES910]row R, column C: V does not fit T".
+std::string misfit_text(int64_t row, const char* column, sqlite3_value* v, uint32_t type);
+
 class RowEncoder {
  public:
   // lobs: where character LOBs go when the connection asked for descriptors;
@@ -71,18 +87,12 @@ class RowEncoder {
   std::string misfit_error(sqlite3_stmt* stmt) const;
 
  private:
-  struct Cell {
-    uint32_t width;     // bytes of the value; 0 for NULL
-    bool fixed;         // a big-endian number in `bits`, else `data`
-    uint64_t bits;
-    const void* data;
-  };
-  bool take_cell(sqlite3_stmt* stmt, int k, Cell* cell);
+  bool take_cell(sqlite3_stmt* stmt, int k, WireValue* cell);
   void write_slow(ReplyWriter& out) const;
 
   std::vector<FieldPlan> fields_;
   LobStore* lobs_;
-  std::vector<Cell> cells_;
+  std::vector<WireValue> cells_;
   std::vector<std::string> descriptors_;
   int64_t rows_ = 0;  // rows written
   int misfit_ = 0;    // the column that stopped the last write_row

@@ -39,6 +39,14 @@ std::string first_keyword(const char* sql) {
   return word;
 }
 
+// Statements that write rows of tables, whose values are checked as they are stored.
+bool writes_rows(sqlite3_stmt* stmt) {
+  if (sqlite3_stmt_readonly(stmt)) return false;
+  const std::string keyword = first_keyword(sqlite3_sql(stmt));
+  return keyword == "INSERT" || keyword == "REPLACE" || keyword == "UPDATE" || keyword == "DELETE" ||
+         keyword == "WITH";
+}
+
 bool is_transaction_control(const std::string& keyword) {
   return keyword == "BEGIN" || keyword == "COMMIT" || keyword == "END" || keyword == "ROLLBACK" ||
          keyword == "SAVEPOINT" || keyword == "RELEASE";
@@ -98,7 +106,7 @@ int parameter_index(sqlite3_stmt* stmt, const std::string& name) {
 }  // namespace
 
 SqlSession::SqlSession(Link* link, sqlite3* db, SessionSettings settings)
-    : link_(link), db_(db), settings_(std::move(settings)), out_(link) {
+    : link_(link), db_(db), settings_(std::move(settings)), out_(link), store_check_(db) {
   sqlite3_progress_handler(db_, kStepsBetweenLooks, &SqlSession::stop_if_client_gone, this);
 }
 
@@ -246,7 +254,33 @@ bool SqlSession::exec(const char* sql) {
 bool SqlSession::begin_if_needed(sqlite3_stmt* stmt) {
   if (settings_.auto_commit || !sqlite3_get_autocommit(db_)) return true;
   if (stmt && is_transaction_control(first_keyword(sqlite3_sql(stmt)))) return true;
-  return exec("BEGIN");
+  // One that begins by writing takes the write lock at once, as its first
+  // statement would: the column types that the store check reads then
+  // start no snapshot that the write would have to catch up with.
+  return exec(stmt && writes_rows(stmt) ? "BEGIN IMMEDIATE" : "BEGIN");
+}
+
+bool SqlSession::begin_store(StoreScope* scope) {
+  *scope = sqlite3_get_autocommit(db_) ? StoreScope::kTransaction : StoreScope::kSavepoint;
+  if (!exec(*scope == StoreScope::kTransaction ? "BEGIN IMMEDIATE" : "SAVEPOINT standin_store")) return false;
+  if (store_check_.watch()) return true;
+  write_db_error();
+  std::string ignored;
+  end_store(*scope, false, &ignored);
+  return false;
+}
+
+bool SqlSession::end_store(StoreScope scope, bool keep, std::string* error) {
+  const bool savepoint = scope == StoreScope::kSavepoint;
+  if (keep) {
+    if (sqlite3_exec(db_, savepoint ? "RELEASE standin_store" : "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+      return true;
+    }
+    *error = db_error();
+  }
+  sqlite3_exec(db_, savepoint ? "ROLLBACK TO standin_store; RELEASE standin_store" : "ROLLBACK", nullptr, nullptr,
+               nullptr);
+  return false;
 }
 
 bool SqlSession::end_transaction(const char* verb) { return sqlite3_get_autocommit(db_) || exec(verb); }
@@ -302,9 +336,29 @@ void SqlSession::run_sql(const std::string& text, const Values& values) {
   }
 }
 
+// A statement that writes rows is undone when one of its values is one that
+// its column could not send back: it then answers that error alone.
+bool SqlSession::run_statement(sqlite3_stmt* stmt) {
+  if (!writes_rows(stmt)) return step_statement(stmt);
+  StoreScope scope;
+  if (!begin_store(&scope)) return false;
+  const size_t start = out_.mark();
+  const bool ok = step_statement(stmt);
+  // Done with, so that nothing of it stands in the way of the scope's end.
+  sqlite3_reset(stmt);
+  const std::string misfit = store_check_.stop();
+  // A statement that failed (its error written) leaves what its conflict
+  // clause leaves, as it would on its own.
+  std::string error;
+  const bool kept = end_store(scope, misfit.empty(), &error);
+  if (!ok) return false;
+  if (!kept) refuse_rows(misfit.empty() ? error : misfit, start);
+  return kept;
+}
+
 // Runs a statement to its end: rows become an 'A' item with all of them;
 // otherwise an INSERT answers its new row id, an UPDATE or DELETE its count.
-bool SqlSession::run_statement(sqlite3_stmt* stmt) {
+bool SqlSession::step_statement(sqlite3_stmt* stmt) {
   int rc = sqlite3_step(stmt);
   if (sqlite3_column_count(stmt) > 0) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
@@ -352,11 +406,12 @@ void SqlSession::run_batch(const std::string& text, uint32_t count, uint32_t row
     failed = true;
   }
   const bool has_rows = !failed && sqlite3_column_count(stmt.get()) > 0;
-  // All rows or none: the batch runs inside a savepoint of its own.
-  bool in_savepoint = false;
+  // All rows or none: the batch runs in a scope of its own.
+  bool in_scope = false;
+  StoreScope scope = StoreScope::kSavepoint;
   if (!failed && !has_rows) {
-    failed = !begin_if_needed(stmt.get()) || !exec("SAVEPOINT standin_batch");
-    in_savepoint = !failed;
+    failed = !begin_if_needed(stmt.get()) || !begin_store(&scope);
+    in_scope = !failed;
   }
   int64_t changes = 0;
   uint32_t row_no = 0;
@@ -383,9 +438,12 @@ void SqlSession::run_batch(const std::string& text, uint32_t count, uint32_t row
       char where[48];
       std::snprintf(where, sizeof where, " (batch row %u)", this_row);
       write_db_error(where);
+      store_check_.stop();
       failed = true;
       return;
     }
+    // A value that its column could not send back undoes the batch.
+    failed = store_check_.found();
     changes += sqlite3_changes(db_);
   };
   run_row(row0);
@@ -394,10 +452,12 @@ void SqlSession::run_batch(const std::string& text, uint32_t count, uint32_t row
     return;
   }
   for (uint32_t r = row_no; count == 0 && r < rows; ++r) run_row(row0);
-  if (in_savepoint) {
-    if (failed) {
-      sqlite3_exec(db_, "ROLLBACK TO standin_batch; RELEASE standin_batch", nullptr, nullptr, nullptr);
-    } else if (!exec("RELEASE standin_batch")) {
+  if (in_scope) {
+    std::string error = store_check_.stop();
+    if (!error.empty()) write_error(error);
+    error.clear();
+    if (!end_store(scope, !failed, &error) && !error.empty()) {
+      write_error(error);
       failed = true;
     }
   }

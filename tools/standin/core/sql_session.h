@@ -23,6 +23,7 @@
 #include "tools/standin/core/kept_rows.h"
 #include "tools/standin/core/reply_writer.h"
 #include "tools/standin/core/row_encoder.h"
+#include "tools/standin/core/store_check.h"
 
 namespace standin {
 
@@ -66,7 +67,10 @@ class SqlSession {
 
   void answer(const std::string& text, const Values& values);
   void run_sql(const std::string& text, const Values& values);
+  // Runs a statement to its end and writes its answer; false, with the
+  // error written, when it failed.
   bool run_statement(sqlite3_stmt* stmt);
+  bool step_statement(sqlite3_stmt* stmt);
   void run_batch(const std::string& text, uint32_t count, uint32_t rows, bool* broken);
 
   void declare_cursor(const DriverText& t, const Values& values);
@@ -100,6 +104,16 @@ class SqlSession {
   // *next_positional. False, with the error written, when SQLite refuses one.
   bool bind_values(sqlite3_stmt* stmt, const Values& values, size_t* next_positional);
   bool begin_if_needed(sqlite3_stmt* stmt);
+  // What writing statements run in, so that they can be undone on their own:
+  // a savepoint inside an open transaction, else a transaction that holds
+  // the write lock from its start.
+  enum class StoreScope { kSavepoint, kTransaction };
+  // Opens the scope and has the store check watch the rows written in it;
+  // false, with the error written, when that failed.
+  bool begin_store(StoreScope* scope);
+  // Ends the scope: keeps its writes when keep, else (or when keeping them
+  // failed, with *error set) undoes them. Whether they were kept.
+  bool end_store(StoreScope scope, bool keep, std::string* error);
   bool exec(const char* sql);
   void write_error(const std::string& text);
   // Writes the error of a statement text that holds a zero byte; false when it holds none.
@@ -128,6 +142,7 @@ class SqlSession {
   KeptRows kept_;
   std::map<std::string, Stmt> prepared_;
   LobStore lob_store_;
+  StoreCheck store_check_;
   bool client_gone_ = false;
 };
 
