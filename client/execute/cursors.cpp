@@ -66,7 +66,16 @@ void fetch_ahead(SmartResult* smart) {
   }
   ExchangeLock lock(smart->conn);
   // A send that failed shows as the failed read of its reply.
-  if (send_fetch(smart->conn, smart->cursor_name) == RC_SUCCESS) smart->fetch_sent = 1;
+  if (send_fetch(smart->conn, smart->cursor_name) == RC_SUCCESS) {
+    smart->fetch_sent = 1;
+    ++smart->conn->fetches_ahead;
+  }
+}
+
+// Its reply is being read: the link owes that FETCH nothing more.
+void fetch_answered(SmartResult* smart) {
+  smart->fetch_sent = 0;
+  --smart->conn->fetches_ahead;
 }
 
 // The next block of the cursor: the reply of a FETCH sent ahead, or of one
@@ -81,17 +90,16 @@ int next_block(SmartResult* smart, ResultSet** block) {
   }
   ExchangeLock lock(smart->conn);
   if (!smart->fetch_sent) return fetch_block(smart->conn, smart->cursor_name, block);
-  smart->fetch_sent = 0;
+  fetch_answered(smart);
   return recv_results(smart->conn, block);
 }
 
 // Reads the reply of a FETCH sent ahead, if one is out, and keeps it for the
 // step that needs it: nothing of this result is left on the link.
 void settle_fetch(SmartResult* smart) {
-  if (!smart->fetch_sent) return;
-  smart->fetch_sent = 0;
-  if (!smart->conn) return;  // the link is gone, and its reply with it
+  if (!smart->fetch_sent || !smart->conn) return;
   ExchangeLock lock(smart->conn);
+  fetch_answered(smart);
   smart->ahead_code = recv_results(smart->conn, &smart->ahead_block);
   smart->ahead_read = 1;
 }

@@ -125,6 +125,8 @@ void tie_smart_result(SmartResult* smart, Conn* conn) {
 
 void detach_conn_results(Conn* conn) {
   while (SmartResult* smart = conn->smart_results) {
+    // A FETCH it sent ahead goes unanswered with the link.
+    smart->fetch_sent = 0;
     mark_closed(smart);
     untie_smart_result(smart);
   }

@@ -14,6 +14,7 @@
 #include "client/vmc.h"
 #include "client/vmc_internal.h"
 #include "link/wire_io.h"
+#include "platform/net.h"
 #include "tests/cpp/support/reply_bytes.h"
 #include "tests/cpp/support/scripted_peer.h"
 #include "tools/standin/core/command_reader.h"
@@ -35,6 +36,9 @@ class CursorServer {
   int refuse_at_fetch = 0;             // the FETCH (counted from 1) answered by an error
   bool hang_up_in_open_refusal = false;  // OPEN answered by 'E' and a closed link
   bool lob_descriptors = false;          // the column is a CLOB whose values are descriptors
+  int stray_at_fetch = 0;                // the FETCH (counted from 1) whose reply carries stray_letter:
+  bool stray_before_end = false;         // before its 'K' (else behind it)
+  static constexpr char stray_letter = 'Z';  // no letter of the grammar
 
   CursorServer() {
     peer_ = std::make_unique<ScriptedPeer>([this](ScriptedPeer::Listener& l) {
@@ -106,7 +110,10 @@ class CursorServer {
         ReplyBytes extra = rows_item(-1, 1);
         r.bytes.insert(r.bytes.end(), extra.bytes.begin(), extra.bytes.end());
       }
-      send(p, r.letter('K'));
+      if (fetches_ == stray_at_fetch && stray_before_end) r.letter(stray_letter);
+      r.letter('K');
+      if (fetches_ == stray_at_fetch && !stray_before_end) r.letter(stray_letter);
+      send(p, r);
     } else if (text.rfind("OPEN ", 0) == 0 && hang_up_in_open_refusal) {
       send(p, ReplyBytes().letter('E'));
       return false;
@@ -117,6 +124,8 @@ class CursorServer {
       ReplyBytes second = rows_item(2, 1);
       r.bytes.insert(r.bytes.end(), second.bytes.begin(), second.bytes.end());
       send(p, r.letter('K'));
+    } else if (text.rfind("DELETE", 0) == 0) {
+      send(p, ReplyBytes().letter('D').u32(3).letter('K'));
     } else if (text.rfind("select", 0) == 0 || text.rfind("SELECT", 0) == 0) {
       send(p, rows_item(1, total).letter('K'));  // a SELECT sent as itself: every row at once
     } else {
@@ -508,4 +517,32 @@ TEST(ServerCursor, ResultsOutliveTheirConnection) {
   EXPECT_EQ(VMC_FreeResult(&closed), 0);
   EXPECT_EQ(closed, nullptr);
   EXPECT_EQ(server.log().size(), commands);
+}
+
+// A letter that no reader can follow in the reply of a FETCH read ahead, in
+// it or behind its end: the link is closed, and neither the CLOSE of the
+// cursor nor any later exchange takes the rest for its own reply.
+TEST(ServerCursor, AStrayLetterInAFetchReadAheadClosesTheLink) {
+  for (const bool before_end : {true, false}) {
+    SCOPED_TRACE(before_end ? "before the reply's end" : "behind the reply's end");
+    CursorServer server;
+    server.total = 30000;
+    server.stray_at_fetch = 2;
+    server.stray_before_end = before_end;
+    Client c(server.port());
+    // Were the stray letter read as a reply, the read would wait for more.
+    net_set_recv_timeout_ms(c.record()->link.sock, 5000);
+    VMC_Handle result = nullptr;
+    ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(vmc_read_ahead(&result, 1), 0);
+    int rc = 0;
+    int rows = 0;
+    while ((rc = VMC_Fetch(&result)) == RC_SUCCESS) ++rows;
+    EXPECT_EQ(rc, RC_READ_FAILED);
+    EXPECT_EQ(rows, 20000);
+    EXPECT_EQ(VMC_ExecuteNoQuery(&c.conn, "DELETE FROM t"), RC_READ_FAILED);
+    EXPECT_EQ(vmc_read_ahead(&result, 0), 0);
+    VMC_FreeResult(&result);
+    EXPECT_EQ(server.count_starting("DELETE"), 0u);
+  }
 }
