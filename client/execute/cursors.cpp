@@ -94,16 +94,6 @@ int next_block(SmartResult* smart, ResultSet** block) {
   return recv_results(smart->conn, block);
 }
 
-// Reads the reply of a FETCH sent ahead, if one is out, and keeps it for the
-// step that needs it: nothing of this result is left on the link.
-void settle_fetch(SmartResult* smart) {
-  if (!smart->fetch_sent || !smart->conn) return;
-  ExchangeLock lock(smart->conn);
-  fetch_answered(smart);
-  smart->ahead_code = recv_results(smart->conn, &smart->ahead_block);
-  smart->ahead_read = 1;
-}
-
 // Frees a block read ahead that no step took.
 void drop_ahead(SmartResult* smart) {
   free_result_chain(smart->ahead_block);
@@ -112,6 +102,14 @@ void drop_ahead(SmartResult* smart) {
 }
 
 }  // namespace
+
+void settle_fetch(SmartResult* smart) {
+  if (!smart->fetch_sent || !smart->conn) return;
+  ExchangeLock lock(smart->conn);
+  fetch_answered(smart);
+  smart->ahead_code = recv_results(smart->conn, &smart->ahead_block);
+  smart->ahead_read = 1;
+}
 
 int open_cursor(Conn* conn, const char* cursor) {
   char* open = format_command("OPEN %s ;", cursor);

@@ -546,3 +546,18 @@ TEST(ServerCursor, AStrayLetterInAFetchReadAheadClosesTheLink) {
     EXPECT_EQ(server.count_starting("DELETE"), 0u);
   }
 }
+
+// Letting go of a cursor whose next block was asked for ahead reads that
+// block's reply first: the next statement gets its own.
+TEST(ServerCursor, ForgettingACursorReadsTheFetchSentAhead) {
+  CursorServer server;
+  server.total = 45000;
+  Client c(server.port());
+  VMC_Handle result = nullptr;
+  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(vmc_read_ahead(&result, 1), 0);
+  EXPECT_EQ(vmc_forget_cursor(&result), 0);
+  EXPECT_EQ(VMC_ExecuteNoQuery(&c.conn, "DELETE FROM t"), 3);
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+  EXPECT_EQ(server.log().back(), "DELETE FROM t");
+}
