@@ -101,6 +101,19 @@ void drop_ahead(SmartResult* smart) {
   smart->ahead_read = 0;
 }
 
+// The step past the rows in hand of a result whose connection closed while
+// its cursor still had rows: a block read ahead before the close is still
+// served; past that the result ends as its link did, not as a whole result.
+int step_cut_off(SmartResult* smart) {
+  if (!smart->ahead_read) return RC_READ_FAILED;
+  free_result_chain(smart->block);
+  const int fetched = next_block(smart, &smart->block);
+  if (!smart->block) return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
+  // A short block was the cursor's last: every row has arrived after all.
+  if (smart->block->row_count != kRowBlock) smart->cut_off = 0;
+  return result_step(smart->block);
+}
+
 }  // namespace
 
 void settle_fetch(SmartResult* smart) {
@@ -163,7 +176,9 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
   auto* smart = static_cast<SmartResult*>(*handle);
   if (!smart->block) return RC_ERROR;
   int rc = result_step(smart->block);
-  if (rc != RC_NO_DATA || !smart->more_rows) return rc;
+  if (rc != RC_NO_DATA) return rc;
+  if (smart->cut_off) return step_cut_off(smart);
+  if (!smart->more_rows) return rc;
 
   // The block is used up and the server may hold more: only one block at a
   // time stays in memory.

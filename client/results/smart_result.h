@@ -25,6 +25,9 @@ struct SmartResult {
   ResultSet* ahead_block;
   Conn* conn;            // the connection of the open cursor; not owned
   char* error_text;      // the server's text when closing the cursor failed
+  // Its connection closed while the cursor still had rows: past the rows in
+  // hand the result is cut short, not complete.
+  uint8_t cut_off;
   // The connection the result was read over, while both live: closing it
   // detaches the result (see detach_conn_results). Not owned.
   Conn* read_over;
