@@ -153,10 +153,13 @@ int VMC_OpenConnIps(const char* conn_str, int attempt, struct IpsList** ips, VMC
 int VMC_Reconnect(VMC_Handle* conn);
 // Closes the link and frees the record; *conn becomes null. Results read
 // over it stay valid: their server cursors are gone with the link, and
-// VMC_FreeResult frees them without talking. Their rows stay readable, but for
-// LOB columns read as descriptors (LOB_RET), which answer RC_READ_FAILED as
-// nothing can fetch them any more. RC_SUCCESS; RC_ERROR when null;
-// RC_INVALID_HANDLE when it names no connection.
+// VMC_FreeResult frees them without talking. Their rows in hand stay
+// readable, but for LOB columns read as descriptors (LOB_RET), which answer
+// RC_READ_FAILED as nothing can fetch them any more. Past those rows VMC_Fetch
+// answers RC_NO_DATA when every row had arrived, and RC_READ_FAILED when the
+// server cursor still had rows: the result was cut short with the link.
+// RC_SUCCESS; RC_ERROR when null; RC_INVALID_HANDLE when it names no
+// connection.
 int VMC_CloseConn(VMC_Handle* conn);
 // Frees a caller's address list; *ips becomes null. RC_SUCCESS; RC_ERROR when null.
 int VMC_FreeIpsList(struct IpsList** ips);

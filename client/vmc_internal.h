@@ -18,9 +18,11 @@ extern "C" {
 // answer), else 0, also for a null handle or one that names no result.
 int vmc_result_holds_cursor(VMC_Handle* result);
 // Lets go of the result's server cursor without closing it; the cursor closes
-// with its connection. VMC_FreeResult then frees the result without talking.
-// RC_SUCCESS (also for a result without a cursor); RC_INVALID_HANDLE when the
-// handle names no result.
+// with its connection. The reply of a FETCH it sent ahead (see
+// vmc_read_ahead) is read first, so that no later exchange takes it for its
+// own. VMC_FreeResult then frees the result without talking. RC_SUCCESS (also
+// for a result without a cursor); RC_INVALID_HANDLE when the handle names no
+// result.
 int vmc_forget_cursor(VMC_Handle* result);
 // VMC_ExecuteValue, telling besides in *on_heap (when given) whether out holds
 // a heap copy's length and address: 1 exactly when the library made one, else

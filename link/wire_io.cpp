@@ -156,6 +156,10 @@ bool recv_bytes(Link* link, uint8_t* buf, uint32_t n) {
   return true;
 }
 
+bool recv_pending(const Link* link) {
+  return link->pushback_letter != 0 || link->recv_fill != 0 || net_bytes_waiting(link->sock);
+}
+
 bool recv_char(Link* link, uint8_t* out) { return recv_value(link, out); }
 bool recv_short(Link* link, uint16_t* out) { return recv_value(link, out); }
 bool recv_int(Link* link, uint32_t* out) { return recv_value(link, out); }

@@ -48,6 +48,10 @@ inline void recv_take(Link* link, uint32_t n) {
   if (link->recv_pos == link->recv_fill) link->recv_fill = link->recv_pos = 0;
 }
 
+// Whether anything received waits unread: a letter given back, bytes in the
+// receive buffer or on the socket. Nothing is taken or deciphered.
+bool recv_pending(const Link* link);
+
 // Writers. send_bytes: LINK_OK when only queued, else the count sent (the
 // queue's or the bytes'), or LINK_SEND_FAILED. send_flush: LINK_OK, or
 // LINK_SEND_FAILED. Bytes go out whole however many send calls that takes. A

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -112,4 +113,9 @@ int net_recv(int64_t sock, void* buf, size_t n) {
     rc = recv(fd_of(sock), buf, clamp_len(n), 0);
   } while (rc < 0 && errno == EINTR);
   return rc < 0 ? kNetFailed : static_cast<int>(rc);
+}
+
+bool net_bytes_waiting(int64_t sock) {
+  int n = 0;
+  return is_socket(sock) && ioctl(fd_of(sock), FIONREAD, &n) == 0 && n > 0;
 }

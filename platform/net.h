@@ -41,5 +41,8 @@ int net_send(int64_t sock, const void* data, size_t n);
 // One receive call: the count received, 0 when the peer closed, kNetFailed on
 // an error or the receive time-out.
 int net_recv(int64_t sock, void* buf, size_t n);
+// Whether received bytes wait to be read, looked at without taking any and
+// without waiting; false also for no socket and on an error.
+bool net_bytes_waiting(int64_t sock);
 
 #endif

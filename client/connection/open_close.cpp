@@ -178,6 +178,9 @@ extern "C" int VMC_CloseConn(VMC_Handle* conn_var) {
 
   // Results read over the connection outlive it; their cursors go with the link.
   detach_conn_results(conn);
+  // The reply of a FETCH sent ahead would answer the release of the prepared
+  // statement; the server lets the statement go with the link anyway.
+  if (conn->fetches_ahead != 0) close_link(&conn->link);
   release_pending_prepare(conn);
   close_link(&conn->link);
   if (conn->lock) {

@@ -25,9 +25,14 @@ int vmc_forget_cursor(VMC_Handle* result) {
   switch (type_of(result)) {
     case HandleType::ResultSet:
       return RC_SUCCESS;
-    case HandleType::SmartResult:
-      mark_closed(static_cast<SmartResult*>(*result));
+    case HandleType::SmartResult: {
+      auto* smart = static_cast<SmartResult*>(*result);
+      // A FETCH sent ahead is answered on the link whatever becomes of the
+      // cursor: its reply is read first, or the next exchange would take it.
+      settle_fetch(smart);
+      mark_closed(smart);
       return RC_SUCCESS;
+    }
     default:
       return RC_INVALID_HANDLE;
   }

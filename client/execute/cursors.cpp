@@ -66,7 +66,16 @@ void fetch_ahead(SmartResult* smart) {
   }
   ExchangeLock lock(smart->conn);
   // A send that failed shows as the failed read of its reply.
-  if (send_fetch(smart->conn, smart->cursor_name) == RC_SUCCESS) smart->fetch_sent = 1;
+  if (send_fetch(smart->conn, smart->cursor_name) == RC_SUCCESS) {
+    smart->fetch_sent = 1;
+    ++smart->conn->fetches_ahead;
+  }
+}
+
+// Its reply is being read: the link owes that FETCH nothing more.
+void fetch_answered(SmartResult* smart) {
+  smart->fetch_sent = 0;
+  --smart->conn->fetches_ahead;
 }
 
 // The next block of the cursor: the reply of a FETCH sent ahead, or of one
@@ -81,19 +90,8 @@ int next_block(SmartResult* smart, ResultSet** block) {
   }
   ExchangeLock lock(smart->conn);
   if (!smart->fetch_sent) return fetch_block(smart->conn, smart->cursor_name, block);
-  smart->fetch_sent = 0;
+  fetch_answered(smart);
   return recv_results(smart->conn, block);
-}
-
-// Reads the reply of a FETCH sent ahead, if one is out, and keeps it for the
-// step that needs it: nothing of this result is left on the link.
-void settle_fetch(SmartResult* smart) {
-  if (!smart->fetch_sent) return;
-  smart->fetch_sent = 0;
-  if (!smart->conn) return;  // the link is gone, and its reply with it
-  ExchangeLock lock(smart->conn);
-  smart->ahead_code = recv_results(smart->conn, &smart->ahead_block);
-  smart->ahead_read = 1;
 }
 
 // Frees a used-up block, all but the descriptions of its columns, which are
@@ -119,7 +117,28 @@ void drop_ahead(SmartResult* smart) {
   smart->ahead_read = 0;
 }
 
+// The step past the rows in hand of a result whose connection closed while
+// its cursor still had rows: a block read ahead before the close is still
+// served; past that the result ends as its link did, not as a whole result.
+int step_cut_off(SmartResult* smart) {
+  if (!smart->ahead_read) return RC_READ_FAILED;
+  free_result_chain(smart->block);
+  const int fetched = next_block(smart, &smart->block);
+  if (!smart->block) return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
+  // A short block was the cursor's last: every row has arrived after all.
+  if (smart->block->row_count != kRowBlock) smart->cut_off = 0;
+  return result_step(smart->block);
+}
+
 }  // namespace
+
+void settle_fetch(SmartResult* smart) {
+  if (!smart->fetch_sent || !smart->conn) return;
+  ExchangeLock lock(smart->conn);
+  fetch_answered(smart);
+  smart->ahead_code = recv_results(smart->conn, &smart->ahead_block);
+  smart->ahead_read = 1;
+}
 
 int open_cursor(Conn* conn, const char* cursor) {
   char* open = format_command("OPEN %s ;", cursor);
@@ -173,7 +192,9 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
   auto* smart = static_cast<SmartResult*>(*handle);
   if (!smart->block || smart->fetch_failed) return RC_ERROR;
   int rc = result_step(smart->block);
-  if (rc != RC_NO_DATA || !smart->more_rows) return rc;
+  if (rc != RC_NO_DATA) return rc;
+  if (smart->cut_off) return step_cut_off(smart);
+  if (!smart->more_rows) return rc;
 
   // The block is used up and the server may hold more: only one block at a
   // time stays in memory.

@@ -7,6 +7,7 @@
 
 struct Conn;
 struct ResultSet;
+struct SmartResult;
 
 // Sends "OPEN cursor ;" and reads its short reply; a refusal's text replaces
 // the connection's error text. The caller holds the lock.
@@ -17,6 +18,10 @@ int fetch_block(Conn* conn, const char* cursor, ResultSet** block);
 // Closes a cursor whose FETCH came back without rows to show, keeping the
 // server's explanation (not the close's) in the connection's error text.
 void close_after_failed_fetch(Conn* conn, const char* cursor);
+// Reads the reply of the FETCH that the result sent ahead, if one is out,
+// and keeps it for the step that needs it: nothing of the result is left on
+// the link. Takes the lock.
+void settle_fetch(SmartResult* smart);
 
 // Marks the cursor as run out, in place of any earlier mark. A name too long
 // to keep is not marked.

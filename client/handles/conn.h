@@ -58,6 +58,9 @@ struct Conn {
   char exhausted_cursor[64];   // the caller-named cursor whose FETCH INTO ran out; empty = none
   SmartResult* smart_results;  // the server-cursor results read over it that are still alive
   ResultSet* results;          // the results of rows read over it that are still alive
+  // FETCHes that its server-cursor results sent ahead and whose replies are
+  // not read yet: until they are, bytes waiting on the link are theirs.
+  uint32_t fetches_ahead;
 };
 
 // Replaces the connection's error text with a heap copy of text (null clears it).

@@ -15,16 +15,22 @@
 
 namespace {
 
-// A reply of 'K' alone, or of refusals: every other letter opens a text.
+// A reply of 'K' alone, or of a refusal: any other letter opens its text.
+// Behind the text the letters are the grammar's, and the reply's 'K' is the
+// one expected.
 class ShortReader : public ReplyPolicy {
  public:
   ShortReader(Conn* conn, char** text) : ReplyPolicy(conn), text_(text) {}
 
-  Item item_of(uint8_t letter) const override { return letter == REPLY_END ? Item::End : Item::Text; }
+  Item item_of(uint8_t letter) const override {
+    if (letter == REPLY_END) return Item::End;
+    return status_ == RC_ERROR ? grammar_item(letter) : Item::Text;
+  }
   Step text(uint8_t /*letter*/, const char* /*text*/) override {
     status_ = RC_ERROR;
     return Step::next();
   }
+  Step unknown(uint8_t letter) override { return Step::stop(end(letter)); }
   int end(uint8_t /*last*/) override {
     if (status_ == RC_ERROR) {
       *text_ = strdup(conn_->error_text);
@@ -143,7 +149,7 @@ class LobReader : public ReplyPolicy {
   Step unknown(uint8_t letter) override {
     if (letter != REPLY_ROW || !described_) return Step::stop(RC_SUCCESS);
     const int rc = recv_lob_pieces(conn_, lob_);
-    return rc == RC_SUCCESS ? Step::stop(RC_SUCCESS) : Step::fail(rc);
+    return rc == RC_SUCCESS ? Step{Step::Ended, RC_SUCCESS} : Step::fail(rc);
   }
   int end(uint8_t /*last*/) override { return RC_SUCCESS; }
 

@@ -9,8 +9,9 @@ struct LobObject;
 
 // The reply of a command such as OPEN, CLOSE or DEALLOCATE: 'K', or a letter,
 // the server's text and the reply's 'K'. RC_SUCCESS; RC_ERROR with the text
-// in *text (the caller frees it); RC_READ_FAILED, or the failure of reading
-// the text, when the link failed, with no text.
+// in *text (the caller frees it), also when a letter behind the text cannot
+// be followed (the link is then closed); RC_READ_FAILED, or the failure of
+// reading the text, when the link failed, with no text.
 int recv_short_reply(Conn* conn, char** text);
 
 // What becomes of the two descriptions a PREPARE reply may carry; each reads

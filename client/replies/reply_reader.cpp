@@ -121,7 +121,6 @@ int read_reply(ReplyPolicy& p) {
       case Step::Ended:
         return p.end(letter);
       case Step::Stop:
-        return step.code;
       case Step::Fail:
         abandon_reply(conn);
         return step.code;

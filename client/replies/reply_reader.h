@@ -3,8 +3,10 @@
 // item to a policy, which keeps it, drops it, or ends the reading. Every item
 // of the grammar is read whole, kept or not, so a reply is read through to its
 // 'K'; a reading that fails part-way closes the link, so that no later
-// exchange takes the rest of this reply for its own. A letter the grammar
-// does not know ends the reading where it stands.
+// exchange takes the rest of this reply for its own. A letter the reader
+// cannot follow (one the grammar does not know, say) ends the reading with
+// the policy's answer and closes the link the same way: items carry no
+// length, so the rest of that reply cannot be found.
 #ifndef RIZEZOVA_CLIENT_REPLIES_REPLY_READER_H
 #define RIZEZOVA_CLIENT_REPLIES_REPLY_READER_H
 
@@ -37,7 +39,8 @@ enum class Failed : uint8_t {
 };
 
 // What a reader does with each item. The defaults read every item whole and
-// drop it, and end the reading at an unknown letter with the status so far.
+// drop it, and end the reading at an unknown letter with the status so far
+// (the link is then closed).
 class ReplyPolicy {
  public:
   explicit ReplyPolicy(Conn* conn) : conn_(conn) {}

@@ -1,5 +1,6 @@
 // What a reply item comes to in a reader's hands: read on, the reply ended
-// by the item itself, the reading stopped, or failed.
+// by the item itself, the reading stopped at a letter it cannot follow, or
+// failed.
 #ifndef RIZEZOVA_CLIENT_REPLIES_REPLY_STEP_H
 #define RIZEZOVA_CLIENT_REPLIES_REPLY_STEP_H
 
@@ -9,8 +10,9 @@
 struct Step {
   enum Kind : uint8_t {
     Next,     // on to the letter behind the item
-    Ended,    // the item read the reply's 'K' itself
-    Stop,     // the reading ends here with `code`; nothing more is the reader's
+    Ended,    // the item ended the reply itself (read its 'K', or is its last item)
+    Stop,     // a letter the reader cannot follow: the reading ends with `code`
+              // and, as the rest of the reply cannot be found, the link is closed
     Fail,     // the reading failed with `code`: the link is closed
   };
   Kind kind;

@@ -10,6 +10,7 @@
 #include "client/lob/lob.h"
 #include "client/values/type_codes.h"
 #include "link/reply_letters.h"
+#include "link/socket_link.h"
 #include "link/wire_io.h"
 
 namespace {
@@ -161,6 +162,11 @@ int send_slot_value(Conn* conn, uint32_t ctype, SlotValue v) {
 }  // namespace
 
 int send_query(Conn* conn, const char* sql, uint32_t param_count) {
+  // Every request starts here. Bytes still waiting now belong to no reply the
+  // link expects (but to a FETCH sent ahead): read as this request's, they
+  // would put every later reply one behind. The link is closed instead, and
+  // the request fails on it.
+  if (conn->fetches_ahead == 0 && recv_pending(&conn->link)) close_link(&conn->link);
   const char* text = sql ? sql : "";
   const uint32_t len = static_cast<uint32_t>(std::strlen(text));
   const uint8_t letter = COMMAND_STATEMENT;

@@ -9,7 +9,9 @@
 #include "client/params/param_set.h"
 
 // Queues '?', the text's length, the text with its terminating zero and the
-// parameter-count word; does not flush. 0.
+// parameter-count word; does not flush. 0. Every request begins with it: a
+// link with bytes waiting that no FETCH sent ahead accounts for is out of
+// step with its replies, and is closed first (the request then fails on it).
 int send_query(Conn* conn, const char* sql, uint32_t param_count);
 // The frame with parameter count 0, flushed at once. 0.
 int send_query_flush(Conn* conn, const char* sql);

@@ -125,6 +125,10 @@ void tie_smart_result(SmartResult* smart, Conn* conn) {
 
 void detach_conn_results(Conn* conn) {
   while (SmartResult* smart = conn->smart_results) {
+    // A cursor that still had rows leaves its result cut short; a FETCH it
+    // sent ahead goes unanswered with the link.
+    if (smart->more_rows) smart->cut_off = 1;
+    smart->fetch_sent = 0;
     mark_closed(smart);
     untie_smart_result(smart);
   }

@@ -33,7 +33,10 @@ void tie_smart_result(SmartResult* smart, Conn* conn);
 // closed without a word (their cursors died with the link), and no result
 // refers to the connection any more. Their rows can still be read (but for
 // LOB columns read with descriptors on, which answer RC_READ_FAILED), and
-// freeing them talks to no one.
+// freeing them talks to no one. A server-cursor result whose cursor still
+// had rows is marked cut off: past the rows in hand it answers
+// RC_READ_FAILED, not the end of its rows. A FETCH sent ahead stays
+// unanswered: fetches_ahead still counts it.
 void detach_conn_results(Conn* conn);
 
 // The result that a handle stands for: a result set, or the current block of

@@ -28,6 +28,9 @@ struct SmartResult {
   // The next block could not be had: `block` holds the descriptions of the
   // columns and no row, and stepping answers RC_ERROR from then on.
   uint8_t fetch_failed;
+  // Its connection closed while the cursor still had rows: past the rows in
+  // hand the result is cut short, not complete.
+  uint8_t cut_off;
   // The connection the result was read over, while both live: closing it
   // detaches the result (see detach_conn_results). Not owned.
   Conn* read_over;

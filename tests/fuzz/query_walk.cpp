@@ -7,7 +7,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const char* settings[] = {"", "LOB_RET=1;", "USE_SRVCURSOR=off;", "LOB_RET=1;USE_SRVCURSOR=off;"};
-  fuzz::FuzzConn c(data + 1, size - 1, settings[(data[0] >> 1) & 3], data[0] & fuzz::kEnciphered);
+  fuzz::FuzzConn c(data + 1, size - 1, settings[(data[0] >> 1) & 3], data[0] & fuzz::kEnciphered,
+                   fuzz::piece_of(data[0]));
   VMC_Handle result = nullptr;
   int fields = 0, affected = 0;
   int64_t rows = 0;

@@ -3,10 +3,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +51,11 @@ std::vector<uint8_t> read_quiet(int fd, int quiet_ms) {
     out.insert(out.end(), chunk, chunk + got);
   }
   return out;
+}
+
+size_t bytes_waiting(int fd) {
+  int n = 0;
+  return ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 void write_all(int fd, const void* data, size_t n) {
@@ -135,11 +143,58 @@ LinkPair::~LinkPair() {
   peer_close();
 }
 
-std::vector<uint8_t> LinkPair::peer_read(size_t n) { return read_exactly(peer_fd, n); }
-std::vector<uint8_t> LinkPair::peer_read_available(int wait_ms) { return read_quiet(peer_fd, wait_ms); }
+// The test's reads hold the lock, so that the answerer counts every byte the
+// client sent once: read already, or waiting.
+std::vector<uint8_t> LinkPair::peer_read(size_t n) {
+  std::lock_guard<std::mutex> g(mutex_);
+  std::vector<uint8_t> got = read_exactly(peer_fd, n);
+  read_ += got.size();
+  return got;
+}
+
+std::vector<uint8_t> LinkPair::peer_read_available(int wait_ms) {
+  std::lock_guard<std::mutex> g(mutex_);
+  std::vector<uint8_t> got = read_quiet(peer_fd, wait_ms);
+  read_ += got.size();
+  return got;
+}
+
 void LinkPair::peer_write(const void* data, size_t n) { write_all(peer_fd, data, n); }
 
+void LinkPair::peer_answer(const std::vector<uint8_t>& bytes) {
+  std::lock_guard<std::mutex> g(mutex_);
+  // What the client sent so far belongs to requests answered already.
+  if (answers_.empty()) seen_ = read_ + bytes_waiting(peer_fd);
+  answers_.push_back(bytes);
+  if (!answerer_.joinable()) answerer_ = std::thread([this] { answer_requests(); });
+  wake_.notify_all();
+}
+
+void LinkPair::answer_requests() {
+  std::unique_lock<std::mutex> g(mutex_);
+  for (;;) {
+    wake_.wait(g, [this] { return stop_ || !answers_.empty(); });
+    // A request has begun to arrive once the client has sent more than when
+    // the last one was answered.
+    size_t sent = 0;
+    while (!stop_ && (sent = read_ + bytes_waiting(peer_fd)) <= seen_) {
+      wake_.wait_for(g, std::chrono::microseconds(200));
+    }
+    if (stop_) return;
+    seen_ = sent;
+    const std::vector<uint8_t> answer = std::move(answers_.front());
+    answers_.pop_front();
+    write_all(peer_fd, answer.data(), answer.size());
+  }
+}
+
 void LinkPair::peer_close() {
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    stop_ = true;
+    wake_.notify_all();
+  }
+  if (answerer_.joinable()) answerer_.join();
   if (peer_fd >= 0) close(peer_fd);
   peer_fd = -1;
 }

@@ -3,9 +3,12 @@
 #ifndef RIZEZOVA_TESTS_SCRIPTED_PEER_H
 #define RIZEZOVA_TESTS_SCRIPTED_PEER_H
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,9 +88,26 @@ struct LinkPair {
 
   std::vector<uint8_t> peer_read(size_t n);  // exactly n bytes, fewer if closed
   std::vector<uint8_t> peer_read_available(int wait_ms = 100);
+  // Written at once: for a reader called without a request, or bytes that
+  // come ahead of the request as no server sends them.
   void peer_write(const void* data, size_t n);
   void peer_write(const std::vector<uint8_t>& bytes) { peer_write(bytes.data(), bytes.size()); }
+  // Written as a server answers: once the client's next request has begun to
+  // arrive. Answers queue up, one per request, in order; a request is taken
+  // to arrive in one piece.
+  void peer_answer(const std::vector<uint8_t>& bytes);
   void peer_close();
+
+ private:
+  void answer_requests();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::vector<uint8_t>> answers_;
+  size_t read_ = 0;  // the client's bytes that the test has read
+  size_t seen_ = 0;  // the client's bytes sent when its last request was answered
+  bool stop_ = false;
+  std::thread answerer_;
 };
 
 // A client record with the defaults of a fresh connection, aimed at 127.0.0.1:port.

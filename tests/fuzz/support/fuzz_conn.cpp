@@ -1,18 +1,14 @@
 #include "tests/fuzz/support/fuzz_conn.h"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 #include "client/connection/conn_string.h"
 #include "client/handles/handle.h"
 #include "link/link_cipher.h"
 #include "platform/lock.h"
+#include "tests/fuzz/support/fake_net.h"
 
 namespace fuzz {
 
@@ -38,7 +34,8 @@ void key_link(Link* link) {
 
 }  // namespace
 
-FuzzConn::FuzzConn(const uint8_t* data, size_t size, const char* conn_str, bool enciphered) {
+FuzzConn::FuzzConn(const uint8_t* data, size_t size, const char* conn_str, bool enciphered, size_t piece)
+    : bytes_(data, data + size) {
   auto* conn = static_cast<Conn*>(alloc_zeroed(sizeof(Conn)));
   if (!conn) std::abort();
   handle_ = conn;
@@ -49,39 +46,25 @@ FuzzConn::FuzzConn(const uint8_t* data, size_t size, const char* conn_str, bool 
   conn->state = 1;
   conn->lock = lock_create(0, kLockMaxCount);
   lock_release(conn->lock);
+  conn->link.sock = kFakeSocket;
 
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) std::abort();
-  conn->link.sock = fds[0];
-  peer_ = fds[1];
-  // What the client sends is never read: a send that finds no room fails
-  // instead of waiting for ever.
-  timeval wait{0, 10000};
-  setsockopt(fds[0], SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-
-  std::vector<uint8_t> bytes(data, data + size);
   if (enciphered) {
     conn->link.use_ssl = 1;
     key_link(&conn->link);
     // The server enciphers with the keystream the client deciphers with.
     Link server{};
     key_link(&server);
-    cipher_send_bytes(&server, bytes.data(), static_cast<int>(bytes.size()));
+    cipher_send_bytes(&server, bytes_.data(), static_cast<int>(bytes_.size()));
     free_link_ciphers(&server);
   }
-  // The bytes that fit in the socket's buffer are the server's; then its end.
-  fcntl(peer_, F_SETFL, O_NONBLOCK);
-  for (size_t done = 0; done < bytes.size();) {
-    const ssize_t n = send(peer_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  shutdown(peer_, SHUT_WR);
+  fake_net_serve(bytes_.data(), bytes_.size(), piece);
 }
 
-FuzzConn::~FuzzConn() {
-  VMC_CloseConn(&handle_);
-  close(peer_);
+FuzzConn::~FuzzConn() { VMC_CloseConn(&handle_); }
+
+size_t piece_of(uint8_t flags) {
+  static const size_t kPieces[] = {1, 16, 4096, kWhole};
+  return kPieces[(flags >> 4) & 3];
 }
 
 void read_everything(VMC_Handle* handle, int max_rows) {

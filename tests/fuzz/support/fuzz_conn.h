@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "client/handles/conn.h"
 #include "client/vmc.h"
@@ -18,14 +19,24 @@ enum Flag : uint8_t {
   kEnciphered = 1,  // the link is encrypted (after a login with a fixed key)
   kLobRet = 2,      // LOB values come as descriptors
   kNoCursor = 4,    // SELECTs run without a server cursor
+  // Bits 4 and 5, for the targets that run several exchanges: how the server
+  // sends its bytes (see piece_of).
 };
+
+// The most bytes one receive call hands out, by bits 4 and 5 of the flags:
+// 1 (0; each request then finds its reply where the one before ended), 16,
+// 4096, or everything at once (3; a reply's rest then waits when the next
+// request goes out, and the link is closed as out of step).
+size_t piece_of(uint8_t flags);
 
 class FuzzConn {
  public:
   // A logged-in connection: settings from conn_str (may be null), the link
   // enciphered when `enciphered`; the server's bytes are data[0, size),
-  // enciphered here as the server would.
-  FuzzConn(const uint8_t* data, size_t size, const char* conn_str = nullptr, bool enciphered = false);
+  // enciphered here as the server would, sent `piece` bytes at a time as the
+  // client asks for them, or all at once (see fake_net.h).
+  FuzzConn(const uint8_t* data, size_t size, const char* conn_str = nullptr, bool enciphered = false,
+           size_t piece = SIZE_MAX);
   ~FuzzConn();
   FuzzConn(const FuzzConn&) = delete;
   FuzzConn& operator=(const FuzzConn&) = delete;
@@ -35,7 +46,7 @@ class FuzzConn {
 
  private:
   VMC_Handle handle_ = nullptr;
-  int peer_ = -1;
+  std::vector<uint8_t> bytes_;  // the server's, as they go on the wire
 };
 
 // Steps through every row of the result *handle names (and of every result

@@ -14,6 +14,7 @@
 #include "client/vmc.h"
 #include "client/vmc_internal.h"
 #include "link/wire_io.h"
+#include "platform/net.h"
 #include "tests/cpp/support/reply_bytes.h"
 #include "tests/cpp/support/scripted_peer.h"
 #include "tools/standin/core/command_reader.h"
@@ -35,6 +36,9 @@ class CursorServer {
   int refuse_at_fetch = 0;             // the FETCH (counted from 1) answered by an error
   bool hang_up_in_open_refusal = false;  // OPEN answered by 'E' and a closed link
   bool lob_descriptors = false;          // the column is a CLOB whose values are descriptors
+  int stray_at_fetch = 0;                // the FETCH (counted from 1) whose reply carries stray_letter:
+  bool stray_before_end = false;         // before its 'K' (else behind it)
+  static constexpr char stray_letter = 'Z';  // no letter of the grammar
 
   CursorServer() {
     peer_ = std::make_unique<ScriptedPeer>([this](ScriptedPeer::Listener& l) {
@@ -106,7 +110,10 @@ class CursorServer {
         ReplyBytes extra = rows_item(-1, 1);
         r.bytes.insert(r.bytes.end(), extra.bytes.begin(), extra.bytes.end());
       }
-      send(p, r.letter('K'));
+      if (fetches_ == stray_at_fetch && stray_before_end) r.letter(stray_letter);
+      r.letter('K');
+      if (fetches_ == stray_at_fetch && !stray_before_end) r.letter(stray_letter);
+      send(p, r);
     } else if (text.rfind("OPEN ", 0) == 0 && hang_up_in_open_refusal) {
       send(p, ReplyBytes().letter('E'));
       return false;
@@ -117,6 +124,8 @@ class CursorServer {
       ReplyBytes second = rows_item(2, 1);
       r.bytes.insert(r.bytes.end(), second.bytes.begin(), second.bytes.end());
       send(p, r.letter('K'));
+    } else if (text.rfind("DELETE", 0) == 0) {
+      send(p, ReplyBytes().letter('D').u32(3).letter('K'));
     } else if (text.rfind("select", 0) == 0 || text.rfind("SELECT", 0) == 0) {
       send(p, rows_item(1, total).letter('K'));  // a SELECT sent as itself: every row at once
     } else {
@@ -502,28 +511,86 @@ TEST(ServerCursor, PlainResultsOutliveTheirConnection) {
 }
 
 // Results outlive their connection: closing it detaches them (their cursors
-// went with the link), their rows stay readable, and freeing them talks to no
-// one.
+// went with the link), the rows in hand stay readable, and freeing them talks
+// to no one. Past those rows a result whose cursor still had rows is cut
+// short, not complete; a block read ahead before the close is in hand.
 TEST(ServerCursor, ResultsOutliveTheirConnection) {
-  CursorServer server;
-  server.total = 30000;
-  Client c(server.port());
-  VMC_Handle open = nullptr;
-  VMC_Handle closed = nullptr;
-  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &open, nullptr, nullptr, nullptr), 0);
-  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &closed, nullptr, nullptr, nullptr), 10000);
-  ASSERT_EQ(static_cast<SmartResult*>(open)->cursor_open, 1);
-  const size_t commands = server.log().size();
-  ASSERT_EQ(VMC_CloseConn(&c.conn), 0);
+  struct Case {
+    const char* what;
+    int total;
+    bool read_ahead;  // the next block was asked for ahead and its reply read
+    int rows;         // rows in hand
+    int after;        // what VMC_Fetch answers past them, and goes on answering
+  };
+  const Case cases[] = {
+      {"the cursor still had rows", 45000, false, 20000, RC_READ_FAILED},
+      {"every row had arrived", 7, false, 7, RC_NO_DATA},
+      {"a full block read ahead", 45000, true, 40000, RC_READ_FAILED},
+      {"the last block read ahead", 30000, true, 30000, RC_NO_DATA},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CursorServer server;
+    server.total = c.total;
+    Client client(server.port());
+    VMC_Handle result = nullptr;
+    ASSERT_GE(VMC_ExecuteQuery(&client.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+    if (c.read_ahead) {
+      ASSERT_EQ(vmc_read_ahead(&result, 1), 0);
+      ASSERT_EQ(vmc_read_ahead(&result, 0), 0);
+    }
+    const size_t commands = server.log().size();
+    ASSERT_EQ(VMC_CloseConn(&client.conn), 0);
 
-  for (int i = 0; i < 20000; ++i) ASSERT_EQ(VMC_Fetch(&open), 0);
-  EXPECT_EQ(value_of(&open), 20000);
-  EXPECT_EQ(VMC_Fetch(&open), 100);
-  EXPECT_EQ(VMC_FreeResult(&open), 0);
-  EXPECT_EQ(open, nullptr);
-  ASSERT_EQ(VMC_Fetch(&closed), 0);
-  EXPECT_EQ(value_of(&closed), 20001);
-  EXPECT_EQ(VMC_FreeResult(&closed), 0);
-  EXPECT_EQ(closed, nullptr);
-  EXPECT_EQ(server.log().size(), commands);
+    for (int i = 1; i <= c.rows; ++i) ASSERT_EQ(VMC_Fetch(&result), 0) << i;
+    EXPECT_EQ(value_of(&result), c.rows);
+    EXPECT_EQ(VMC_Fetch(&result), c.after);
+    EXPECT_EQ(VMC_Fetch(&result), c.after);
+    EXPECT_EQ(VMC_FreeResult(&result), 0);
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(server.log().size(), commands);
+  }
+}
+
+// A letter that no reader can follow in the reply of a FETCH read ahead, in
+// it or behind its end: the link is closed, and neither the CLOSE of the
+// cursor nor any later exchange takes the rest for its own reply.
+TEST(ServerCursor, AStrayLetterInAFetchReadAheadClosesTheLink) {
+  for (const bool before_end : {true, false}) {
+    SCOPED_TRACE(before_end ? "before the reply's end" : "behind the reply's end");
+    CursorServer server;
+    server.total = 30000;
+    server.stray_at_fetch = 2;
+    server.stray_before_end = before_end;
+    Client c(server.port());
+    // Were the stray letter read as a reply, the read would wait for more.
+    net_set_recv_timeout_ms(c.record()->link.sock, 5000);
+    VMC_Handle result = nullptr;
+    ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(vmc_read_ahead(&result, 1), 0);
+    int rc = 0;
+    int rows = 0;
+    while ((rc = VMC_Fetch(&result)) == RC_SUCCESS) ++rows;
+    EXPECT_EQ(rc, RC_READ_FAILED);
+    EXPECT_EQ(rows, 20000);
+    EXPECT_EQ(VMC_ExecuteNoQuery(&c.conn, "DELETE FROM t"), RC_READ_FAILED);
+    EXPECT_EQ(vmc_read_ahead(&result, 0), 0);
+    VMC_FreeResult(&result);
+    EXPECT_EQ(server.count_starting("DELETE"), 0u);
+  }
+}
+
+// Letting go of a cursor whose next block was asked for ahead reads that
+// block's reply first: the next statement gets its own.
+TEST(ServerCursor, ForgettingACursorReadsTheFetchSentAhead) {
+  CursorServer server;
+  server.total = 45000;
+  Client c(server.port());
+  VMC_Handle result = nullptr;
+  ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(vmc_read_ahead(&result, 1), 0);
+  EXPECT_EQ(vmc_forget_cursor(&result), 0);
+  EXPECT_EQ(VMC_ExecuteNoQuery(&c.conn, "DELETE FROM t"), 3);
+  EXPECT_EQ(VMC_FreeResult(&result), 0);
+  EXPECT_EQ(server.log().back(), "DELETE FROM t");
 }

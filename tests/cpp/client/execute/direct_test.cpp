@@ -58,7 +58,7 @@ class Execute : public ::testing::Test {
     lock_close(conn()->lock);
   }
   Conn* conn() const { return link_.client; }
-  void reply(const ReplyBytes& r) { link_.peer_write(r.bytes); }
+  void reply(const ReplyBytes& r) { link_.peer_answer(r.bytes); }
   Bytes sent() { return link_.peer_read_available(20); }
 
   testpeer::LinkPair link_;

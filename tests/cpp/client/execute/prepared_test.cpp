@@ -52,7 +52,7 @@ class Prepared : public ::testing::Test {
     lock_close(conn()->lock);
   }
   Conn* conn() const { return link_.client; }
-  void reply(const ReplyBytes& r) { link_.peer_write(r.bytes); }
+  void reply(const ReplyBytes& r) { link_.peer_answer(r.bytes); }
   Bytes sent() { return link_.peer_read_available(20); }
   std::string error() const { return conn()->error_text ? conn()->error_text : ""; }
 
@@ -67,8 +67,10 @@ class Prepared : public ::testing::Test {
 TEST_F(Prepared, DescribedParametersAreBoundByNameAndSentWithTheExecution) {
   for (int i = 0; i < 2; ++i) {
     // DECLARE, OPEN, an empty FETCH and the CLOSE of a short result.
-    reply(ReplyBytes().letter('K').letter('K'));
-    reply(empty_block().letter('K'));
+    reply(ReplyBytes().letter('K'));
+    reply(ReplyBytes().letter('K'));
+    reply(empty_block());
+    reply(ReplyBytes().letter('K'));
     VMC_Handle result = nullptr;
     ASSERT_EQ(VMC_ExecuteQuery(&h_, "SELECT n FROM t", &result, nullptr, nullptr, nullptr), 0);
     VMC_FreeResult(&result);
@@ -136,7 +138,8 @@ TEST_F(Prepared, NamedStatementsRunDirectlyOrThroughACursor) {
   sent();
 
   char cursor[57] = {};
-  reply(ReplyBytes().letter('K').letter('K'));
+  reply(ReplyBytes().letter('K'));
+  reply(ReplyBytes().letter('K'));
   EXPECT_EQ(VMC_Execute2(&h_, name, cursor, nullptr), 0);
   EXPECT_STREQ(cursor, "STC1_CUR");
   EXPECT_EQ(frame_texts(sent()), (std::vector<std::string>{"DECLARE  STC1_CUR CURSOR FOR STC1 ", "OPEN STC1_CUR ;"}));

@@ -282,9 +282,11 @@ TEST(ResultsReader, OtherLettersEndTheReply) {
   ASSERT_NE(rs, nullptr);
   EXPECT_EQ(rs->kind, 2);
   free_result(rs);
+  // Items carry no length: what follows 'Q' cannot be found, so the link is
+  // closed rather than left for the next reply to start in.
   uint8_t next = 0;
-  EXPECT_EQ(recv_char(link.link(), &next), 1);
-  EXPECT_EQ(next, 'X') << "the ending letter is consumed";
+  EXPECT_EQ(recv_char(link.link(), &next), 0);
+  EXPECT_EQ(link.link()->sock, 0);
 }
 
 TEST(ResultsReader, SingleResultHoldsEveryRow) {

@@ -158,8 +158,8 @@ TEST(BatchRequest, BlocksEndAtRowsAndGrowForALargeRow) {
     size_t total = head.bytes.size();
     for (uint32_t b : c.blocks) total += 4 + b;
     Bytes got;
+    link.peer_answer(ReplyBytes().letter('K').bytes);
     std::thread reader([&] { got = link.peer_read(total); });
-    link.peer_write(ReplyBytes().letter('K').bytes);
     EXPECT_EQ(VMC_ExecuteBatch(&h, sql, rows), 0);
     reader.join();
     ASSERT_EQ(got.size(), total);
@@ -192,7 +192,7 @@ TEST(BatchRequest, SlotsNeverBoundGoAsNulls) {
   record(expected, "", 30, 0);
   record(expected, "", 4, 2).u16(0x0102);
   expected.u32(static_cast<uint32_t>(block.bytes.size())).raw(std::string(block.bytes.begin(), block.bytes.end()));
-  link.peer_write(ReplyBytes().letter('K').bytes);
+  link.peer_answer(ReplyBytes().letter('K').bytes);
   EXPECT_EQ(VMC_ExecuteBatch(&h, sql, 2), 0);
   EXPECT_EQ(link.peer_read_available(50), expected.bytes);
   VMC_ClearParams(&h);
@@ -213,7 +213,7 @@ TEST(BatchRequest, RefusedWithoutValuesForOtherRowsAndForASelect) {
   EXPECT_TRUE(link.peer_read_available(20).empty());
 
   for (int pos = 1; pos <= 3; ++pos) ASSERT_EQ(VMC_BindParamArray(&h, pos, 3, 1, CT_INT32, 10, ints, 40, lengths), 0);
-  link.peer_write(ReplyBytes().letter('A').u32(1).field("t.n", ST_INT32, 4).letter('K').bytes);
+  link.peer_answer(ReplyBytes().letter('A').u32(1).field("t.n", ST_INT32, 4).letter('K').bytes);
   std::thread reader([&] { link.peer_read_available(100); });
   EXPECT_EQ(VMC_ExecuteBatch(&h, "SELECT n FROM t WHERE n = ?", 10), -1);
   reader.join();
@@ -263,7 +263,7 @@ TEST(BatchRequest, ARefusedBatchTakesItsSetAndTheNextStatementGoesOut) {
       EXPECT_EQ(static_cast<ParamSet*>(set)->batch_rows, c.rows);
       VMC_FreeHandle(&set);
     }
-    link.peer_write(ReplyBytes().letter('U').u32(2).letter('K').bytes);
+    link.peer_answer(ReplyBytes().letter('U').u32(2).letter('K').bytes);
     EXPECT_EQ(VMC_ExecuteNoQuery(&h, "DELETE FROM t"), 2);
     ReplyBytes next;
     frame(next, "DELETE FROM t", 0);
@@ -276,13 +276,13 @@ TEST(BatchRequest, ARefusedBatchTakesItsSetAndTheNextStatementGoesOut) {
 TEST(BatchRequest, ABatchAfterPrepareLeavesTheConnectionBindable) {
   testpeer::LinkPair link;
   VMC_Handle h = link.client;
-  link.peer_write(ReplyBytes().letter('$').u32(1).text("a").u32(1).u32(ST_INT32).u32(4).letter('K').bytes);
+  link.peer_answer(ReplyBytes().letter('$').u32(1).text("a").u32(1).u32(ST_INT32).u32(4).letter('K').bytes);
   ASSERT_EQ(VMC_Prepare(&h, "INSERT INTO t VALUES (:a)"), 0);
   ASSERT_NE(link.client->params, nullptr);
   int32_t ints[2] = {1, 2};
   int lengths[2] = {4, 4};
   ASSERT_EQ(VMC_BindParamArrayByName(&h, "a", 1, 1, CT_INT32, 2, ints, sizeof ints, lengths), 0);
-  link.peer_write(ReplyBytes().letter('K').bytes);
+  link.peer_answer(ReplyBytes().letter('K').bytes);
   EXPECT_EQ(VMC_ExecuteBatch(&h, "INSERT INTO t VALUES (:a)", 2), 0);
   link.peer_read_available(50);
   EXPECT_EQ(link.client->params, nullptr);
