@@ -115,6 +115,7 @@ SqlSession::~SqlSession() {
   // Statements go before the connection that the caller closes.
   cursors_.clear();
   prepared_.clear();
+  fixed_.clear();
 }
 
 // A statement whose client has closed its end stops (SQLite answers it as
@@ -260,9 +261,29 @@ bool SqlSession::begin_if_needed(sqlite3_stmt* stmt) {
   return exec(stmt && writes_rows(stmt) ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
+// Every writing statement opens and ends a scope: their texts are prepared
+// once, not parsed again for each statement.
+bool SqlSession::step_fixed(const char* sql) {
+  Stmt& stmt = fixed_[sql];
+  if (!stmt) {
+    sqlite3_stmt* made = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &made, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(made);
+      return false;
+    }
+    stmt.reset(made);
+  }
+  const int rc = sqlite3_step(stmt.get());
+  sqlite3_reset(stmt.get());
+  return rc == SQLITE_DONE;
+}
+
 bool SqlSession::begin_store(StoreScope* scope) {
   *scope = sqlite3_get_autocommit(db_) ? StoreScope::kTransaction : StoreScope::kSavepoint;
-  if (!exec(*scope == StoreScope::kTransaction ? "BEGIN IMMEDIATE" : "SAVEPOINT standin_store")) return false;
+  if (!step_fixed(*scope == StoreScope::kTransaction ? "BEGIN IMMEDIATE" : "SAVEPOINT standin_store")) {
+    write_db_error();
+    return false;
+  }
   if (store_check_.watch()) return true;
   write_db_error();
   std::string ignored;
@@ -273,9 +294,7 @@ bool SqlSession::begin_store(StoreScope* scope) {
 bool SqlSession::end_store(StoreScope scope, bool keep, std::string* error) {
   const bool savepoint = scope == StoreScope::kSavepoint;
   if (keep) {
-    if (sqlite3_exec(db_, savepoint ? "RELEASE standin_store" : "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
-      return true;
-    }
+    if (step_fixed(savepoint ? "RELEASE standin_store" : "COMMIT")) return true;
     *error = db_error();
   }
   sqlite3_exec(db_, savepoint ? "ROLLBACK TO standin_store; RELEASE standin_store" : "ROLLBACK", nullptr, nullptr,

@@ -115,6 +115,9 @@ class SqlSession {
   // failed, with *error set) undoes them. Whether they were kept.
   bool end_store(StoreScope scope, bool keep, std::string* error);
   bool exec(const char* sql);
+  // Runs one of the fixed statement texts that open and end a scope, kept
+  // prepared; false, with SQLite's error standing, when it failed.
+  bool step_fixed(const char* sql);
   void write_error(const std::string& text);
   // Writes the error of a statement text that holds a zero byte; false when it holds none.
   bool refuse_zero_byte(const std::string& text);
@@ -141,6 +144,7 @@ class SqlSession {
   int64_t ahead_rows_ = 0;
   KeptRows kept_;
   std::map<std::string, Stmt> prepared_;
+  std::map<std::string, Stmt> fixed_;  // see step_fixed
   LobStore lob_store_;
   StoreCheck store_check_;
   bool client_gone_ = false;
