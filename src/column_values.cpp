@@ -228,23 +228,31 @@ char* ColumnReader::text_buffer(int size) {
   return large_.get();
 }
 
+// A first read into what is at hand tells a longer value's length (what did
+// not fit), and a second reads it whole, up to `most` bytes.
+int ColumnReader::read_grown(VMC_Handle* result, int col, int ctype, int most, char** buf, int* size, int* len) {
+  *size = std::min(most, std::max(kShortText, large_size_));
+  *buf = text_buffer(*size);
+  *len = 0;
+  int rc = VMC_GetData(result, col, ctype, *buf, *size, len);
+  if (rc == RC_TRUNCATED && *size < most) {
+    *size = static_cast<int>(std::min<int64_t>(most, int64_t{*size} + *len));
+    *buf = text_buffer(*size);
+    *len = 0;
+    rc = *buf ? VMC_GetData(result, col, ctype, *buf, *size, len) : RC_NO_MEMORY;
+  }
+  return rc;
+}
+
 v8::Local<v8::Value> ColumnReader::text(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype,
                                         bool as_boolean) {
   const bool query = caller_ == RowCaller::Query;
-  // The buffer follows the value, not the length the column declares: a
-  // first read into what is at hand tells a longer value's length, and a
-  // second reads it whole (or cut at the limit, as one read would).
-  const int most = limit(result, col, ctype);
-  int size = std::min(most, std::max(kShortText, large_size_));
-  char* buf = text_buffer(size);
+  // The buffer follows the value, not the length the column declares (cut at
+  // the limit, as one read would).
+  char* buf = nullptr;
+  int size = 0;
   int len = 0;
-  int rc = VMC_GetData(result, col, CT_TEXT, buf, size, &len);
-  if (rc == RC_TRUNCATED && size < most) {
-    size = static_cast<int>(std::min<int64_t>(most, int64_t{size} + len));
-    buf = text_buffer(size);
-    len = 0;
-    rc = buf ? VMC_GetData(result, col, CT_TEXT, buf, size, &len) : RC_NO_MEMORY;
-  }
+  const int rc = read_grown(result, col, CT_TEXT, limit(result, col, ctype), &buf, &size, &len);
   if (query && rc < 0 && rc != RC_NO_ROW_OR_NULL) error_ = data_error_text(rc);
   if (len == 0 || !buf) {
     return query ? v8::Null(isolate).As<v8::Value>() : v8::String::Empty(isolate).As<v8::Value>();
@@ -254,19 +262,10 @@ v8::Local<v8::Value> ColumnReader::text(v8::Isolate* isolate, VMC_Handle* result
 }
 
 v8::Local<v8::Value> ColumnReader::binary(v8::Isolate* isolate, VMC_Handle* result, int col) {
-  // A first read into what is at hand tells a longer value's length (what
-  // did not fit), and a second reads it whole.
-  char* buf = text_buffer(std::max(kShortText, large_size_));
-  int size = std::max(kShortText, large_size_);
+  char* buf = nullptr;
+  int size = 0;
   int len = 0;
-  int rc = VMC_GetData(result, col, CT_BINARY, buf, size, &len);
-  if (rc == RC_TRUNCATED) {
-    const int64_t whole = int64_t{size} + len;
-    buf = whole <= INT_MAX ? text_buffer(static_cast<int>(whole)) : nullptr;
-    size = static_cast<int>(std::min<int64_t>(whole, INT_MAX));
-    len = 0;
-    rc = buf ? VMC_GetData(result, col, CT_BINARY, buf, size, &len) : RC_NO_MEMORY;
-  }
+  const int rc = read_grown(result, col, CT_BINARY, INT_MAX, &buf, &size, &len);
   if (caller_ == RowCaller::Query && rc < 0 && rc != RC_NO_ROW_OR_NULL) error_ = data_error_text(rc);
   if (rc != RC_SUCCESS) len = 0;
   return bytes(isolate, buf, static_cast<size_t>(std::clamp(len, 0, size)));

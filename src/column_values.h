@@ -58,6 +58,9 @@ class ColumnReader {
   // The most a text value of the column takes, worked out once per result set.
   int limit(VMC_Handle* result, int col, int ctype);
   v8::Local<v8::Value> number(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+  // Reads a value of C type ctype whole into the reader's buffer: the code,
+  // with the buffer (null without memory), its size and the bytes given.
+  int read_grown(VMC_Handle* result, int col, int ctype, int most, char** buf, int* size, int* len);
   v8::Local<v8::Value> text(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, bool as_boolean);
   // A binary column's bytes whole, as a Buffer.
   v8::Local<v8::Value> binary(v8::Isolate* isolate, VMC_Handle* result, int col);
