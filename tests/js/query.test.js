@@ -93,7 +93,6 @@ test('an INSERT, UPDATE or DELETE whose reply carries rows delivers them as a SE
       [f(['a', 5]), f(['n', 6])]],
     // A reply of counts, and a failure, answer with the status object.
     ["UPDATE ret SET s = 'y' WHERE a = 1", null, [{ 'UPDATE EFFECTNUM': 1 }], []],
-    ['DELETE FROM ret WHERE a = 7', null, [{ 'DELETE EFFECTNUM': 0 }], []],
     ['UPDATE nowhere SET a = 1 RETURNING a', { Error: '[ES001]no such table: nowhere' },
       [{ 'UPDATE EFFECTNUM': 0 }], []],
     ['INSERT INTO nowhere VALUES (1) RETURNING a', { Error: '[ES001]no such table: nowhere' },

@@ -55,59 +55,71 @@ test('a single-value answer is read by its kind, whatever its type code; with a 
   }
 });
 
-test('dates come back as the local date and time they were written, in any time zone', () => {
-  run(conn, 'CREATE TABLE dates (n INT, d DATE, t DATETIME)');
-  // Run in a process of its own zone; the server keeps wall clocks.
+// Runs body in a process of its own whose zone is `zone`, with `c` a
+// connection to the stand-in and `readAll(sql, n, pick)` the picked values of
+// n rows through query, on('result') and nextRecord; body fills `out`, which
+// comes back.
+function inZone(zone, body) {
   const script = `
     const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
-    const cases = [[2024, 0, 15, 8, 30, 0], [2024, 6, 1, 23, 59, 59], [2024, 9, 27, 2, 30, 0], [1969, 11, 31, 23, 0, 0]];
+    const readAll = (sql, n, pick) => {
+      const got = {};
+      c.query(sql, (err, rows) => { got.query = err || rows.map(pick); });
+      for (const [mode, read] of [['result', (q, cb) => q.on('result', cb)], ['nextrecord', (q, cb) => q.nextRecord('nextrecord', cb)]]) {
+        const q = c.query(sql);
+        got[mode] = [];
+        for (let i = 0; i < n; i++) read(q, (r) => got[mode].push(pick(r)));
+      }
+      return got;
+    };
     const out = {};
+    ${body}
+    c.destry();
+    process.stdout.write(JSON.stringify(out));
+  `;
+  const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
+  assert.equal(child.status, 0, child.stderr.toString());
+  return JSON.parse(child.stdout.toString());
+}
+
+const MODES = ['query', 'result', 'nextrecord'];
+
+test('dates come back as the local date and time they were written, in any time zone', () => {
+  run(conn, 'CREATE TABLE dates (n INT, d DATE, t DATETIME)');
+  // The server keeps wall clocks.
+  const body = `
+    const cases = [[2024, 0, 15, 8, 30, 0], [2024, 6, 1, 23, 59, 59], [2024, 9, 27, 2, 30, 0], [1969, 11, 31, 23, 0, 0]];
     for (const [i, [y, mo, d, h, mi, s]] of cases.entries()) {
       c.query('INSERT INTO dates VALUES (?, ?, ?)', [i, new Date(y, mo, d), new Date(y, mo, d, h, mi, s)], () => {});
     }
     out.expected = cases.map(([y, mo, d, h, mi, s]) => [new Date(y, mo, d).getTime(), new Date(y, mo, d, h, mi, s).getTime()]);
-    const pair = (r) => [r.d.getTime(), r.t.getTime()];
-    const sql = 'SELECT d, t FROM dates ORDER BY n';
-    c.query(sql, (err, rows) => { out.query = err || rows.map(pair); });
-    for (const [mode, read] of [['result', (q, cb) => q.on('result', cb)], ['nextrecord', (q, cb) => q.nextRecord('nextrecord', cb)]]) {
-      const q = c.query(sql);
-      out[mode] = [];
-      for (let i = 0; i < cases.length; i++) read(q, (r) => out[mode].push(pair(r)));
-    }
-    c.destry();
-    process.stdout.write(JSON.stringify(out));
+    out.read = readAll('SELECT d, t FROM dates ORDER BY n', cases.length, (r) => [r.d.getTime(), r.t.getTime()]);
   `;
   for (const zone of ['Europe/Berlin', 'America/New_York']) {
     run(conn, 'DELETE FROM dates');
-    const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
-    assert.equal(child.status, 0, child.stderr.toString());
-    const out = JSON.parse(child.stdout.toString());
-    for (const mode of ['query', 'result', 'nextrecord']) assert.deepEqual(out[mode], out.expected, `${zone} ${mode}`);
+    const out = inZone(zone, body);
+    for (const mode of MODES) assert.deepEqual(out.read[mode], out.expected, `${zone} ${mode}`);
   }
 });
 
 test('a Date binds as its local second in any zone, the last second of 1969 and years before 1000 among them', () => {
   run(conn, 'CREATE TABLE edge_dates (n INT, t DATETIME)');
-  const script = `
-    const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
+  const body = `
     const times = [-1, -1000, -1001, 0, new Date(2024, 2, 31, 2, 30, 15, 250).getTime(), new Date(999, 0, 1).getTime(),
       new Date(1, 0, 1).setFullYear(1), new Date(9999, 11, 31, 23, 59, 59).getTime()];
-    const out = { errors: [], got: [], expected: times.map((t) => Math.floor(t / 1000) * 1000) };
+    out.errors = [];
+    out.expected = times.map((t) => Math.floor(t / 1000) * 1000);
     times.forEach((t, i) => c.query('INSERT INTO edge_dates VALUES (?, ?)', [i, new Date(t)], (err) => out.errors.push(err)));
     // Years that no datetime text holds are refused, not stored as NULL.
     for (const d of [new Date(10000, 0, 1), new Date(0, 0, 1).setFullYear(0), new Date(-8.64e15)]) {
       c.query('INSERT INTO edge_dates VALUES (?, ?)', [99, new Date(d)], (err) => out.errors.push(err));
     }
-    c.query('SELECT t FROM edge_dates ORDER BY n', (err, rows) => { out.got = err || rows.map((r) => r.t && r.t.getTime()); });
-    c.destry();
-    process.stdout.write(JSON.stringify(out));
+    out.got = readAll('SELECT t FROM edge_dates ORDER BY n', times.length, (r) => r.t && r.t.getTime()).query;
   `;
   const refused = { Error: 'The value of parameter 2 is a Date outside the years 1 to 9999' };
   for (const zone of ['UTC', 'Europe/Berlin', 'America/New_York']) {
     run(conn, 'DELETE FROM edge_dates');
-    const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
-    assert.equal(child.status, 0, child.stderr.toString());
-    const out = JSON.parse(child.stdout.toString());
+    const out = inZone(zone, body);
     assert.deepEqual(out.errors, [...Array(8).fill(null), refused, refused, refused], zone);
     assert.deepEqual(out.got, out.expected, zone);
   }
@@ -118,8 +130,7 @@ test('a datetime of any 64-bit value reads as the Date of its wall clock, or as 
     '8640000000000000', '8640000000000001', '-1', '0'];
   run(conn, 'CREATE TABLE far (n INT, t DATETIME)');
   edges.forEach((ms, i) => run(conn, `INSERT INTO far VALUES (${i}, ${ms})`));
-  const script = `
-    const c = require(${JSON.stringify(modulePath)}).createConnection(${JSON.stringify({ host: server.host, port: server.port })});
+  const body = `
     // The Date whose local fields are the wall clock's, as the Date constructor makes it.
     const local = (ms) => {
       if (Math.abs(ms) > 8.64e15) return NaN;
@@ -127,23 +138,13 @@ test('a datetime of any 64-bit value reads as the Date of its wall clock, or as 
       return new Date(w.getUTCFullYear(), w.getUTCMonth(), w.getUTCDate(), w.getUTCHours(), w.getUTCMinutes(),
         w.getUTCSeconds(), w.getUTCMilliseconds()).getTime();
     };
-    const out = { expected: ${JSON.stringify(edges)}.map((ms) => local(Number(ms))) };
-    const sql = 'SELECT t FROM far ORDER BY n';
-    c.query(sql, (err, rows) => { out.query = err || rows.map((r) => r.t.getTime()); });
-    for (const [mode, read] of [['result', (q, cb) => q.on('result', cb)], ['nextrecord', (q, cb) => q.nextRecord('nextrecord', cb)]]) {
-      const q = c.query(sql);
-      out[mode] = [];
-      for (let i = 0; i < ${edges.length}; i++) read(q, (r) => out[mode].push(r.t.getTime()));
-    }
-    c.destry();
-    process.stdout.write(JSON.stringify(out));
+    out.expected = ${JSON.stringify(edges)}.map((ms) => local(Number(ms)));
+    out.read = readAll('SELECT t FROM far ORDER BY n', ${edges.length}, (r) => r.t.getTime());
   `;
   for (const zone of ['UTC', 'Europe/Berlin', 'America/New_York']) {
-    const child = spawnSync(process.execPath, ['-e', script], { env: { ...process.env, TZ: zone }, timeout: 20000 });
-    assert.equal(child.status, 0, child.stderr.toString());
-    const out = JSON.parse(child.stdout.toString());
+    const out = inZone(zone, body);
     if (zone === 'UTC') assert.deepEqual(out.expected, [null, null, null, -8.64e15, 8.64e15, null, -1, 0]);
-    for (const mode of ['query', 'result', 'nextrecord']) assert.deepEqual(out[mode], out.expected, `${zone} ${mode}`);
+    for (const mode of MODES) assert.deepEqual(out.read[mode], out.expected, `${zone} ${mode}`);
   }
 });
 

@@ -43,8 +43,10 @@ constexpr const char* kNext = "INSERT INTO t VALUES (1)";
 
 }  // namespace
 
-// Each reader meets a letter it cannot follow: the call answers as far as
-// it read, and the next call fails on the closed link without a word sent.
+// A letter that a reader cannot follow: the call answers as far as it read,
+// and the next call fails on the closed link without a word sent. The
+// readers of result sets and values stop through the same reader as the
+// first case; the short replies and the LOB pieces read letters their own way.
 TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
   struct Case {
     const char* what;
@@ -54,50 +56,9 @@ TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
   };
   const ReplyBytes count_then_stray = ReplyBytes().letter('U').u32(1).letter('Z').letter('K');
   const ReplyBytes refusal_then_stray = ReplyBytes().letter('E').text("no").letter('Z').letter('K');
-  const ReplyBytes row_then_stray =
-      ReplyBytes().letter('A').u32(1).field("t.n", ST_INT32, 4).letter('R').u32(4).u32(7).letter('Z').letter('K');
-  int32_t out_value = 0;
-  int out_len = 4;
   const Case cases[] = {
       {"a statement without rows", {count_then_stray},
        [](VMC_Handle* h, Conn*) { return VMC_ExecuteNoQuery(h, "UPDATE t SET a = 1"); }, 1},
-      {"a single value", {count_then_stray},
-       [](VMC_Handle* h, Conn*) {
-         char out[64] = {};
-         int type = 0;
-         return VMC_ExecuteValue(h, "UPDATE t SET a = 1", out, &type);
-       },
-       0},
-      {"output values", {count_then_stray},
-       [&](VMC_Handle* h, Conn*) {
-         VMC_BindParam(h, 1, 2, CT_INT32, &out_value, 4, &out_len);
-         return VMC_ExecuteWithOutput(h, "CALL p(?)", nullptr);
-       },
-       0},
-      {"a chain of results", {count_then_stray},
-       [](VMC_Handle* h, Conn*) {
-         VMC_Handle result = nullptr;
-         const int rc = VMC_ExecuteQuery(h, "UPDATE t SET a = 1", &result, nullptr, nullptr, nullptr);
-         VMC_FreeResult(&result);
-         return rc;
-       },
-       0},
-      {"one result", {row_then_stray},
-       [](VMC_Handle* h, Conn*) {
-         ResultSet* result = nullptr;
-         const int rc = VMC_ExecuteToResult(h, "SELECT n FROM t", &result);
-         VMC_FreeResult(reinterpret_cast<VMC_Handle*>(&result));
-         return rc;
-       },
-       1},
-      {"a block of a server cursor", {ReplyBytes().letter('K'), ReplyBytes().letter('K'), row_then_stray},
-       [](VMC_Handle* h, Conn*) {
-         VMC_Handle result = nullptr;
-         const int rc = VMC_ExecuteQuery(h, "SELECT n FROM t", &result, nullptr, nullptr, nullptr);
-         VMC_FreeResult(&result);
-         return rc;
-       },
-       1},
       {"the refusal of an OPEN", {ReplyBytes().letter('K'), refusal_then_stray},
        [](VMC_Handle* h, Conn*) {
          ResultSet* declared = nullptr;
@@ -143,10 +104,8 @@ TEST(OutOfStep, BytesLeftBehindAReplyCloseTheLinkBeforeTheNextRequest) {
     bool later;      // written once the first reply was read, rather than with it
     int second;      // what the second call answers
   };
-  const Bytes row_id = ReplyBytes().letter('I').text("rid-1").letter('K').bytes;
   const Case cases[] = {
       {"a letter behind the 'K'", false, {'Z'}, false, RC_READ_FAILED},
-      {"a whole reply behind it", false, row_id, false, RC_READ_FAILED},
       {"a letter arriving after the reply was read", false, {'K'}, true, RC_READ_FAILED},
       {"a letter behind the 'K', encrypted", true, {'Z'}, false, RC_READ_FAILED},
       {"a letter arriving later, encrypted", true, {'K'}, true, RC_READ_FAILED},

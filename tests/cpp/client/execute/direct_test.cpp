@@ -116,7 +116,6 @@ TEST_F(Execute, AValueStatementKeepsTheRowsOfItsReply) {
   };
   const Case cases[] = {
       {"an update count", ReplyBytes().letter('U').u32(3).letter('K'), 2, {}, false},
-      {"a delete count", ReplyBytes().letter('D').u32(1).letter('K'), 3, {}, false},
       {"a row id", ReplyBytes().letter('I').text("17").letter('K'), 1, {}, false},
       {"a refusal", ReplyBytes().letter('E').text("[ES001]no such table: t").letter('K'), -1, {}, false},
       {"a warning and a count", ReplyBytes().letter('W').text("careful").letter('U').u32(2).letter('K'), 2, {}, false},
