@@ -42,6 +42,24 @@ int close_smart_cursor(SmartResult* smart) {
   return RC_SUCCESS;
 }
 
+// The next row of a result whose rows may have ended at a server error: past
+// them the result answers RC_ERROR, not the end of its rows, and the error
+// is again the text of the connection the rows came over.
+int step_rows(ResultSet* rows) {
+  const int rc = result_step(rows);
+  if (rc != RC_NO_DATA || !rows->failure_text) return rc;
+  if (rows->conn) conn_set_error(rows->conn, rows->failure_text);
+  return RC_ERROR;
+}
+
+// Whether the block leaves the cursor rows to fetch: only a full block
+// whose rows did not end at a server error.
+bool block_leaves_rows(const ResultSet* block) { return block->row_count == kRowBlock && !block->failure_text; }
+
+// A failed FETCH's code as VMC_Fetch answers it: a failed link and memory
+// keep theirs, a refusal is RC_ERROR.
+int fetch_failure(int code) { return code == RC_READ_FAILED || code == RC_NO_MEMORY ? code : RC_ERROR; }
+
 // Sends the FETCH of the cursor's next block; its reply is left on the link.
 int send_fetch(Conn* conn, const char* cursor) {
   char* fetch = format_command("FETCH %d FROM %s ;", kRowBlock, cursor);
@@ -57,7 +75,7 @@ int send_fetch(Conn* conn, const char* cursor) {
 // while any column could send a LOB fetch of its own.
 void fetch_ahead(SmartResult* smart) {
   if (!smart->read_ahead || smart->fetch_sent || smart->ahead_read || !smart->cursor_open || !smart->more_rows ||
-      !smart->block || smart->block->row_count != kRowBlock) {
+      !smart->block || !block_leaves_rows(smart->block)) {
     return;
   }
   for (int32_t k = 0; k < smart->block->field_count; ++k) {
@@ -79,19 +97,30 @@ void fetch_answered(SmartResult* smart) {
 }
 
 // The next block of the cursor: the reply of a FETCH sent ahead, or of one
-// sent now. Its code, with the block (or null) in *block.
+// sent now. Its code, with the block in *block; null when the FETCH failed
+// (a reply that failed is no block, whatever it carried).
 int next_block(SmartResult* smart, ResultSet** block) {
   *block = nullptr;
+  int rc;
   if (smart->ahead_read) {
     *block = smart->ahead_block;
     smart->ahead_block = nullptr;
     smart->ahead_read = 0;
-    return smart->ahead_code;
+    rc = smart->ahead_code;
+  } else {
+    ExchangeLock lock(smart->conn);
+    if (!smart->fetch_sent) {
+      rc = fetch_block(smart->conn, smart->cursor_name, block);
+    } else {
+      fetch_answered(smart);
+      rc = recv_results(smart->conn, block);
+    }
   }
-  ExchangeLock lock(smart->conn);
-  if (!smart->fetch_sent) return fetch_block(smart->conn, smart->cursor_name, block);
-  fetch_answered(smart);
-  return recv_results(smart->conn, block);
+  if (rc < 0) {
+    free_result_chain(*block);
+    *block = nullptr;
+  }
+  return rc;
 }
 
 // Frees a used-up block, all but the descriptions of its columns, which are
@@ -124,10 +153,10 @@ int step_cut_off(SmartResult* smart) {
   if (!smart->ahead_read) return RC_READ_FAILED;
   free_result_chain(smart->block);
   const int fetched = next_block(smart, &smart->block);
-  if (!smart->block) return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
+  if (!smart->block) return fetch_failure(fetched);
   // A short block was the cursor's last: every row has arrived after all.
   if (smart->block->row_count != kRowBlock) smart->cut_off = 0;
-  return result_step(smart->block);
+  return step_rows(smart->block);
 }
 
 }  // namespace
@@ -183,7 +212,7 @@ void clear_cursor_exhausted(Conn* conn, const char* cursor) {
 extern "C" int VMC_Fetch(VMC_Handle* handle) {
   switch (static_cast<HandleType>(handle_type_of(handle))) {
     case HandleType::ResultSet:
-      return result_step(static_cast<ResultSet*>(*handle));
+      return step_rows(static_cast<ResultSet*>(*handle));
     case HandleType::SmartResult:
       break;
     default:
@@ -191,7 +220,7 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
   }
   auto* smart = static_cast<SmartResult*>(*handle);
   if (!smart->block || smart->fetch_failed) return RC_ERROR;
-  int rc = result_step(smart->block);
+  int rc = step_rows(smart->block);
   if (rc != RC_NO_DATA) return rc;
   if (smart->cut_off) return step_cut_off(smart);
   if (!smart->more_rows) return rc;
@@ -209,15 +238,15 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
     mark_closed(smart);
     smart->block = described;
     smart->fetch_failed = 1;
-    return fetched == RC_READ_FAILED || fetched == RC_NO_MEMORY ? fetched : RC_ERROR;
+    return fetch_failure(fetched);
   }
   free_result(described);
-  if (smart->block->row_count != kRowBlock) {
+  if (!block_leaves_rows(smart->block)) {
     const int closed = close_smart_cursor(smart);
     if (closed != RC_SUCCESS) return closed;
   }
   fetch_ahead(smart);
-  return result_step(smart->block);
+  return step_rows(smart->block);
 }
 
 extern "C" int vmc_read_ahead(VMC_Handle* handle, int on) {
@@ -337,8 +366,10 @@ extern "C" int VMC_DeclareCursor(VMC_Handle* conn_var, const char* sql, const ch
   std::free(declare);
   consume_params(conn, params);
   ResultSet* reply = nullptr;
-  recv_results(conn, &reply);
-  const int rc = open_cursor(conn, cursor);
+  // A declaration the server refused is not opened: its reason stays the
+  // connection's error text.
+  int rc = recv_results(conn, &reply);
+  if (rc >= 0) rc = open_cursor(conn, cursor);
   lock.release();
   if (rc != RC_SUCCESS) {
     free_result_chain(reply);
@@ -358,16 +389,17 @@ extern "C" int VMC_FetchCursor(VMC_Handle* conn_var, const char* cursor, ResultS
   char* fetch = format_command("FETCH %d  FROM %s ", *count, cursor);
   if (!fetch) return RC_NO_MEMORY;
   ResultSet* reply = nullptr;
+  int rc;
   {
     ExchangeLock lock(conn);
     send_query_flush(conn, fetch);
-    recv_results(conn, &reply);
+    rc = recv_results(conn, &reply);
   }
   std::free(fetch);
   if (fields) *fields = reply ? reply->field_count : 0;
   if (rows) *rows = reply ? reply->row_count : 0;
   *out = reply;
-  return RC_SUCCESS;
+  return rc;
 }
 
 extern "C" int VMC_FetchCursorInto(VMC_Handle* conn_var, const char* cursor, ResultSet** res) {

@@ -59,12 +59,17 @@ void wrap_error(Conn* conn, const char* sent) {
   conn_set_error(conn, text);
 }
 
-void hand_out(ResultSet* chain, ResultSet** out) {
+// The chain goes to a caller that takes it, and the reply's code with it: a
+// result whose rows ended at a server error answers for itself when read.
+// A caller that takes none hears of such an error from the code.
+int hand_out(ResultSet* chain, ResultSet** out, int rc) {
   if (out) {
     *out = chain;
-  } else {
-    free_result_chain(chain);
+    return rc;
   }
+  if (rc >= 0 && chain_failed(chain)) rc = RC_ERROR;
+  free_result_chain(chain);
+  return rc;
 }
 
 // Sends a text with the bound values, which go with it, and reads the reply
@@ -142,8 +147,7 @@ int execute_through_cursor(Conn* conn, const char* name, char* cursor, ResultSet
     free_result_chain(chain);
     return opened;
   }
-  hand_out(chain, out);
-  return rc;
+  return hand_out(chain, out, rc);
 }
 
 int execute_by_name(Conn* conn, const char* name, ResultSet** out) {
@@ -153,8 +157,7 @@ int execute_by_name(Conn* conn, const char* name, ResultSet** out) {
   ResultSet* chain = nullptr;
   const int rc = run_with_values(conn, text, &chain, true);
   lock.release();
-  hand_out(chain, rc < 0 ? nullptr : out);
-  return rc;
+  return hand_out(chain, rc < 0 ? nullptr : out, rc);
 }
 
 // A set that PREPARE described but that was never bound.
@@ -229,8 +232,7 @@ int VMC_Execute(VMC_Handle* conn_var, ResultSet** out) {
   ResultSet* chain = nullptr;
   const int rc = run_with_values(conn, text, &chain, false);
   lock.release();
-  hand_out(chain, out);
-  return rc;
+  return hand_out(chain, out, rc);
 }
 
 int VMC_Execute2(VMC_Handle* conn_var, const char* name, char* cursor, ResultSet** out) {

@@ -43,13 +43,15 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
   std::free(declare);
   ResultSet* reply = nullptr;
   const int declared = recv_results(conn, &reply);
-  if (declared < 0) {
-    free_result_chain(reply);
+  // A declaration whose reply broke off among rows failed as well: the
+  // cursor is not opened, and the server's text stays the connection's.
+  const bool refused = declared < 0 || chain_failed(reply);
+  free_result_chain(reply);
+  if (refused) {
     free_smart_result(smart);
     // A refusal is -1; a failed link or memory keeps its own code.
     return declared == RC_READ_FAILED || declared == RC_NO_MEMORY ? declared : RC_ERROR;
   }
-  free_result_chain(reply);
 
   int rc = open_cursor(conn, smart->cursor_name);
   if (rc != RC_SUCCESS) {
@@ -58,6 +60,11 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
   }
   rc = fetch_block(conn, smart->cursor_name, &smart->block);
   lock.release();
+  if (rc < 0) {
+    // A reply that failed is no block, whatever it carried.
+    free_result_chain(smart->block);
+    smart->block = nullptr;
+  }
 
   if (!smart->block) {
     // No block to walk: close the cursor (a failed link carries no CLOSE)
@@ -66,7 +73,9 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
     free_smart_result(smart);
     return rc == RC_READ_FAILED || rc == RC_NO_MEMORY ? rc : RC_ERROR;
   }
-  if (smart->block->row_count == kRowBlock) {
+  // A block whose rows ended at a server error is the last: the cursor
+  // goes, and stepping past those rows answers the error.
+  if (smart->block->row_count == kRowBlock && !smart->block->failure_text) {
     smart->more_rows = 1;
     smart->conn = conn;
     smart->cursor_open = 1;

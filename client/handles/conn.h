@@ -61,6 +61,16 @@ struct Conn {
   // FETCHes that its server-cursor results sent ahead and whose replies are
   // not read yet: until they are, bytes waiting on the link are theirs.
   uint32_t fetches_ahead;
+  // Whether the reply being read carried a server error, and where: once it
+  // has, the reply is a failure whatever follows, and its text stays the
+  // connection's error text.
+  uint8_t reply_error;  // ReplyError
+};
+
+enum ReplyError : uint8_t {
+  kReplyClean = 0,
+  kErrorAmongRows = 1,  // among the rows of a result set
+  kErrorItem = 2,       // an item of its own
 };
 
 // Replaces the connection's error text with a heap copy of text (null clears it).

@@ -30,7 +30,6 @@ class ShortReader : public ReplyPolicy {
     status_ = RC_ERROR;
     return Step::next();
   }
-  Step unknown(uint8_t letter) override { return Step::stop(end(letter)); }
   int end(uint8_t /*last*/) override {
     if (status_ == RC_ERROR) {
       *text_ = strdup(conn_->error_text);
@@ -147,7 +146,7 @@ class LobReader : public ReplyPolicy {
   }
   // 'R' behind the descriptions brings the pieces, which end the reply.
   Step unknown(uint8_t letter) override {
-    if (letter != REPLY_ROW || !described_) return Step::stop(RC_SUCCESS);
+    if (letter != REPLY_ROW || !described_) return Step::stop();
     const int rc = recv_lob_pieces(conn_, lob_);
     return rc == RC_SUCCESS ? Step{Step::Ended, RC_SUCCESS} : Step::fail(rc);
   }

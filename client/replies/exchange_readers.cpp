@@ -38,9 +38,8 @@ int exchange_text(uint8_t letter, const char* text, bool print_errors) {
 }
 
 // A letter that could not be read is told on the console with the reader's name.
-int letter_failure(const char* reader, Failed what, int code) {
+void letter_failure(const char* reader, Failed what) {
   if (what == Failed::Letter) std::printf("Net Error %s \n", reader);
-  return code;
 }
 
 // The value bytes of an 'O' or 'P' item in a new buffer of at least 8 bytes,
@@ -127,14 +126,13 @@ class NoQueryReader : public ReplyPolicy {
     return step;
   }
   // A count or row id that broke off is told with its own line and text.
-  int failed(Failed what, int code) override {
-    if (what != Failed::Count && what != Failed::RowId) return letter_failure("recv_noQuery", what, code);
+  void failed(Failed what) override {
+    if (what != Failed::Count && what != Failed::RowId) return letter_failure("recv_noQuery", what);
     const char* item = what == Failed::Count ? "Update" : "Insert";
     std::printf("%s Prop NetError  \n", item);
     char text[80] = {};
     std::snprintf(text, sizeof text, "[EC004]%s Prop NetError", item);
     conn_set_error(conn_, text);
-    return code;
   }
 
  private:
@@ -169,7 +167,6 @@ class QueryValueReader : public ReplyPolicy {
     if (last == REPLY_RESULT_SET && !kept_) take_first_value(result_, out_, out_type_, heap_allowed_, on_heap_);
     return status_;
   }
-  Step unknown(uint8_t /*letter*/) override { return Step::stop(RC_SUCCESS); }
   Step text(uint8_t letter, const char* text) override {
     status_ = exchange_text(letter, text, true);
     return Step::next();
@@ -241,7 +238,7 @@ class OutputReader : public ReplyPolicy {
     return step;
   }
   Step out_value(uint8_t letter, const OutHead& head) override;
-  int failed(Failed what, int code) override { return letter_failure("recv_noQuery_OP", what, code); }
+  void failed(Failed what) override { letter_failure("recv_noQuery_OP", what); }
 
  private:
   ResultSet** out_;

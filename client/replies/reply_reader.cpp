@@ -11,32 +11,46 @@
 
 namespace {
 
+Step failed(ReplyPolicy& p, Failed what, int code) {
+  p.failed(what);
+  return Step::fail(code);
+}
+
 // One item after its letter: its payload read and handed to the policy. A
-// failed read of the reader's own answers Step::fail with the policy's code.
+// failed read of the reader's own is told to the policy and fails the step.
 Step read_item(ReplyPolicy& p, Item item, uint8_t letter) {
   Conn* conn = p.conn();
   switch (item) {
     case Item::Count: {
       uint32_t count = 0;
-      if (!recv_int(&conn->link, &count)) return Step::fail(p.failed(Failed::Count, RC_READ_FAILED));
+      if (!recv_int(&conn->link, &count)) return failed(p, Failed::Count, RC_READ_FAILED);
       return p.count(letter, count);
     }
     case Item::RowId: {
       char row_id[32];
-      if (!recv_row_id(conn, row_id)) return Step::fail(p.failed(Failed::RowId, RC_READ_FAILED));
+      if (!recv_row_id(conn, row_id)) return failed(p, Failed::RowId, RC_READ_FAILED);
       return p.row_id(row_id);
     }
     case Item::Text: {
       char* text = nullptr;
       const int rc = recv_text(conn, &text);
-      if (rc != RC_SUCCESS) return Step::fail(p.failed(Failed::Payload, rc));
+      if (rc != RC_SUCCESS) return failed(p, Failed::Payload, rc);
+      if (is_error_letter(letter)) {
+        conn->reply_error = kErrorItem;
+      } else if (conn->reply_error != kReplyClean) {
+        // A message or warning behind an error is still the policy's to
+        // print, but the error stays the text the reply leaves.
+        const Step step = p.text(letter, text);
+        std::free(text);
+        return step;
+      }
       std::free(conn->error_text);
       conn->error_text = text;
       return p.text(letter, text);
     }
     case Item::OutValue: {
       OutHead head;
-      if (!recv_out_head(conn, letter, &head)) return Step::fail(p.failed(Failed::Payload, RC_READ_FAILED));
+      if (!recv_out_head(conn, letter, &head)) return failed(p, Failed::Payload, RC_READ_FAILED);
       return p.out_value(letter, head);
     }
     case Item::ParamDescs:
@@ -93,8 +107,23 @@ Step ReplyPolicy::result_set() { return recv_result_item(conn_, nullptr, RowsIn:
 
 void abandon_reply(Conn* conn) { close_link(&conn->link); }
 
+namespace {
+
+// The answer of a reply read to its end. A server error is a failure
+// whatever came after it; one among the rows of a result set is the
+// failure of that result's rows where the reader hands them out.
+int settle_reply(const ReplyPolicy& p, int code) {
+  if (code < 0) return code;
+  const uint8_t error = p.conn()->reply_error;
+  if (error == kErrorItem || (error == kErrorAmongRows && !p.hands_out_rows())) return RC_ERROR;
+  return code;
+}
+
+}  // namespace
+
 int read_reply(ReplyPolicy& p) {
   Conn* conn = p.conn();
+  conn->reply_error = kReplyClean;
   uint8_t last = 0;          // the item whose letter the one in hand came right behind
   Item last_item = Item::End;
   for (;;) {
@@ -102,9 +131,9 @@ int read_reply(ReplyPolicy& p) {
     if (!recv_char(&conn->link, &letter)) {
       // The letter behind a result set is the one that ended its rows.
       const Failed what = last != 0 && last_item == Item::ResultSet ? Failed::Payload : Failed::Letter;
-      const int code = p.failed(what, RC_READ_FAILED);
+      p.failed(what);
       abandon_reply(conn);
-      return code;
+      return RC_READ_FAILED;
     }
     if (last != 0 && letter == 0) {
       // A zero byte cannot be given back as a letter: it is dropped, and the
@@ -113,17 +142,19 @@ int read_reply(ReplyPolicy& p) {
       continue;
     }
     const Item item = p.item_of(letter);
-    if (item == Item::End) return p.end(last);
+    if (item == Item::End) return settle_reply(p, p.end(last));
     const Step step = read_item(p, item, letter);
     switch (step.kind) {
       case Step::Next:
         break;
       case Step::Ended:
-        return p.end(letter);
+        return settle_reply(p, p.end(letter));
       case Step::Stop:
       case Step::Fail:
+        // What followed is unknown: the call is answered as a reply cut
+        // short is, whatever the reader had made of it so far.
         abandon_reply(conn);
-        return step.code;
+        return RC_READ_FAILED;
     }
     last = letter;
     last_item = item;

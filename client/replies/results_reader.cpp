@@ -41,12 +41,12 @@ class ChainReader : public ReplyPolicy {
   ChainReader(Conn* conn, ResultSet** out) : ReplyPolicy(conn), out_(out) {}
   ~ChainReader() override { free_result_chain(head_); }
 
+  bool hands_out_rows() const override { return true; }
   int end(uint8_t /*last*/) override {
     *out_ = head_;
     head_ = nullptr;
     return status_;
   }
-  Step unknown(uint8_t letter) override { return Step::stop(end(letter)); }
   Step text(uint8_t letter, const char* text) override {
     status_ = result_text(conn_, letter, text);
     return Step::next();
@@ -95,6 +95,7 @@ class SingleReader : public ReplyPolicy {
   SingleReader(Conn* conn, ResultSet** out) : ReplyPolicy(conn), out_(out) {}
   ~SingleReader() override { free_result(result_); }
 
+  bool hands_out_rows() const override { return true; }
   // Counts and row ids are not this reader's: the defaults read them whole
   // and drop them.
   int end(uint8_t /*last*/) override {
@@ -106,7 +107,6 @@ class SingleReader : public ReplyPolicy {
     result_ = nullptr;
     return status_;
   }
-  Step unknown(uint8_t letter) override { return Step::stop(end(letter)); }
   Step text(uint8_t letter, const char* text) override {
     status_ = result_text(conn_, letter, text);
     return Step::next();

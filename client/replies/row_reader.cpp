@@ -223,10 +223,24 @@ int64_t recv_buffered_rows(Conn* conn, ResultSet* result, const RowShape& shape,
   return count;
 }
 
+// A server error among the rows: the rows end with the ones before it. It
+// becomes the connection's error text, and the result's failure.
+int keep_row_error(Conn* conn, ResultSet* result, const char* text) {
+  conn_set_error(conn, text);
+  if (conn->reply_error == kReplyClean) conn->reply_error = kErrorAmongRows;
+  if (!result) return RC_SUCCESS;
+  char* copy = strdup(text);
+  if (!copy) return RC_NO_MEMORY;
+  std::free(result->failure_text);
+  result->failure_text = copy;
+  return RC_SUCCESS;
+}
+
 // Joins a text that came between rows onto the result's error text.
-int join_text(Conn* conn, ResultSet* result) {
+int join_text(Conn* conn, ResultSet* result, uint8_t letter) {
   char* text = nullptr;
-  const int rc = recv_text(conn, &text);
+  int rc = recv_text(conn, &text);
+  if (rc == RC_SUCCESS && is_error_letter(letter)) rc = keep_row_error(conn, result, text);
   if (rc != RC_SUCCESS || !result) {
     std::free(text);
     return rc;
@@ -288,7 +302,7 @@ int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out
       conn->link.pushback_letter = letter;
       return kEndOfRows;
     }
-    rc = join_text(conn, result);
+    rc = join_text(conn, result, letter);
     if (rc != RC_SUCCESS) return rc;
   }
   uint8_t* row = nullptr;
@@ -308,6 +322,9 @@ int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out
 int64_t recv_row_run(Conn* conn, ResultSet* result, const RowShape& shape, int64_t limit, int* status) {
   *status = RC_SUCCESS;
   int64_t count = 0;
+  // Rows that come behind a server error are read, to stay in step, and
+  // counted, but are not the result's: its rows end at the error.
+  if (result && result->failure_text) result = nullptr;
   while (limit == 0 || count < limit) {
     // Most rows lie whole in the receive buffer; the one that does not (it
     // crosses the buffer's end, carries a row id, or a text comes before
@@ -320,6 +337,7 @@ int64_t recv_row_run(Conn* conn, ResultSet* result, const RowShape& shape, int64
       if (rc != kEndOfRows) *status = rc;
       break;
     }
+    if (result && result->failure_text) result = nullptr;
     // A full result refuses the row (EC080) but the reading goes on, so
     // the row still counts.
     if (result && result_store_row(result, row) == RC_NO_MEMORY) {

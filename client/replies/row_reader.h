@@ -28,7 +28,9 @@ bool row_shape(const ResultSet* result, RowShape* shape);
 // One row from the link into a new row of the result's pool: RC_SUCCESS with
 // *out set; kEndOfRows when a letter other than a row's came (it is given
 // back); RC_READ_FAILED; RC_NO_MEMORY. Texts between rows are joined onto the
-// result's error text. With a null result the row is read and dropped (and so
+// result's error text; a server error among them also becomes the result's
+// failure_text and the connection's error text, and marks the reply
+// (kErrorAmongRows). With a null result the row is read and dropped (and so
 // are the texts), *out staying null.
 int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out);
 
@@ -36,7 +38,8 @@ int recv_row(Conn* conn, ResultSet* result, const RowShape& shape, uint8_t** out
 // dropped), at most `limit` of them (0: no limit), each stored as it comes.
 // Answers the number read, with the reason they stopped in *status:
 // RC_SUCCESS the limit or the end of the rows, RC_READ_FAILED, RC_NO_MEMORY.
-// A row that the result refuses as full (EC080) still counts.
+// A row that the result refuses as full (EC080) still counts, and so does a
+// row behind a server error among the rows, which is read and dropped.
 int64_t recv_row_run(Conn* conn, ResultSet* result, const RowShape& shape, int64_t limit, int* status);
 
 #endif

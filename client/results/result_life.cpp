@@ -59,6 +59,7 @@ int free_result(ResultSet* result) {
   free_row_blocks(result);
   free_field_descs(result->fields, result->field_count);
   std::free(result->error_text);
+  std::free(result->failure_text);
   mem_pool_destroy(result->pool);
   std::free(result);
   return RC_SUCCESS;
@@ -70,6 +71,13 @@ void free_result_chain(ResultSet* head) {
     free_result(head);
     head = next;
   }
+}
+
+bool chain_failed(const ResultSet* chain) {
+  for (; chain; chain = chain->next) {
+    if (chain->failure_text) return true;
+  }
+  return false;
 }
 
 int result_next_row(ResultSet* result) {

@@ -18,6 +18,8 @@ void tie_result(ResultSet* result, Conn* conn);
 int free_result(ResultSet* result);
 // Frees a whole chain.
 void free_result_chain(ResultSet* head);
+// Whether the rows of any result of the chain ended at a server error.
+bool chain_failed(const ResultSet* chain);
 int free_field_descs(FieldDesc* fields, int32_t count);
 // RC_SUCCESS a row is current; RC_NO_DATA no more rows; RC_ERROR not a result.
 int result_next_row(ResultSet* result);

@@ -46,6 +46,9 @@ struct ResultSet {
   uint8_t** fill_end;
   int64_t fill_index;
   char* error_text;      // texts that came between rows, joined; or EC080
+  // The server's error text when one came among the rows: the rows before it
+  // are all there are, and stepping past them answers a failure. Owned.
+  char* failure_text;
   // The connection the rows were read over (a result of rows only), while
   // both live: closing it detaches the result (see detach_conn_results).
   Conn* conn;

@@ -43,8 +43,9 @@ constexpr const char* kNext = "INSERT INTO t VALUES (1)";
 
 }  // namespace
 
-// A letter that a reader cannot follow: the call answers as far as it read,
-// and the next call fails on the closed link without a word sent. The
+// A letter that a reader cannot follow: the call fails as a reply cut short
+// does, whatever it had read, and the next call fails on the closed link
+// without a word sent. The
 // readers of result sets and values stop through the same reader as the
 // first case; the short replies and the LOB pieces read letters their own way.
 TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
@@ -58,15 +59,15 @@ TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
   const ReplyBytes refusal_then_stray = ReplyBytes().letter('E').text("no").letter('Z').letter('K');
   const Case cases[] = {
       {"a statement without rows", {count_then_stray},
-       [](VMC_Handle* h, Conn*) { return VMC_ExecuteNoQuery(h, "UPDATE t SET a = 1"); }, 1},
+       [](VMC_Handle* h, Conn*) { return VMC_ExecuteNoQuery(h, "UPDATE t SET a = 1"); }, RC_READ_FAILED},
       {"the refusal of an OPEN", {ReplyBytes().letter('K'), refusal_then_stray},
        [](VMC_Handle* h, Conn*) {
          ResultSet* declared = nullptr;
          return VMC_DeclareCursor(h, "SELECT n FROM t", "C1", &declared, nullptr);
        },
-       RC_ERROR},
+       RC_READ_FAILED},
       {"the refusal of a CLOSE", {refusal_then_stray},
-       [](VMC_Handle* h, Conn*) { return VMC_CloseCursor(h, "C1"); }, RC_ERROR},
+       [](VMC_Handle* h, Conn*) { return VMC_CloseCursor(h, "C1"); }, RC_READ_FAILED},
       {"a LOB's pieces", {ReplyBytes().letter('A').u32(1).field("LOB", ST_CLOB).letter('Z').u32(1).text("x")},
        [](VMC_Handle*, Conn* conn) {
          VMC_Handle lob = nullptr;
@@ -76,7 +77,7 @@ TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
          VMC_FreeLob(&lob);
          return rc;
        },
-       0},
+       RC_READ_FAILED},
   };
   testing::internal::CaptureStdout();
   for (const Case& c : cases) {

@@ -98,7 +98,7 @@ TEST_F(LobFetch, AnOverlongPieceFailsAndClosesTheLink) {
   ReplyBytes overlong = rows_head();
   piece(overlong, "ab").u32(1).u32(kLobChunkSize + 1);
   answer("get lob 'C000000000003' offset 0 limit 9 ", overlong.bytes);
-  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_ERROR);
+  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_READ_FAILED);
   peer_.join();
   EXPECT_EQ(lob()->lob_size, 2) << "bytes already appended stay";
   // The rest of that reply is never taken for the next one's.

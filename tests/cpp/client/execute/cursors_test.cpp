@@ -38,6 +38,7 @@ class CursorServer {
   bool lob_descriptors = false;          // the column is a CLOB whose values are descriptors
   int stray_at_fetch = 0;                // the FETCH (counted from 1) whose reply carries stray_letter:
   bool stray_before_end = false;         // before its 'K' (else behind it)
+  int error_after_row = 0;               // the rows end at an error after this row (0: none)
   static constexpr char stray_letter = 'Z';  // no letter of the grammar
 
   CursorServer() {
@@ -85,7 +86,10 @@ class CursorServer {
       return r;
     }
     r.letter('A').u32(1).field("t.n", 5, 4);
-    for (int i = 0; i < n; ++i) r.letter('R').u32(4).u32(static_cast<uint32_t>(first + i));
+    for (int i = 0; i < n; ++i) {
+      r.letter('R').u32(4).u32(static_cast<uint32_t>(first + i));
+      if (first + i == error_after_row) return r.letter('E').text("integer overflow");
+    }
     return r;
   }
   static void send(PeerConn& p, const ReplyBytes& r) {
@@ -370,6 +374,61 @@ TEST(ServerCursor, ARefusedNextBlockLeavesNoCellOfTheBlockBefore) {
   EXPECT_EQ(server.log().back(), "CLOSE STC0_SMARTCUR ");
 }
 
+// A server error among the rows: the call keeps its code and the rows before
+// the error, past which stepping answers the failure with the server's text
+// on the connection, and no later block is asked for.
+TEST(ServerCursor, AnErrorAmongTheRowsEndsThemInAFailure) {
+  struct Case {
+    const char* what;
+    int total;
+    int error_after;
+    const char* options;
+    int code;       // of VMC_ExecuteQuery
+    size_t fetches;
+    // The CLOSE that VMC_ExecuteQuery sends is refused: its text replaces
+    // the connection's on the way, but not the failure's.
+    bool refuse_close;
+  } cases[] = {
+      {"in the first and only block", 6, 3, "", 3, 1, true},
+      {"in a later block, read ahead", 30000, 25000, "", 0, 2, false},
+      {"behind a full block", 30000, 20000, "", 0, 1, true},
+      {"read without a cursor", 6, 3, ";USE_SRVCURSOR=off", 3, 0, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    CursorServer server;
+    server.total = k.total;
+    server.error_after_row = k.error_after;
+    server.refuse_close = k.refuse_close;
+    Client c(server.port(), std::string(";verbose_mode=0") + k.options);
+    VMC_Handle result = nullptr;
+    ASSERT_EQ(VMC_ExecuteQuery(&c.conn, "select n from t", &result, nullptr, nullptr, nullptr), k.code);
+    vmc_read_ahead(&result, 1);
+    for (int i = 1; i <= k.error_after; ++i) ASSERT_EQ(VMC_Fetch(&result), 0) << i;
+    EXPECT_EQ(value_of(&result), k.error_after);
+    EXPECT_EQ(VMC_Fetch(&result), -1);
+    EXPECT_STREQ(c.record()->error_text, "integer overflow");
+    EXPECT_EQ(VMC_Fetch(&result), -1);
+    EXPECT_EQ(server.count_starting("FETCH"), k.fetches);
+    vmc_read_ahead(&result, 0);
+    EXPECT_EQ(VMC_FreeResult(&result), 0);
+  }
+
+  // A named cursor's FETCH answers with its reply's code: a refusal is a
+  // failure with the server's text.
+  CursorServer server;
+  server.total = 5;
+  server.fail_fetch = true;
+  Client c(server.port(), ";verbose_mode=0");
+  ResultSet* rows = nullptr;
+  int64_t count = -1;
+  const int ask = 10;
+  EXPECT_EQ(VMC_FetchCursor(&c.conn, "NOSUCH_CUR", &rows, nullptr, &count, &ask), -1);
+  EXPECT_STREQ(c.record()->error_text, "fetch went wrong");
+  EXPECT_EQ(rows, nullptr);
+  EXPECT_EQ(count, 0);
+}
+
 TEST(NamedCursors, DeclareFetchAndExhaust) {
   CursorServer server;
   server.total = 25;
@@ -383,7 +442,7 @@ TEST(NamedCursors, DeclareFetchAndExhaust) {
   ResultSet* rows = nullptr;
   int64_t count = 0;
   const int ask = 10;
-  EXPECT_EQ(VMC_FetchCursor(&c.conn, "C1", &rows, &fields, &count, &ask), 0);
+  EXPECT_EQ(VMC_FetchCursor(&c.conn, "C1", &rows, &fields, &count, &ask), 10) << "the reply's code";
   EXPECT_EQ(count, 10);
   EXPECT_EQ(fields, 1);
   VMC_Handle h = rows;

@@ -123,10 +123,56 @@ TEST_F(ReplyReaders, ServerErrorsAreReadToTheEndOfTheReply) {
     EXPECT_EQ(printed, reader == 1 ? "Server Error no such table \n" : "") << reader;
     expect_in_step();
   }
-  // The last text of a reply is the one kept; a later error outweighs a count.
-  reply(ReplyBytes().letter('F').text("first").letter('U').u32(2).letter('E').text("second").letter('K'));
-  EXPECT_EQ(recv_noQuery(conn()), -1);
-  EXPECT_STREQ(conn()->error_text, "second");
+  // Once an error is read the reply is a failure, whatever follows it, and
+  // the text it leaves is the last error's; an error among the rows of a
+  // result set fails a reader that hands no rows out.
+  ReplyBytes rows_then_error;
+  int_rows(rows_then_error, 3).letter('E').text("overflow").letter('M').text("m").letter('K');
+  const struct {
+    ReplyBytes reply;
+    const char* text;
+  } replies[] = {
+      {ReplyBytes().letter('F').text("first").letter('U').u32(2).letter('E').text("second").letter('K'), "second"},
+      {ReplyBytes().letter('E').text("refused").letter('W').text("w").letter('K'), "refused"},
+      {ReplyBytes().letter('E').text("refused").letter('U').u32(3).letter('K'), "refused"},
+      {ReplyBytes().letter('E').text("refused").letter('M').text("m").letter('K'), "refused"},
+      {ReplyBytes().letter('E').text("refused").letter('I').text("5").letter('K'), "refused"},
+      {ReplyBytes().letter('E').text("refused").letter('A').u32(0).letter('K'), "refused"},
+      {rows_then_error, "overflow"},
+  };
+  const std::function<int(Conn*)> readers[] = {
+      [](Conn* c) { return recv_noQuery(c); },
+      [](Conn* c) {
+        char out[kQueryValueSize] = {};
+        int type = 0;
+        return recv_query_value(c, out, &type);
+      },
+      [](Conn* c) {
+        char out[kQueryValueSize] = {};
+        int type = 0;
+        ResultSet* kept = nullptr;
+        const int rc = recv_query_value(c, out, &type, nullptr, &kept);
+        free_result_chain(kept);
+        return rc;
+      },
+      [](Conn* c) {
+        ResultSet* rs = nullptr;
+        const int rc = recv_noQuery_OP(c, &rs);
+        free_result(rs);
+        return rc;
+      },
+  };
+  for (const auto& r : replies) {
+    for (size_t k = 0; k < std::size(readers); ++k) {
+      conn_set_error(conn(), nullptr);
+      reply(r.reply);
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(readers[k](conn()), -1) << r.text << " " << k;
+      testing::internal::GetCapturedStdout();
+      EXPECT_STREQ(conn()->error_text, r.text) << k;
+      expect_in_step();
+    }
+  }
 }
 
 TEST_F(ReplyReaders, WarningsAndMessagesAreSuccessWithInfo) {
@@ -327,9 +373,9 @@ TEST_F(ReplyReaders, OutputParametersWithoutValuesOrSlots) {
   EXPECT_NE(std::strstr(conn()->error_text, "[EC061]"), nullptr);
   expect_in_step();
 
-  // A length too large to hold ends the reader.
+  // A length too large to hold ends the reader, and the link with it.
   reply(ReplyBytes().letter('P').u32(0).u32(ST_CHAR).u32(0xFFFFFFFF));
-  EXPECT_EQ(recv_noQuery_OP(conn(), nullptr), -5);
+  EXPECT_EQ(recv_noQuery_OP(conn(), nullptr), -4);
   VMC_ClearParams(&handle_);
 
   // Without any slot, both kinds of value fail with their texts.
@@ -498,8 +544,8 @@ TEST_F(ReplyReaders, AReplyLeftPartReadClosesTheLink) {
          ResultSet* rs = nullptr;
          return recv_results(c, &rs);
        }, -4},
-      // A text that cannot be held.
-      {ReplyBytes().letter('M').u32(0xFFFFFFFF).raw("abc").letter('K'), [](Conn* c) { return recv_noQuery(c); }, -5},
+      // A text that cannot be held: the reply cannot be followed past it.
+      {ReplyBytes().letter('M').u32(0xFFFFFFFF).raw("abc").letter('K'), [](Conn* c) { return recv_noQuery(c); }, -4},
   };
   for (auto& c : cases) {
     testpeer::LinkPair link;
