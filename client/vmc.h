@@ -387,6 +387,17 @@ int VMC_GetSqlKind(const char* sql);
 // VMC_Execute2, VMC_ExecuteQuery and VMC_DeclareCursor refuse it with
 // RC_ERROR (EC062) before sending anything, and take it as an execution does.
 // RC_INVALID_HANDLE when the handle names no connection or the text is null.
+//
+// Every call that reads a reply (these and those below) answers RC_ERROR once
+// the reply carried a server error, whatever followed it, with that error's
+// text in VMC_GetError (messages and warnings behind it are printed but do
+// not replace it). An error among the rows of a result set is that result's:
+// a call that hands the result out keeps its answer and the rows before the
+// error, past which VMC_Fetch answers RC_ERROR (and no later block is
+// fetched); a call that hands no rows out answers RC_ERROR. A reply that
+// cannot be followed to its end (a letter no reader knows, a length that
+// cannot be held) closes the link and is answered RC_READ_FAILED, as a reply
+// cut short is.
 
 // A statement without rows (result sets its reply carries all the same are
 // read and dropped): the affected-row count of the reply, the number of row
@@ -486,7 +497,9 @@ int VMC_ExecuteQuery(VMC_Handle* conn, const char* sql, VMC_Handle* out, int* fi
 // Makes the next row current, fetching the next block from the server when a
 // full block is used up: RC_SUCCESS a row, RC_NO_DATA no more rows, RC_ERROR
 // the next block could not be had or the server refused to close the cursor,
-// RC_READ_FAILED the link failed, RC_NO_MEMORY; RC_INVALID_HANDLE not a result.
+// or the rows ended at a server error (its text is then the connection's
+// error text again), RC_READ_FAILED the link failed, RC_NO_MEMORY;
+// RC_INVALID_HANDLE not a result.
 int VMC_Fetch(VMC_Handle* result);
 // Moves the handle on to the next result of the reply and releases the
 // current one: RC_SUCCESS, or RC_NO_DATA when there is none (or the failure of
@@ -502,10 +515,14 @@ int VMC_FreeResult(VMC_Handle* result);
 int VMC_CloseCursor(VMC_Handle* conn, const char* cursor);
 // Declares and opens a cursor of the caller's naming for sql with the bound
 // values; *out receives the declaration's result and *fields its field count.
-// RC_SUCCESS, or the failure of opening the cursor.
+// RC_SUCCESS, or the failure of the declaration (the cursor is then not
+// opened) or of opening the cursor.
 int VMC_DeclareCursor(VMC_Handle* conn, const char* sql, const char* cursor, struct ResultSet** out,
                       int* fields);
-// Fetches *count rows of a named cursor into *out. RC_SUCCESS.
+// Fetches *count rows of a named cursor into *out: the reply's status (the
+// rows of its last result set modulo 20000), RC_ERROR when the server refused
+// (its text in VMC_GetError; *out may hold what the reply carried besides),
+// RC_READ_FAILED, RC_NO_MEMORY.
 int VMC_FetchCursor(VMC_Handle* conn, const char* cursor, struct ResultSet** out, int* fields, int64_t* rows,
                     const int* count);
 // Fetches 20000 rows of a named cursor into one result: the reply's status (the

@@ -9,9 +9,9 @@ struct LobObject;
 
 // The reply of a command such as OPEN, CLOSE or DEALLOCATE: 'K', or a letter,
 // the server's text and the reply's 'K'. RC_SUCCESS; RC_ERROR with the text
-// in *text (the caller frees it), also when a letter behind the text cannot
-// be followed (the link is then closed); RC_READ_FAILED, or the failure of
-// reading the text, when the link failed, with no text.
+// in *text (the caller frees it); RC_READ_FAILED, with no text, when the link
+// failed or a letter behind the text cannot be followed (the link is then
+// closed).
 int recv_short_reply(Conn* conn, char** text);
 
 // What becomes of the two descriptions a PREPARE reply may carry; each reads
@@ -22,7 +22,8 @@ struct PrepareItems {
 };
 // The reply to PREPARE: descriptions and refusals (every other letter opens a
 // text) up to 'K'. Answers RC_PREPARED_ROWS when it described result fields,
-// RC_ERROR after a refusal, else RC_SUCCESS; or the failure of a read.
+// RC_ERROR after a refusal, else RC_SUCCESS; RC_READ_FAILED when the reply
+// cannot be read to its end.
 // *prepared is set when the reply ended other than right behind a refusal:
 // the statement then exists on the server.
 int recv_prepare_reply(Conn* conn, const PrepareItems& items, bool* prepared);

@@ -22,10 +22,11 @@ constexpr int kQueryValueOnHeap = VALUE_ON_HEAP;
 // read whole and dropped. Answers the count of the last 'D' or 'U' item,
 // the number of 'I' items when the reply ends right after one (the last row id
 // is in the connection's row_id), RC_SUCCESS_WITH_INFO after a message or
-// warning, RC_ERROR after an error text, RC_OUTPUT_UNBOUND when the reply
-// carried output values, RC_READ_FAILED when the link failed, RC_NO_MEMORY when
-// memory ran out. Every reader here closes the link when a reply cannot be
-// read to its end.
+// warning, RC_ERROR when the reply carried an error text (among the rows of
+// a result set too), RC_OUTPUT_UNBOUND when the reply carried output values,
+// RC_READ_FAILED when the link failed. Every reader here closes the link when
+// a reply cannot be read to its end (a letter it cannot follow, memory
+// running out), and answers RC_READ_FAILED.
 int recv_noQuery(Conn* conn);
 
 // A reply whose first value is wanted: the first column of the first row of its
@@ -34,8 +35,8 @@ int recv_noQuery(Conn* conn);
 // 4 bytes of out. Output values ('O', 'P') are read and dropped. Answers
 // RC_SUCCESS after a result set or an output value, SQL_KIND_INSERT after an
 // 'I' item (RC_SUCCESS_WITH_INFO, the same value, after a message or warning),
-// SQL_KIND_UPDATE after 'U', SQL_KIND_DELETE after 'D', RC_ERROR after an error
-// text, RC_READ_FAILED when the link failed, RC_NO_MEMORY when memory ran out.
+// SQL_KIND_UPDATE after 'U', SQL_KIND_DELETE after 'D', RC_ERROR when the
+// reply carried an error text, RC_READ_FAILED when the link failed.
 // out holds kQueryValueSize bytes; a long value goes to a heap copy that the
 // caller frees (see kQueryValueOnHeap). *on_heap (when given) is 1 exactly
 // when out holds such a copy, else 0: the type alone cannot tell, as a
@@ -55,7 +56,8 @@ int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap = nullpt
 // text, RC_SUCCESS_WITH_INFO after a message or warning, RC_TRUNCATED when a
 // value was cut to its buffer, RC_PARAMS_NO_VALUES when a value had no slot to
 // go to, RC_NO_CONVERSION when a date or time value was not 4 bytes long),
-// RC_READ_FAILED when the link failed, RC_NO_MEMORY when memory ran out.
+// RC_ERROR when the reply carried an error text, RC_READ_FAILED when the link
+// failed.
 int recv_noQuery_OP(Conn* conn, ResultSet** out);
 
 // The parameter description that follows PREPARE: names, positions, server

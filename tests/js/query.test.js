@@ -370,3 +370,69 @@ test('a reply of two result sets gives a list of row lists and a list of field l
     await peer.stop();
   }
 });
+
+test('a server error among the rows fails the call, which keeps the rows before it', () => {
+  run('CREATE TABLE u (x)');
+  for (let x = 1; x <= 6; x++) run('INSERT INTO u VALUES (?)', [x]);
+  // abs() of the least 64-bit integer fails: at row 4 here, at row 25001 of big.
+  const cases = [
+    ['SELECT abs(x - 9223372036854775807 - 5) AS v FROM u', 3],
+    ['SELECT x, abs(x - 9223372036854775807 - 25002) AS v FROM big WHERE x <= 30000', 25000],
+  ];
+  for (const [sql, before] of cases) {
+    const [err, rows] = run(sql);
+    assert.match(err.Error, /^READ RECORD ERROR: .*integer overflow/, sql);
+    assert.equal(rows.length, before, sql);
+    for (const event of ['result', 'nextrecord']) {
+      const q = conn.query(sql);
+      const read = objectRows(q, event, before + 1);
+      assert.equal(read.rows.length, before + 1);
+      // Past the rows before the error the object reads as past the last row.
+      assert.ok(Object.values(read.rows[before]).every((v) => v === 0 || v === ''), event);
+      let text;
+      q.on('error', (e) => { text = e; });
+      assert.equal(text, err.Error.slice('READ RECORD ERROR: '.length), event);
+    }
+  }
+  // The rows of a SELECT ahead of another statement fail before it runs, in
+  // or out of a transaction.
+  conn.beginTransaction();
+  const [err] = run('SELECT abs(x - 9223372036854775807 - 5) AS v FROM u; INSERT INTO u VALUES (7)');
+  assert.match(err.Error, /integer overflow/);
+  let failed;
+  conn.query('SELECT abs(x - 9223372036854775807 - 5) AS v FROM u; INSERT INTO u VALUES (7)').on('error', (e) => {
+    failed = e;
+  });
+  assert.match(failed, /integer overflow/);
+  conn.commit();
+  assert.deepEqual(run('SELECT count(*) AS n FROM u')[1], [{ n: 6 }]);
+});
+
+test('a reply that carries an error fails whatever follows it, and one that cannot be followed fails as cut short', async () => {
+  const peer = await startPeer('failures');
+  const closed = '[EJ1024] database connection is closed';
+  const cases = [
+    ['an error and a warning to a COMMIT', (c, cb) => c.commit(cb), 'The vamo database conntion exception.'],
+    ['an error and a count', (c, cb) => c.query('UPDATE t SET a = 1 -- then_count', cb), 'the error'],
+    ['an error and a message', (c, cb) => c.query('DROP TABLE then_message', cb), 'the error'],
+    ['an error and a message, no rows asked for', (c, cb) => c.query('CREATE TABLE then_message (a INT)', cb),
+      'the error'],
+    ['a letter no reader knows', (c, cb) => c.query('UPDATE stray SET a = 1', cb), closed],
+    ['a text too long to hold, after a refusal', (c, cb) => {
+      c.query('UPDATE refused SET a = 1', () => {});
+      c.query('DELETE FROM huge', cb);
+    }, closed],
+  ];
+  try {
+    for (const [what, call, want] of cases) {
+      const c = rizezova.createConnection({ host: peer.host, port: peer.port });
+      c.connect();
+      let got;
+      call(c, (err) => { got = err; });
+      assert.equal(typeof got === 'string' ? got : got?.Error, want, what);
+      c.destry();
+    }
+  } finally {
+    await peer.stop();
+  }
+});

@@ -12,6 +12,8 @@
 //                type N instead), UPDATE with a count and the same result
 //                set, and a statement naming "long" with a text too long for
 //                a single-value answer
+//   failures     answers each statement by the word in it that names a
+//                failing reply (see failingReply)
 // It prints its port on the first line of its output.
 'use strict';
 const net = require('node:net');
@@ -71,6 +73,23 @@ function oddValue(text) {
   return Buffer.concat([rowId, value, Buffer.from('K')]);
 }
 
+// Replies that fail in ways a reader could mistake for success: an error
+// followed by other items, a text too long to hold, a letter that no reader
+// knows. A statement naming none of these words succeeds.
+const text = (letter, t) => Buffer.concat([Buffer.from(letter), cell.text(t)]);
+function failingReply(sql) {
+  const parts = [];
+  if (sql.startsWith('COMMIT')) parts.push(text('E', 'the error'), text('W', 'a warning'));
+  if (sql.includes('refused')) parts.push(text('E', 'refusal of the first call'));
+  if (sql.includes('huge')) parts.push(Buffer.from('E'), u32(0x80000000), Buffer.from('xyz'));
+  if (sql.includes('then_warning')) parts.push(text('E', 'the error'), text('W', 'a warning'));
+  if (sql.includes('then_message')) parts.push(text('E', 'the error'), text('M', 'a message'));
+  if (sql.includes('then_count')) parts.push(text('E', 'the error'), Buffer.from('U'), u32(3));
+  if (sql.includes('stray')) parts.push(Buffer.from('U'), u32(3), Buffer.from('Z'));
+  parts.push(Buffer.from('K'));
+  return Buffer.concat(parts);
+}
+
 // Answers for one connection, by command text.
 function session(socket) {
   const total = mode.startsWith('rows=') ? Number(mode.slice(5)) : 0;
@@ -78,6 +97,7 @@ function session(socket) {
   let remaining = 0;
   return (text) => {
     if (mode === 'odd-values') return /^(INSERT|UPDATE|SHOW)/.test(text) ? oddValue(text) : Buffer.from('K');
+    if (mode === 'failures') return failingReply(text);
     if (text.startsWith('DECLARE')) {
       remaining = total;
       return Buffer.from('K');
