@@ -44,6 +44,17 @@ int vmc_execute_value(VMC_Handle* conn, const char* sql, void* out, int* out_typ
 int vmc_execute_value_rows(VMC_Handle* conn, const char* sql, void* out, int* out_type, int* on_heap,
                            VMC_Handle* rows, int* out_kind);
 
+// ---- Connection strings ----
+
+// The longest values, in bytes, that an item of a connection string carries
+// whole: a server address (IP, SERVER), and any other value, which passes
+// through a buffer of VMC_CONN_VALUE_MAX + 1 bytes as it is read. Longer
+// values are cut.
+enum vmc_conn_value_max {
+  VMC_CONN_ADDRESS_MAX = 31,
+  VMC_CONN_VALUE_MAX = 63
+};
+
 // ---- Reading rows ----
 
 // How a stored value of the current row lies, so that the module can make
