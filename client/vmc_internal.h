@@ -35,8 +35,25 @@ int vmc_execute_value(VMC_Handle* conn, const char* sql, void* out, int* out_typ
 // them (the first of a chain, read with VMC_Fetch and VMC_NextResult and
 // freed with VMC_FreeResult) and no value of theirs goes to out; else *rows
 // is null. A null rows drops them, as vmc_execute_value does.
+// *out_kind (when given) says what out holds, which the answer cannot tell
+// once the reply has run several statements (RC_SUCCESS_WITH_INFO, after a
+// message or warning, is SQL_KIND_INSERT too): the kind of the item that
+// wrote it last, SQL_KIND_INSERT for a row id, SQL_KIND_UPDATE or
+// SQL_KIND_DELETE for a count, SQL_KIND_SELECT for the value of a result
+// set; 0 when nothing was written there.
 int vmc_execute_value_rows(VMC_Handle* conn, const char* sql, void* out, int* out_type, int* on_heap,
-                           VMC_Handle* rows);
+                           VMC_Handle* rows, int* out_kind);
+
+// ---- Connection strings ----
+
+// The longest values, in bytes, that an item of a connection string carries
+// whole: a server address (IP, SERVER), and any other value, which passes
+// through a buffer of VMC_CONN_VALUE_MAX + 1 bytes as it is read. Longer
+// values are cut.
+enum vmc_conn_value_max {
+  VMC_CONN_ADDRESS_MAX = 31,
+  VMC_CONN_VALUE_MAX = 63
+};
 
 // ---- Reading rows ----
 

@@ -248,10 +248,15 @@ void VMConnection::query(const v8::FunctionCallbackInfo<v8::Value>& args) {
       }
       if (rows) VMC_FreeResult(&rows);
       if (answer.code < 0) out.fail_execution(answer.code, conn);
-      if (kind == SQL_KIND_INSERT) {
+      // The area holds what the reply's last row id or count left there,
+      // which after several statements need not be the first one's kind.
+      const bool by_item = answer.holds == SQL_KIND_INSERT || answer.holds == SQL_KIND_UPDATE ||
+                           answer.holds == SQL_KIND_DELETE;
+      const int holds = by_item ? answer.holds : kind;
+      if (holds == SQL_KIND_INSERT) {
         out.status("new RowId", utf8_string(isolate, answer.text));
       } else {
-        out.status(kind == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM",
+        out.status(holds == SQL_KIND_UPDATE ? "UPDATE EFFECTNUM" : "DELETE EFFECTNUM",
                    v8::Integer::New(isolate, answer.count));
       }
       break;

@@ -11,6 +11,15 @@ namespace zorezu {
 namespace {
 
 constexpr char kNoSelect[] = "[EC026]Error querymany can't surpport a select_sql  \n";
+constexpr char kNotRun[] =
+    "querymany runs INSERT, UPDATE, DELETE and other statements, but not SELECT, CREATE, ALTER or EXEC; "
+    "run those with query";
+
+// The kinds of statement run once per row; a SELECT is refused at its first
+// row, every other kind before anything is sent.
+bool runs_per_row(int kind) {
+  return kind == SQL_KIND_INSERT || kind == SQL_KIND_UPDATE || kind == SQL_KIND_DELETE || kind == SQL_KIND_OTHER;
+}
 
 // The statuses of the executed rows and the last failure. Each status is
 // the statement kind's key with an empty row id or a zero count.
@@ -87,6 +96,12 @@ void VMConnection::querymany(const v8::FunctionCallbackInfo<v8::Value>& args) {
     drop_params();
     report.deliver(call.callback);
   };
+  // Refused whatever the rows, so that a statement that would run for no row
+  // is never taken for one that ran.
+  if (kind != SQL_KIND_SELECT && !runs_per_row(kind)) {
+    report.fail(kNotRun);
+    return finish();
+  }
   const int prepared = VMC_Prepare2(&conn, sql.c_str(), nullptr);
   if (prepared == RC_READ_FAILED) {
     report.fail(kLinkClosed);
@@ -122,9 +137,6 @@ void VMConnection::querymany(const v8::FunctionCallbackInfo<v8::Value>& args) {
     if (kind == SQL_KIND_SELECT) {
       report.fail(kNoSelect);
       return finish();
-    }
-    if (kind != SQL_KIND_INSERT && kind != SQL_KIND_UPDATE && kind != SQL_KIND_DELETE && kind != SQL_KIND_OTHER) {
-      continue;
     }
     const int code = VMC_Execute2(&conn, nullptr, nullptr, nullptr);
     if (code < 0) {

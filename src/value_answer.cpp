@@ -12,7 +12,7 @@ ValueAnswer execute_value(VMC_Handle* conn, const char* sql, VMC_Handle* rows) {
   int type = 0;
   int on_heap = 0;
   ValueAnswer answer;
-  answer.code = vmc_execute_value_rows(conn, sql, area, &type, &on_heap, rows);
+  answer.code = vmc_execute_value_rows(conn, sql, area, &type, &on_heap, rows, &answer.holds);
   std::memcpy(&answer.count, area, sizeof answer.count);
   if (!on_heap) {
     answer.text.assign(area, strnlen(area, sizeof area));

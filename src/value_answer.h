@@ -15,6 +15,7 @@ struct ValueAnswer {
   int code = 0;         // what VMC_ExecuteValue answered
   std::string text;     // the value as text: a row id, or the first value of a result
   int32_t count = 0;    // the first four bytes of the area: the count of an UPDATE or DELETE
+  int holds = 0;        // what the area holds: the SqlKind of the item that wrote it last, 0 for none
 };
 
 // Runs sql as VMC_ExecuteValue does. A value that the library says it copied

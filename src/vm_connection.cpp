@@ -49,7 +49,27 @@ bool port_property(v8::Isolate* isolate, v8::Local<v8::Object> options, std::str
   return true;
 }
 
-// "IP=...;Port=...;..." from an options object; false when a getter threw.
+// Why an option's text would not reach the connection record as it is once
+// put into the connection string; empty when it would. A ';' would end its
+// item and begin items of its own; the parser reads an item that holds
+// "IPS=" or "ips=" anywhere as a list of server addresses; it trims blanks
+// from both ends of a value and cuts a value to what it keeps; a zero byte
+// would end the whole string. A ',' or '=' is carried: the string always
+// holds ';', which then separates alone, and an item splits at its first '='.
+std::string option_refusal(const std::string& text, size_t max) {
+  if (text.find(';') != std::string::npos) return "holds ';'";
+  if (text.find('\0') != std::string::npos) return "holds a zero byte";
+  for (const char* list : {"IPS=", "ips="}) {
+    if (text.find(list) != std::string::npos) return std::string("holds '") + list + "'";
+  }
+  if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) return "begins or ends with a blank";
+  if (text.size() > max) return "is longer than " + std::to_string(max) + " bytes";
+  return {};
+}
+
+// "IP=...;Port=...;..." from an options object. False when a getter threw,
+// or when a value could not go into the string as it is: a TypeError that
+// names the option is thrown then.
 bool options_conn_str(v8::Isolate* isolate, v8::Local<v8::Object> options, std::string* out) {
   std::string host, port, user, password, database, char_set;
   if (!text_property(isolate, options, "host", &host) || !port_property(isolate, options, &port) ||
@@ -57,6 +77,22 @@ bool options_conn_str(v8::Isolate* isolate, v8::Local<v8::Object> options, std::
       !text_property(isolate, options, "database", &database) ||
       !text_property(isolate, options, "char_set", &char_set)) {
     return false;
+  }
+  const struct {
+    const char* name;
+    const std::string& text;
+    size_t max;
+  } values[] = {
+      {"host", host, VMC_CONN_ADDRESS_MAX},        {"port", port, VMC_CONN_VALUE_MAX},
+      {"user", user, VMC_CONN_VALUE_MAX},          {"password", password, VMC_CONN_VALUE_MAX},
+      {"database", database, VMC_CONN_VALUE_MAX},  {"char_set", char_set, VMC_CONN_VALUE_MAX},
+  };
+  for (const auto& v : values) {
+    const std::string refusal = option_refusal(v.text, v.max);
+    if (!refusal.empty()) {
+      throw_type_error(isolate, ("The args Error:" + std::string(v.name) + " " + refusal + " ").c_str());
+      return false;
+    }
   }
   *out = "IP=" + host + ";Port=" + port + ";Database=" + database + ";USER=" + user + ";PWD=" + password +
          ";CHAR_SET=" + char_set;

@@ -10,11 +10,19 @@
 #include <cstring>
 
 #include "client/text/bounded_copy.h"
+#include "client/vmc_internal.h"
 
 namespace {
 
 // Longest address kept: what fits server_ip with its terminator.
 constexpr size_t kAddressMaxLen = sizeof(Conn::server_ip) - 1;
+
+// What the module refuses to put into a connection string it makes is what
+// is read here whole.
+static_assert(VMC_CONN_ADDRESS_MAX == kAddressMaxLen);
+static_assert(VMC_CONN_VALUE_MAX == kKeyValueBufSize - 1);
+static_assert(VMC_CONN_VALUE_MAX < sizeof(Conn::user) && VMC_CONN_VALUE_MAX < sizeof(Conn::password) &&
+              VMC_CONN_VALUE_MAX < sizeof(Conn::database) && VMC_CONN_VALUE_MAX < sizeof(Conn::char_set));
 
 template <size_t N>
 void set_text(char (&field)[N], const char* value) {

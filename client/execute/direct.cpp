@@ -61,16 +61,17 @@ int VMC_ExecuteValue(VMC_Handle* conn_var, const char* sql, void* out, int* out_
 }
 
 int vmc_execute_value(VMC_Handle* conn_var, const char* sql, void* out, int* out_type, int* on_heap) {
-  return vmc_execute_value_rows(conn_var, sql, out, out_type, on_heap, nullptr);
+  return vmc_execute_value_rows(conn_var, sql, out, out_type, on_heap, nullptr, nullptr);
 }
 
 int vmc_execute_value_rows(VMC_Handle* conn_var, const char* sql, void* out, int* out_type, int* on_heap,
-                           VMC_Handle* rows) {
+                           VMC_Handle* rows, int* out_kind) {
   if (on_heap) *on_heap = 0;
   if (rows) *rows = nullptr;
+  if (out_kind) *out_kind = 0;
   auto* kept = reinterpret_cast<ResultSet**>(rows);
-  return run_consuming_params(conn_var, sql, [out, out_type, on_heap, kept](Conn* c) {
-    return recv_query_value(c, out, out_type, on_heap, kept);
+  return run_consuming_params(conn_var, sql, [out, out_type, on_heap, kept, out_kind](Conn* c) {
+    return recv_query_value(c, out, out_type, on_heap, kept, out_kind);
   });
 }
 

@@ -144,13 +144,14 @@ class NoQueryReader : public ReplyPolicy {
 class QueryValueReader : public ReplyPolicy {
  public:
   QueryValueReader(Conn* conn, char* out, int* out_type, bool heap_allowed, int* on_heap,
-                   ResultSet** kept = nullptr)
+                   ResultSet** kept, int* out_kind)
       : ReplyPolicy(conn),
         out_(out),
         out_type_(out_type),
         heap_allowed_(heap_allowed),
         on_heap_(on_heap),
-        kept_(kept) {}
+        kept_(kept),
+        out_kind_(out_kind) {}
   ~QueryValueReader() override {
     free_result(result_);
     free_result_chain(first_);
@@ -164,7 +165,10 @@ class QueryValueReader : public ReplyPolicy {
     }
     if (last == REPLY_INSERTED) return SQL_KIND_INSERT;
     // The value of a result set is taken when the reply ends right behind it.
-    if (last == REPLY_RESULT_SET && !kept_) take_first_value(result_, out_, out_type_, heap_allowed_, on_heap_);
+    if (last == REPLY_RESULT_SET && !kept_) {
+      take_first_value(result_, out_, out_type_, heap_allowed_, on_heap_);
+      *out_kind_ = SQL_KIND_SELECT;
+    }
     return status_;
   }
   Step text(uint8_t letter, const char* text) override {
@@ -174,10 +178,12 @@ class QueryValueReader : public ReplyPolicy {
   Step count(uint8_t letter, uint32_t count) override {
     std::memcpy(out_, &count, sizeof count);
     status_ = letter == REPLY_DELETED ? SQL_KIND_DELETE : SQL_KIND_UPDATE;
+    *out_kind_ = status_;
     return Step::next();
   }
   Step row_id(const char (&row_id)[32]) override {
     std::memcpy(out_, row_id, sizeof row_id);
+    *out_kind_ = SQL_KIND_INSERT;
     return Step::next();
   }
   // Output values are not taken here: the item is read whole and dropped.
@@ -207,6 +213,9 @@ class QueryValueReader : public ReplyPolicy {
   bool heap_allowed_;
   int* on_heap_;
   ResultSet** kept_;
+  // What out holds: the kind of the item that wrote it last, 0 while none
+  // did. The status cannot tell, as a message or warning answers as an 'I'.
+  int* out_kind_;
   ResultSet* result_ = nullptr;
   ResultSet* first_ = nullptr;  // the result sets kept, in their order
   ResultSet* last_ = nullptr;
@@ -298,16 +307,19 @@ int recv_noQuery(Conn* conn) {
   return read_reply(reader);
 }
 
-int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap, ResultSet** kept) {
+int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap, ResultSet** kept, int* out_kind) {
   // A caller without room for the value still gets the reply read.
   char scratch[kQueryValueSize] = {};
   int scratch_type = 0;
   int scratch_heap = 0;
+  int scratch_kind = 0;
   if (!on_heap) on_heap = &scratch_heap;
   *on_heap = 0;
   if (kept) *kept = nullptr;
+  if (!out_kind) out_kind = &scratch_kind;
+  *out_kind = 0;
   QueryValueReader reader(conn, out ? static_cast<char*>(out) : scratch, out_type ? out_type : &scratch_type,
-                          out != nullptr, on_heap, kept);
+                          out != nullptr, on_heap, kept, out_kind);
   return read_reply(reader);
 }
 

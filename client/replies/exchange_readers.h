@@ -45,7 +45,12 @@ int recv_noQuery(Conn* conn);
 // 'K' carried any, *kept receives them in their order (a chain that the
 // caller frees) and no value of theirs goes to out; else *kept is null. The
 // reply is read, printed and answered the same either way.
-int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap = nullptr, ResultSet** kept = nullptr);
+// *out_kind (when given) tells what out holds when the reply has been read:
+// the kind of the item that wrote it last (SQL_KIND_INSERT a row id,
+// SQL_KIND_UPDATE or SQL_KIND_DELETE a count, SQL_KIND_SELECT the value of a
+// result set), 0 when nothing did.
+int recv_query_value(Conn* conn, void* out, int* out_type, int* on_heap = nullptr, ResultSet** kept = nullptr,
+                     int* out_kind = nullptr);
 
 // A reply to a statement with output parameters or a return value: each value
 // is written into the connection's current parameter set, which must be present

@@ -104,10 +104,15 @@ test('createConnection and the connection constructor, with every kind of argume
   for (const make of [(v) => new Conn(...args(v)), (v) => Conn(...args(v))]) {
     check('the constructor', { other: 'ok', getters: 'Boom', revoked: 'TypeError' }, make);
   }
-  // Every option value of every kind makes a connection string; opening it
-  // fails or succeeds, and says which once.
+  // Every option value of every kind makes a connection string, but for the
+  // strings it cannot carry; opening it fails or succeeds, and says which once.
   for (const key of ['host', 'port', 'user', 'password', 'database', 'char_set']) {
-    const rule = key === 'host' ? { absent: 'The args Error:no Host ', other: 'ok' } : { other: 'ok' };
+    const rule = {
+      'huge string': `The args Error:${key} is longer than ${key === 'host' ? 31 : 63} bytes `,
+      'string with NUL': `The args Error:${key} holds a zero byte `,
+      other: 'ok',
+    };
+    if (key === 'host') rule.absent = 'The args Error:no Host ';
     check(`option ${key}`, rule, (v) => {
       const options = { host: '127.0.0.1', port: 1, [key]: v };
       if (v === MISSING) delete options[key];

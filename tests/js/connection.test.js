@@ -50,6 +50,47 @@ test('createConnection refuses what is neither a string nor an options object wi
   }
 });
 
+test('an option the connection string cannot carry as it is is refused, naming it; values at their limits log in', async () => {
+  const user = '\u00e9'.repeat(31) + 'u'; // 63 bytes
+  const password = 'p,=' + 'p'.repeat(60);
+  const checking = await startStandin({ args: ['--user', user, '--password', password] });
+  try {
+    const cases = [
+      [{ user: `x;Port=${server.port}` }, "The args Error:user holds ';' "],
+      [{ user: '\u00e9'.repeat(32) }, 'The args Error:user is longer than 63 bytes '],
+      [{ password: ' pw' }, 'The args Error:password begins or ends with a blank '],
+      [{ database: 'db ' }, 'The args Error:database begins or ends with a blank '],
+      [{ user: 'u\0' }, 'The args Error:user holds a zero byte '],
+      [{ password: 'xIPS=127.0.0.1' }, "The args Error:password holds 'IPS=' "],
+      [{ char_set: 'ips=1' }, "The args Error:char_set holds 'ips=' "],
+    ];
+    const limits = { host: 31, port: 63, user: 63, password: 63, database: 63, char_set: 63 };
+    for (const [key, max] of Object.entries(limits)) {
+      cases.push([{ [key]: `1;Port=${server.port}` }, `The args Error:${key} holds ';' `]);
+      cases.push([{ [key]: '1'.repeat(max + 1) }, `The args Error:${key} is longer than ${max} bytes `]);
+    }
+    for (const [options, message] of cases) {
+      assert.throws(() => rizezova.createConnection({ host: '127.0.0.1', port: 1, ...options }),
+        { name: 'TypeError', message }, JSON.stringify(options));
+    }
+    // 127.0.0.1 with its first part in octal, 31 bytes.
+    const host = '0'.repeat(22) + '177.0.0.1';
+    const fits = rizezova.createConnection({ host, port: String(checking.port), user, password,
+      database: 'd'.repeat(63), char_set: 'c'.repeat(63) });
+    assert.equal(fits.connect(), '\x01');
+    fits.destry();
+    const wrong = rizezova.createConnection({ host, port: checking.port, user, password: password.slice(1) });
+    assert.throws(() => wrong.connect(), { message: /^Connect to Database failed!/ });
+    // A connection string is the caller's: its items are read as they stand.
+    const text = `IP=${checking.host};Port=${checking.port};USER= ${user} ;PWD=${password};DB=${'d'.repeat(100)}`;
+    const given = rizezova.createConnection(text);
+    assert.equal(given.connect(), '\x01');
+    given.destry();
+  } finally {
+    await checking.stop();
+  }
+});
+
 test('script objects: their classes, methods, and what their constructors accept', () => {
   const conn = open();
   assert.deepEqual(methods(conn),

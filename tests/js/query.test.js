@@ -75,6 +75,32 @@ test('each statement kind answers with its status object, also when it fails', (
   }
 });
 
+test('several statements answer with the status object of what the last row id or count was', () => {
+  run('CREATE TABLE k (y INT)');
+  const nowhere = { Error: '[ES001]no such table: nowhere' };
+  for (const [sql, err, status] of [
+    ['INSERT INTO k VALUES (7)', null, { 'new RowId': '1' }],
+    ['INSERT INTO k VALUES (7); UPDATE k SET y = y', null, { 'UPDATE EFFECTNUM': 2 }],
+    ['UPDATE k SET y = y; INSERT INTO k VALUES (8)', null, { 'new RowId': '3' }],
+    ['UPDATE k SET y = y', null, { 'UPDATE EFFECTNUM': 3 }],
+    ['UPDATE k SET y = y; DELETE FROM k WHERE y = 8', null, { 'DELETE EFFECTNUM': 1 }],
+    ['DELETE FROM k WHERE y = 9; UPDATE k SET y = 1 WHERE y = 7', null, { 'UPDATE EFFECTNUM': 2 }],
+    ['DELETE FROM k WHERE y = 1', null, { 'DELETE EFFECTNUM': 2 }],
+    ['DELETE FROM k; INSERT INTO k VALUES (9)', null, { 'new RowId': '1' }],
+    // Without a row id or count in the reply, the first word decides.
+    ['INSERT INTO k SELECT y FROM k WHERE 0', null, { 'new RowId': '' }],
+    ['UPDATE k SET y = y; INSERT INTO k SELECT y FROM k WHERE 0', null, { 'UPDATE EFFECTNUM': 1 }],
+    ['DELETE FROM k WHERE 0; CREATE TABLE k2 (a)', null, { 'DELETE EFFECTNUM': 0 }],
+    ['UPDATE k SET y = y WHERE 0 AND y = 0; CREATE TABLE k3 (a)', null, { 'UPDATE EFFECTNUM': 0 }],
+    ['INSERT INTO k SELECT 1 WHERE 0; CREATE TABLE k4 (a)', null, { 'new RowId': '' }],
+    // A failing statement leaves what came before it.
+    ['INSERT INTO k VALUES (10); UPDATE nowhere SET a = 1', nowhere, { 'new RowId': '2' }],
+    ['DELETE FROM k WHERE y = 10; INSERT INTO nowhere VALUES (1)', nowhere, { 'DELETE EFFECTNUM': 1 }],
+  ]) {
+    assert.deepEqual(run(sql), [err, [status], []], sql);
+  }
+});
+
 test('an INSERT, UPDATE or DELETE whose reply carries rows delivers them as a SELECT does, running once', () => {
   run('CREATE TABLE ret (a INT, s VARCHAR(10))');
   run("INSERT INTO ret VALUES (1, 'a'), (2, 'b'), (3, 'c')");

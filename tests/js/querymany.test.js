@@ -9,6 +9,8 @@ const { startStandin } = require('../../tools/standin/launch');
 const MISMATCH = 'executemany Parameter mismatch';
 const NUL_IN_SQL = 'The sql text contains a NUL character.';
 const CLOSED = { Error: '[EJ1024] database connection is closed' };
+const NOT_RUN = { Error: 'querymany runs INSERT, UPDATE, DELETE and other statements, but not SELECT, CREATE, ' +
+  'ALTER or EXEC; run those with query' };
 
 let server;
 let conn;
@@ -80,10 +82,34 @@ test('a failing row is reported and the rows after it still run; a SELECT is ref
   const refused = { Error: "[EC026]Error querymany can't surpport a select_sql  \n" };
   assert.deepEqual(many('SELECT id FROM u WHERE id = ?', [[1], [2]]), [[refused, []]]);
   assert.deepEqual(many('SELECT id FROM u WHERE id = ?', []), [[null, []]]);
-  // Statements other than these kinds run nothing for their rows.
-  assert.deepEqual(many('CREATE TABLE never (a INT)', [[1]]), [[null, []]]);
   assert.deepEqual(many('INSERT INTO u VALUES (?)', [[3]]), [[null, [INSERTED]]]);
   assert.deepEqual(select('SELECT count(*) AS n FROM u'), [{ n: 3 }]);
+});
+
+test('CREATE, ALTER and EXEC are refused before anything is sent, whatever the rows', async () => {
+  for (const [sql, rows] of [
+    ['CREATE TABLE qm (a)', [[1]]],
+    ['create table qm (a)', []],
+    ['ALTER TABLE u ADD COLUMN qm INT', [[1], [2]]],
+    ['EXEC proc1(?)', [[1]]],
+    ['EXECUTE proc1(:a)', [{ a: 1 }]],
+  ]) {
+    assert.deepEqual(many(sql, rows), [[NOT_RUN, []]], sql);
+    assert.equal(conn.querymany(sql, rows), undefined, sql);
+  }
+  assert.deepEqual(select("SELECT count(*) AS n FROM sqlite_master WHERE name = 'qm' OR sql LIKE '%qm INT%'"),
+    [{ n: 0 }]);
+  // A server that drops the link at the first command: no PREPARE went there.
+  const peer = await startPeer('drop');
+  try {
+    const c = rizezova.createConnection({ host: peer.host, port: peer.port });
+    const calls = [];
+    c.querymany('CREATE TABLE qm (a)', [[1]], (...got) => calls.push(got));
+    assert.deepEqual(calls, [[NOT_RUN, []]]);
+    c.destry();
+  } finally {
+    await peer.stop();
+  }
 });
 
 test('a statement the server will not prepare: each row reports the server\'s reason and its status', () => {
@@ -104,7 +130,7 @@ test('no values are left behind for the next statement, whatever the outcome', (
   const tooBig = { Error: 'The value of parameter :a is a BigInt out of the signed 64-bit range' };
   for (const [sql, rows, outcome] of [
     ['SELECT a FROM lb WHERE a = :a', [{ a: 42 }], [refused, []]],
-    ['CREATE TABLE lb_never (a INT)', [{ a: 42 }], [null, []]],
+    ['CREATE TABLE lb_never (a INT)', [{ a: 42 }], [NOT_RUN, []]],
     ['INSERT INTO lb VALUES (:a)', [], [null, []]],
     ['INSERT INTO lb_nowhere VALUES (:a)', [{ a: 42 }], null], // PREPARE refused
     ['INSERT INTO lb VALUES (:a)', [{ a: 2n ** 64n }, { a: 1 }], [tooBig, [INSERTED]]],
