@@ -108,10 +108,10 @@ int recv_lob_pieces(Conn* conn, LobObject* lob) {
       result = RC_READ_FAILED;
       break;
     }
-    // A piece is at most one chunk; a longer one is refused rather than read
-    // past the work buffer.
+    // A piece is at most one chunk. A longer one is not read past the work
+    // buffer, and the rest of the reply cannot be found behind it.
     if (length > kLobChunkSize) {
-      result = RC_ERROR;
+      result = RC_READ_FAILED;
       break;
     }
     if (!recv_bytes(&conn->link, piece, length)) {
@@ -145,13 +145,20 @@ class LobReader : public ReplyPolicy {
     described_ = true;
     return Step::next();
   }
-  // 'R' behind the descriptions brings the pieces, which end the reply.
-  Step unknown(uint8_t letter) override {
-    if (letter != REPLY_ROW || !described_) return Step::stop(RC_SUCCESS);
-    const int rc = recv_lob_pieces(conn_, lob_);
-    return rc == RC_SUCCESS ? Step{Step::Ended, RC_SUCCESS} : Step::fail(rc);
+  // A refusal: its text is the connection's error text, and the reply
+  // answers RC_ERROR whatever follows it. Messages and warnings refuse
+  // nothing.
+  Step text(uint8_t letter, const char* /*text*/) override {
+    if (is_error_letter(letter)) status_ = RC_ERROR;
+    return Step::next();
   }
-  int end(uint8_t /*last*/) override { return RC_SUCCESS; }
+  // 'R' behind the descriptions brings the pieces, which end the reply. Any
+  // other letter the grammar does not know cannot be followed.
+  Step unknown(uint8_t letter) override {
+    if (letter != REPLY_ROW || !described_) return Step::stop(RC_READ_FAILED);
+    const int rc = recv_lob_pieces(conn_, lob_);
+    return rc == RC_SUCCESS ? Step{Step::Ended, status_} : Step::fail(rc);
+  }
 
  private:
   LobObject* lob_;

@@ -43,8 +43,9 @@ constexpr const char* kNext = "INSERT INTO t VALUES (1)";
 
 }  // namespace
 
-// A letter that a reader cannot follow: the call answers as far as it read,
-// and the next call fails on the closed link without a word sent. The
+// A letter that a reader cannot follow: the call answers as far as it read
+// (a LOB's fetch, which has no value to answer with, its read failure), and
+// the next call fails on the closed link without a word sent. The
 // readers of result sets and values stop through the same reader as the
 // first case; the short replies and the LOB pieces read letters their own way.
 TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
@@ -76,7 +77,7 @@ TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
          VMC_FreeLob(&lob);
          return rc;
        },
-       0},
+       RC_READ_FAILED},
   };
   testing::internal::CaptureStdout();
   for (const Case& c : cases) {
