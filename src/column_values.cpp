@@ -328,12 +328,12 @@ v8::Local<v8::Value> ColumnReader::lob(v8::Isolate* isolate, VMC_Handle* result,
   v8::Local<v8::Value> value;
   if (query) {
     std::printf("Lob read Getdata : length %d \n ", n);
-    v8::Local<v8::ArrayBuffer> bytes = v8::ArrayBuffer::New(isolate, static_cast<size_t>(n));
-    const int read = n > 0 ? VMC_GetLobData(&lob, bytes->Data(), static_cast<uint32_t>(n)) : 0;
+    v8::Local<v8::ArrayBuffer> buffer = v8::ArrayBuffer::New(isolate, static_cast<size_t>(n));
+    const int read = n > 0 ? VMC_GetLobData(&lob, buffer->Data(), static_cast<uint32_t>(n)) : 0;
     std::printf("Lob read Getdata : read_n %d \n ", read);
     std::printf("Lob read Getdata : write to arraybuffer  \n");
     std::fflush(stdout);
-    value = bytes;
+    value = buffer;
   } else {
     std::unique_ptr<char[]> held(n > 0 ? new (std::nothrow) char[static_cast<size_t>(n)] : nullptr);
     const int read = held ? VMC_GetLobData(&lob, held.get(), static_cast<uint32_t>(n)) : 0;
