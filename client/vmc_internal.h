@@ -92,6 +92,14 @@ typedef struct vmc_cell {
 // without a block (every cell VMC_CELL_GENERAL when cells is given).
 int vmc_row_cells(VMC_Handle* result, vmc_cell* cells, int count);
 
+// How the result's LOB columns are held: 1 when its rows hold them as LOB_RET
+// asks (a descriptor whose value VMC_GetData fetches over the connection, or
+// the content inline), 0 when they hold the values themselves or the handle
+// names no result. *conn (when given) receives the connection the rows were
+// read over, whose error text tells why the server refused a fetch; null once
+// that connection has closed.
+int vmc_result_lobs(VMC_Handle* result, VMC_Handle* conn);
+
 // With on set, a server-cursor result has the FETCH of its next block sent
 // as soon as a full block is in hand, the block in hand included, so that
 // the server makes the next block while the caller converts this one. Only

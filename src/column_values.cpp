@@ -142,7 +142,7 @@ bool ColumnReader::stored(v8::Isolate* isolate, VMC_Handle* result, int col, int
       return cell.form == VMC_CELL_CHARS && made(bytes(isolate, cell.v.bytes, cell.length));
     case CT_CLOB:
     case CT_BLOB:
-      if (caller_ == RowCaller::Query) return false;
+      if (reads_lobs(result)) return false;
       break;
     default:
       break;
@@ -176,7 +176,7 @@ v8::Local<v8::Value> ColumnReader::general(v8::Isolate* isolate, VMC_Handle* res
       return binary(isolate, result, col);
     case CT_CLOB:
     case CT_BLOB:
-      if (caller_ == RowCaller::Query) return lob(isolate, result, col, ctype);
+      if (reads_lobs(result)) return lob(isolate, result, col, ctype);
       return text(isolate, result, col, ctype, false);
     case CT_INT:  // a boolean: 'T' or 'F'
       return text(isolate, result, col, ctype, caller_ == RowCaller::Query);
@@ -299,21 +299,70 @@ v8::Local<v8::Value> ColumnReader::datetime(v8::Isolate* isolate, VMC_Handle* re
   return local_date(isolate, ms);
 }
 
+bool ColumnReader::reads_lobs(VMC_Handle* result) const {
+  return caller_ == RowCaller::Query || vmc_result_lobs(result, nullptr) == 1;
+}
+
+void ColumnReader::lob_failed(VMC_Handle* result, int rc) {
+  if (rc == RC_READ_FAILED) {
+    error_ = kLinkClosed;
+    return;
+  }
+  VMC_Handle conn = nullptr;
+  vmc_result_lobs(result, &conn);
+  reason_ = conn ? last_error_text(conn) : std::string();
+  error_ = reason_.empty() ? data_error_text(rc) : reason_.c_str();
+}
+
 v8::Local<v8::Value> ColumnReader::lob(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype) {
+  const bool query = caller_ == RowCaller::Query;
   VMC_Handle lob = nullptr;
-  std::printf("Lob read create : %d \n ", VMC_CreateLob(&lob));
+  const int created = VMC_CreateLob(&lob);
+  if (query) std::printf("Lob read create : %d \n ", created);
   int n = 0;
-  // The bytes of a LOB whose fetch a failed link cut short are not all of it.
-  if (VMC_GetData(result, col, ctype, &lob, 8, &n) == RC_READ_FAILED) error_ = data_error_text(RC_READ_FAILED);
+  // A value the server refused, or whose fetch the link cut short, is not
+  // all of it: the failure goes with the bytes that came.
+  const int rc = VMC_GetData(result, col, ctype, &lob, 8, &n);
+  if (rc == RC_ERROR || rc == RC_READ_FAILED) lob_failed(result, rc);
   if (n < 0) n = 0;
-  std::printf("Lob read Getdata : length %d \n ", n);
-  v8::Local<v8::ArrayBuffer> bytes = v8::ArrayBuffer::New(isolate, static_cast<size_t>(n));
-  const int read = n > 0 ? VMC_GetLobData(&lob, bytes->Data(), static_cast<uint32_t>(n)) : 0;
-  std::printf("Lob read Getdata : read_n %d \n ", read);
-  std::printf("Lob read Getdata : write to arraybuffer  \n");
-  std::fflush(stdout);
+  v8::Local<v8::Value> value;
+  if (query) {
+    std::printf("Lob read Getdata : length %d \n ", n);
+    v8::Local<v8::ArrayBuffer> buffer = v8::ArrayBuffer::New(isolate, static_cast<size_t>(n));
+    const int read = n > 0 ? VMC_GetLobData(&lob, buffer->Data(), static_cast<uint32_t>(n)) : 0;
+    std::printf("Lob read Getdata : read_n %d \n ", read);
+    std::printf("Lob read Getdata : write to arraybuffer  \n");
+    std::fflush(stdout);
+    value = buffer;
+  } else {
+    std::unique_ptr<char[]> held(n > 0 ? new (std::nothrow) char[static_cast<size_t>(n)] : nullptr);
+    const int read = held ? VMC_GetLobData(&lob, held.get(), static_cast<uint32_t>(n)) : 0;
+    if (n > 0 && !held && !error_) error_ = data_error_text(RC_NO_MEMORY);
+    // A value too large for a script string or buffer comes as an empty one,
+    // reported; no exception is left pending for the row's callback.
+    v8::TryCatch too_large(isolate);
+    v8::Local<v8::Value> made;
+    if (ctype == CT_BLOB) {
+      made = bytes(isolate, held.get(), static_cast<size_t>(read));
+      if (!made->IsObject()) made = v8::Local<v8::Value>();
+    } else {
+      const size_t length = held ? strnlen(held.get(), static_cast<size_t>(read)) : 0;
+      v8::Local<v8::String> text;
+      if (v8::String::NewFromUtf8(isolate, held ? held.get() : "", v8::NewStringType::kNormal,
+                                  static_cast<int>(length))
+              .ToLocal(&text)) {
+        made = text;
+      }
+    }
+    if (made.IsEmpty()) {
+      too_large.Reset();
+      if (!error_) error_ = data_error_text(RC_NO_MEMORY);
+      made = ctype == CT_BLOB ? bytes(isolate, nullptr, 0) : v8::String::Empty(isolate).As<v8::Value>();
+    }
+    value = made;
+  }
   VMC_FreeLob(&lob);
-  return bytes;
+  return value;
 }
 
 v8::Local<v8::String> column_name(v8::Isolate* isolate, VMC_Handle* result, int col, int* rc) {

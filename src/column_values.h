@@ -6,6 +6,7 @@
 #include <node.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "client/vmc.h"
@@ -40,8 +41,9 @@ class ColumnReader {
   // through VMC_GetData.
   v8::Local<v8::Value> value(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype, const vmc_cell& cell);
 
-  // The message of the last data error since the last clear, or null. Where
-  // it goes is the caller's business: query's error object, or a TypeError.
+  // The message of the last data error since the last clear, or null; it
+  // stays valid until the next value is read. Where it goes is the caller's
+  // business: query's error object, or a TypeError.
   const char* error() const { return error_; }
   void clear_error() { error_ = nullptr; }
 
@@ -67,7 +69,16 @@ class ColumnReader {
   v8::Local<v8::Value> bytes(v8::Isolate* isolate, const char* data, size_t n);
   v8::Local<v8::Value> date(v8::Isolate* isolate, VMC_Handle* result, int col);
   v8::Local<v8::Value> datetime(v8::Isolate* isolate, VMC_Handle* result, int col);
+  // Whether the result's LOB columns are read as LOBs rather than by the
+  // text rule: always in query's rows; in a query object's, when the rows
+  // hold what LOB_RET asks for, which is not the value's text.
+  bool reads_lobs(VMC_Handle* result) const;
+  // A LOB column's value whole: an ArrayBuffer in query's rows, a String (up
+  // to a zero byte) of a character LOB or a Buffer of a binary one in a query
+  // object's. A fetch that cannot be had is a data error with the server's
+  // reason or the closed link's text; the value is what came before it.
   v8::Local<v8::Value> lob(v8::Isolate* isolate, VMC_Handle* result, int col, int ctype);
+  void lob_failed(VMC_Handle* result, int rc);
   // A buffer of at least size bytes; null when memory ran out.
   char* text_buffer(int size);
 
@@ -77,6 +88,7 @@ class ColumnReader {
   int large_size_ = 0;
   std::vector<int> limits_;  // by column from 0; 0 until worked out
   const char* error_ = nullptr;
+  std::string reason_;  // a refused LOB fetch's text, which error_ then names
 };
 
 // The message for a negative answer of a column read.

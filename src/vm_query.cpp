@@ -186,7 +186,9 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
     holder->SetInternalField(kMakerField, maker);
   }
 
-  const char* failure = nullptr;
+  // A copy: the callback may read further rows through this object, whose
+  // reader then holds texts of its own.
+  std::string failure;
   const size_t columns = static_cast<size_t>(field_num > 0 ? field_num : 0);
   values_.resize(columns);
   cells_.resize(columns);
@@ -210,7 +212,7 @@ void VMQuery::next_row(v8::Isolate* isolate, v8::Local<v8::Object> holder, v8::L
   // A native method cannot call into script with an exception pending: the
   // row goes out first, the data error after it.
   if (wants_row && !call_back(isolate, callback, 1, argv)) return;
-  if (failure) throw_type_error(isolate, failure);
+  if (!failure.empty()) throw_type_error(isolate, failure.c_str());
 }
 
 }  // namespace zorezu

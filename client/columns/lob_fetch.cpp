@@ -37,7 +37,12 @@ int fetch_lob(Conn* conn, LobObject* lob) {
   char command[128] = {};
   const int n = std::snprintf(command, sizeof command, "get lob '%s' offset 0 limit %s ", name, limit);
   // A limit that does not fit the command is refused, not cut.
-  if (n < 0 || static_cast<size_t>(n) >= sizeof command) return RC_ERROR;
+  if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
+    char text[128];
+    std::snprintf(text, sizeof text, "[EC064]Error name too long for its command: %.60s", lob->descriptor);
+    conn_set_error(conn, text);
+    return RC_ERROR;
+  }
 
   lock_take(conn->lock);
   const int rc = fetch_lob_exchange(conn, lob, command);
@@ -60,7 +65,7 @@ int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value,
       std::free(lob->descriptor);
       lob->descriptor = descriptor;
       // A fetch that fails leaves what it brought: the object is handed out
-      // complete with those bytes. A failed link is told, so that they are
+      // complete with those bytes, and the failure is told, so that they are
       // not taken for the whole value.
       fetched = fetch_lob(conn, lob);
     } else if (first == (binary ? 'b' : 'c')) {
@@ -80,5 +85,7 @@ int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value,
   }
   lob->lob_state = static_cast<uint32_t>(LobState::Complete);
   if (out_len) *out_len = static_cast<int>(lob->lob_size);
-  return fetched == RC_READ_FAILED ? fetched : RC_SUCCESS;
+  if (fetched == RC_SUCCESS || fetched == RC_ERROR) return fetched;
+  // Every other failure of the fetch abandoned its reply, closing the link.
+  return RC_READ_FAILED;
 }

@@ -10,9 +10,11 @@ struct LobObject;
 
 // Brings a LOB's value from the server by the object's descriptor with "get lob
 // '%s' offset 0 limit %s ", under the connection lock, and appends it.
-// RC_SUCCESS (also when the server sent no value); RC_READ_FAILED read failure;
-// RC_INVALID_HANDLE no memory for the field descriptions; RC_ERROR a descriptor
-// or a piece the exchange cannot carry.
+// RC_SUCCESS (also when the server sent no value); RC_ERROR when the server
+// refused (its text is the connection's error text) or the descriptor does not
+// fit the command (nothing sent; EC064); RC_READ_FAILED when the link failed or
+// the reply could not be followed; RC_INVALID_HANDLE when memory ran out. The
+// last two close the link.
 int fetch_lob(Conn* conn, LobObject* lob);
 
 // Fills a LOB object from a stored column value for the LOB client types 41,
@@ -22,8 +24,10 @@ int fetch_lob(Conn* conn, LobObject* lob);
 // object alone. Otherwise only columns whose server type keeps raw text, binary
 // or LOB bytes (`raw_value`) are copied whole. The object ends complete, with
 // *out_len (when given) its size. RC_SUCCESS; RC_INVALID_HANDLE no LOB object;
-// RC_READ_FAILED the link failed while fetching (the object holds what came);
-// RC_NO_CONVERSION no conversion (*out_len 0).
+// RC_ERROR the fetch was refused, with the reason as the connection's error
+// text; RC_READ_FAILED the fetch failed otherwise, and the link is closed (in
+// both cases the object holds what came before); RC_NO_CONVERSION no
+// conversion (*out_len 0).
 int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value, const uint8_t* value,
                           uint32_t value_len, int* out_len);
 

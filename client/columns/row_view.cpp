@@ -87,3 +87,9 @@ extern "C" int vmc_row_cells(VMC_Handle* handle, vmc_cell* cells, int count) {
   }
   return RC_SUCCESS;
 }
+
+extern "C" int vmc_result_lobs(VMC_Handle* handle, VMC_Handle* conn) {
+  ResultSet** result = result_of_handle(handle);
+  if (conn) *conn = result ? (*result)->conn : nullptr;
+  return result && (*result)->lob_descriptors ? 1 : 0;
+}

@@ -107,10 +107,10 @@ int recv_lob_pieces(Conn* conn, LobObject* lob) {
       result = RC_READ_FAILED;
       break;
     }
-    // A piece is at most one chunk; a longer one is refused rather than read
-    // past the work buffer.
+    // A piece is at most one chunk. A longer one is not read past the work
+    // buffer, and the rest of the reply cannot be found behind it.
     if (length > kLobChunkSize) {
-      result = RC_ERROR;
+      result = RC_READ_FAILED;
       break;
     }
     if (!recv_bytes(&conn->link, piece, length)) {
@@ -144,13 +144,13 @@ class LobReader : public ReplyPolicy {
     described_ = true;
     return Step::next();
   }
-  // 'R' behind the descriptions brings the pieces, which end the reply.
+  // 'R' behind the descriptions brings the pieces, which end the reply. Any
+  // other letter the grammar does not know cannot be followed.
   Step unknown(uint8_t letter) override {
     if (letter != REPLY_ROW || !described_) return Step::stop();
     const int rc = recv_lob_pieces(conn_, lob_);
     return rc == RC_SUCCESS ? Step{Step::Ended, RC_SUCCESS} : Step::fail(rc);
   }
-  int end(uint8_t /*last*/) override { return RC_SUCCESS; }
 
  private:
   LobObject* lob_;

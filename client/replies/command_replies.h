@@ -31,9 +31,11 @@ int recv_prepare_reply(Conn* conn, const PrepareItems& items, bool* prepared);
 // The reply to "get lob": 'A' with its field descriptions (dropped), then 'R'
 // and the value's pieces, each appended to lob, up to a closing 0; nothing
 // after it is read. A reply that does not bring them is read to its end.
-// RC_SUCCESS (also when no value came); RC_READ_FAILED; RC_INVALID_HANDLE when
-// memory ran out; RC_ERROR for a piece longer than a chunk. Bytes appended
-// before a failure stay.
+// RC_SUCCESS (also when no value came); RC_ERROR when the server refused
+// ('E' or 'F'), its text the connection's error text; RC_READ_FAILED when the
+// link failed or the reply cannot be followed (a letter the reader does not
+// know, a piece longer than a chunk); RC_INVALID_HANDLE when memory ran out.
+// The last two close the link. Bytes appended before a failure stay.
 int recv_lob_reply(Conn* conn, LobObject* lob);
 
 #endif

@@ -93,33 +93,105 @@ TEST_F(LobFetch, RepliesWithoutRowsFetchNothing) {
   EXPECT_EQ(lob()->lob_size, 0);
 }
 
-TEST_F(LobFetch, AnOverlongPieceFailsAndClosesTheLink) {
-  lob()->descriptor = strdup("C000000000003x9");
+// A value that cannot be had says why, through the column's conversion: a
+// refusal answers RC_ERROR with the server's text and leaves the link in
+// step; a reply that cannot be followed, or a link that fails, answers
+// RC_READ_FAILED and closes the link. Either way the object holds the bytes
+// that came before it, and its length says so.
+TEST(LobFetchFailure, EachFailureIsToldWithTheBytesBeforeIt) {
+  struct Case {
+    const char* what;
+    std::string descriptor;
+    ReplyBytes reply;   // the answer to "get lob"; empty: nothing may be sent
+    bool hang_up;       // the server closes the link behind the answer
+    int code;
+    std::string bytes;  // what the object holds
+    const char* error;  // the connection's error text after it
+    bool in_step;       // the next fetch on the link goes through
+  };
+  const std::string too_long = "C000000000004x" + std::string(100, '9');
+  const std::string too_long_text = "[EC064]Error name too long for its command: " + too_long.substr(0, 60);
   ReplyBytes overlong = rows_head();
   piece(overlong, "ab").u32(1).u32(kLobChunkSize + 1);
-  answer("get lob 'C000000000003' offset 0 limit 9 ", overlong.bytes);
-  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_READ_FAILED);
-  peer_.join();
-  EXPECT_EQ(lob()->lob_size, 2) << "bytes already appended stay";
-  // The rest of that reply is never taken for the next one's.
-  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_READ_FAILED);
-  EXPECT_EQ(lob()->lob_size, 2);
-}
-
-TEST_F(LobFetch, ABrokenLinkFailsAndKeepsWhatCame) {
-  lob()->descriptor = strdup("C000000000003x9");
   ReplyBytes cut = rows_head();
   piece(cut, "cd").u32(1).u32(10).raw("abc");
-  answer("get lob 'C000000000003' offset 0 limit 9 ", cut.bytes, true);
-  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_READ_FAILED);
-  EXPECT_EQ(lob()->lob_size, 2);
-}
+  ReplyBytes warned = ReplyBytes().letter('W').text("[WS001]note").then(rows_head());
+  piece(warned, "abc").u32(0);
+  const Case cases[] = {
+      {"a refusal", "C000000000404:3", ReplyBytes().letter('E').text("[ES404]no LOB C000000000404").letter('K'),
+       false, RC_ERROR, "", "[ES404]no LOB C000000000404", true},
+      {"a refusal behind the description", "C000000000405:3",
+       ReplyBytes().letter('A').u32(1).field("t.lob", 34).letter('F').text("[ES500]gone").letter('K'), false,
+       RC_ERROR, "", "[ES500]gone", true},
+      {"a warning before the value", "C000000000406:3", warned, false, RC_SUCCESS, "abc", "[WS001]note", true},
+      {"a piece longer than a chunk", "C000000000003x9", overlong, false, RC_READ_FAILED, "ab", nullptr, false},
+      {"a letter no reader can follow", "C000000000003x9",
+       ReplyBytes().letter('A').u32(1).field("t.lob", 34).letter('Z').u32(1).text("x"), false, RC_READ_FAILED, "",
+       nullptr, false},
+      {"the link closed mid-value", "C000000000003x9", cut, true, RC_READ_FAILED, "cd", nullptr, false},
+      {"a descriptor too long for the command", too_long, ReplyBytes(), false, RC_ERROR, "",
+       too_long_text.c_str(), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testpeer::LinkPair link;
+    link.client->lock = lock_create(0, 2000000000);
+    lock_release(link.client->lock);
+    link.client->lob_ret = 1;
+    const std::string name = c.descriptor.substr(0, 13);
+    const std::string command = "get lob '" + name + "' offset 0 limit " + c.descriptor.substr(14) + " ";
+    bool command_seen = c.reply.bytes.empty();
+    std::thread peer([&] {
+      if (c.reply.bytes.empty()) return;
+      command_seen = link.peer_read(frame_of(command).size()) == frame_of(command);
+      link.peer_write(c.reply.bytes);
+      if (c.hang_up) link.peer_close();
+    });
+    VMC_Handle handle = nullptr;
+    ASSERT_EQ(VMC_CreateLob(&handle), 0);
+    auto* lob = static_cast<LobObject*>(handle);
+    int len = -1;
+    EXPECT_EQ(lob_from_column_value(link.client, lob, CT_CLOB, false,
+                                    reinterpret_cast<const uint8_t*>(c.descriptor.data()),
+                                    static_cast<uint32_t>(c.descriptor.size()), &len),
+              c.code);
+    peer.join();
+    EXPECT_TRUE(command_seen);
+    EXPECT_EQ(lob->lob_state, static_cast<uint32_t>(LobState::Complete));
+    EXPECT_EQ(len, static_cast<int>(c.bytes.size()));
+    std::string held(c.bytes.size() + 1, '\0');
+    held.resize(static_cast<size_t>(VMC_GetLobData(&handle, held.data(), static_cast<uint32_t>(held.size()))));
+    EXPECT_EQ(held, c.bytes);
+    if (c.error) {
+      EXPECT_STREQ(link.client->error_text, c.error);
+    } else {
+      EXPECT_EQ(link.client->error_text, nullptr);
+    }
+    if (c.reply.bytes.empty() || !c.hang_up) {
+      EXPECT_TRUE(link.peer_read_available(20).empty());
+    }
 
-TEST_F(LobFetch, ADescriptorTooLongForTheCommandIsRefusedUnsent) {
-  lob()->descriptor = strdup(("C000000000004x" + std::string(100, '9')).c_str());
-  EXPECT_EQ(fetch_lob(link_.client, lob()), RC_ERROR);
-  EXPECT_TRUE(link_.peer_read_available(20).empty());
-  EXPECT_EQ(fetch_lob(link_.client, nullptr), RC_INVALID_HANDLE);
+    // The next fetch: its own reply when the link is in step; else it fails
+    // on the closed link without a word sent.
+    ReplyBytes next = rows_head();
+    piece(next, "ok").u32(0);
+    std::thread second([&] {
+      if (!c.in_step) return;
+      link.peer_read(frame_of("get lob 'C000000000005' offset 0 limit 2 ").size());
+      link.peer_write(next.bytes);
+    });
+    VMC_ResetLob(&handle);
+    lob->descriptor = strdup("C000000000005:2");
+    EXPECT_EQ(fetch_lob(link.client, lob), c.in_step ? RC_SUCCESS : RC_READ_FAILED);
+    second.join();
+    EXPECT_EQ(lob->lob_size, c.in_step ? 2 : 0);
+    if (!c.hang_up) {
+      EXPECT_TRUE(link.peer_read_available(20).empty());
+    }
+    VMC_FreeLob(&handle);
+    lock_close(link.client->lock);
+  }
+  EXPECT_EQ(fetch_lob(nullptr, nullptr), RC_INVALID_HANDLE);
 }
 
 TEST_F(LobFetch, InlineAndCopiedColumnValues) {
