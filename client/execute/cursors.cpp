@@ -241,7 +241,12 @@ extern "C" int VMC_Fetch(VMC_Handle* handle) {
     return fetch_failure(fetched);
   }
   free_result(described);
-  if (!block_leaves_rows(smart->block)) {
+  if (smart->block->failure_text) {
+    // The rows ended at a server error: they are the result's whatever the
+    // server says to closing the cursor, and the error is its answer.
+    close_after_failed_fetch(conn, smart->cursor_name);
+    mark_closed(smart);
+  } else if (smart->block->row_count != kRowBlock) {
     const int closed = close_smart_cursor(smart);
     if (closed != RC_SUCCESS) return closed;
   }

@@ -15,8 +15,9 @@ int open_cursor(Conn* conn, const char* cursor);
 // One FETCH of a block of kRowBlock rows; the caller holds the lock. The
 // reply's status, with the block (or null) in *block.
 int fetch_block(Conn* conn, const char* cursor, ResultSet** block);
-// Closes a cursor whose FETCH came back without rows to show, keeping the
-// server's explanation (not the close's) in the connection's error text.
+// Closes a cursor whose FETCH came back without rows to show, or with rows
+// that ended at a server error, keeping the server's explanation (not the
+// close's) in the connection's error text; how the close went is not told.
 void close_after_failed_fetch(Conn* conn, const char* cursor);
 // Reads the reply of the FETCH that the result sent ahead, if one is out,
 // and keeps it for the step that needs it: nothing of the result is left on

@@ -79,6 +79,9 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
     smart->more_rows = 1;
     smart->conn = conn;
     smart->cursor_open = 1;
+  } else if (smart->block->failure_text) {
+    close_after_failed_fetch(conn, smart->cursor_name);
+    mark_closed(smart);
   } else {
     // A short block is the whole rest of the result: the cursor can go now.
     VMC_Handle handle = conn;
