@@ -79,6 +79,11 @@ test('a failing row is reported and the rows after it still run; a SELECT is ref
   assert.equal(typeof missing.Error, 'string');
   assert.deepEqual(tried, statuses(2, INSERTED));
 
+  // Rows a statement returns that end at a server error fail their row.
+  const [[overflow]] = many('UPDATE u SET id = id WHERE id > ? RETURNING abs(id - 9223372036854775807 - 2) AS v',
+    [[0]]);
+  assert.match(overflow.Error, /integer overflow/);
+
   const refused = { Error: "[EC026]Error querymany can't surpport a select_sql  \n" };
   assert.deepEqual(many('SELECT id FROM u WHERE id = ?', [[1], [2]]), [[refused, []]]);
   assert.deepEqual(many('SELECT id FROM u WHERE id = ?', []), [[null, []]]);
