@@ -85,7 +85,5 @@ int lob_from_column_value(Conn* conn, LobObject* lob, int ctype, bool raw_value,
   }
   lob->lob_state = static_cast<uint32_t>(LobState::Complete);
   if (out_len) *out_len = static_cast<int>(lob->lob_size);
-  if (fetched == RC_SUCCESS || fetched == RC_ERROR) return fetched;
-  // Every other failure of the fetch abandoned its reply, closing the link.
-  return RC_READ_FAILED;
+  return fetched;
 }

@@ -12,9 +12,9 @@ struct LobObject;
 // '%s' offset 0 limit %s ", under the connection lock, and appends it.
 // RC_SUCCESS (also when the server sent no value); RC_ERROR when the server
 // refused (its text is the connection's error text) or the descriptor does not
-// fit the command (nothing sent; EC064); RC_READ_FAILED when the link failed or
-// the reply could not be followed; RC_INVALID_HANDLE when memory ran out. The
-// last two close the link.
+// fit the command (nothing sent; EC064); RC_READ_FAILED, the link closed,
+// when the link failed or the reply could not be read to its end;
+// RC_INVALID_HANDLE without a connection, an object or a descriptor.
 int fetch_lob(Conn* conn, LobObject* lob);
 
 // Fills a LOB object from a stored column value for the LOB client types 41,

@@ -56,10 +56,6 @@ int step_rows(ResultSet* rows) {
 // whose rows did not end at a server error.
 bool block_leaves_rows(const ResultSet* block) { return block->row_count == kRowBlock && !block->failure_text; }
 
-// A failed FETCH's code as VMC_Fetch answers it: a failed link and memory
-// keep theirs, a refusal is RC_ERROR.
-int fetch_failure(int code) { return code == RC_READ_FAILED || code == RC_NO_MEMORY ? code : RC_ERROR; }
-
 // Sends the FETCH of the cursor's next block; its reply is left on the link.
 int send_fetch(Conn* conn, const char* cursor) {
   char* fetch = format_command("FETCH %d FROM %s ;", kRowBlock, cursor);
@@ -160,6 +156,8 @@ int step_cut_off(SmartResult* smart) {
 }
 
 }  // namespace
+
+int fetch_failure(int code) { return code == RC_READ_FAILED || code == RC_NO_MEMORY ? code : RC_ERROR; }
 
 void settle_fetch(SmartResult* smart) {
   if (!smart->fetch_sent || !smart->conn) return;

@@ -19,6 +19,9 @@ int fetch_block(Conn* conn, const char* cursor, ResultSet** block);
 // that ended at a server error, keeping the server's explanation (not the
 // close's) in the connection's error text; how the close went is not told.
 void close_after_failed_fetch(Conn* conn, const char* cursor);
+// A failed cursor exchange's code as the caller answers it: a failed link
+// and memory keep theirs, a refusal is RC_ERROR.
+int fetch_failure(int code);
 // Reads the reply of the FETCH that the result sent ahead, if one is out,
 // and keeps it for the step that needs it: nothing of the result is left on
 // the link. Takes the lock.

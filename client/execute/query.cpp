@@ -49,8 +49,7 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
   free_result_chain(reply);
   if (refused) {
     free_smart_result(smart);
-    // A refusal is -1; a failed link or memory keeps its own code.
-    return declared == RC_READ_FAILED || declared == RC_NO_MEMORY ? declared : RC_ERROR;
+    return fetch_failure(declared);
   }
 
   int rc = open_cursor(conn, smart->cursor_name);
@@ -71,7 +70,7 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
     // and hand nothing out.
     if (rc != RC_READ_FAILED) close_after_failed_fetch(conn, smart->cursor_name);
     free_smart_result(smart);
-    return rc == RC_READ_FAILED || rc == RC_NO_MEMORY ? rc : RC_ERROR;
+    return fetch_failure(rc);
   }
   // A block whose rows ended at a server error is the last: the cursor
   // goes, and stepping past those rows answers the error.

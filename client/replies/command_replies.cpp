@@ -87,13 +87,10 @@ class PrepareReader : public ReplyPolicy {
   bool* prepared_;
 };
 
-// What recv_lob_reply answers when memory ran out.
-constexpr int kLobNoMemory = RC_INVALID_HANDLE;
-
 // The pieces after 'R', each appended to the object, up to the closing 0.
 int recv_lob_pieces(Conn* conn, LobObject* lob) {
   auto* piece = static_cast<uint8_t*>(alloc_zeroed(kLobChunkSize));
-  if (!piece) return kLobNoMemory;
+  if (!piece) return RC_NO_MEMORY;
   int result = RC_SUCCESS;
   for (;;) {
     uint32_t more = 0;
@@ -117,11 +114,8 @@ int recv_lob_pieces(Conn* conn, LobObject* lob) {
       result = RC_READ_FAILED;
       break;
     }
-    const int appended = lob_append(lob, piece, length);
-    if (appended != RC_SUCCESS) {
-      result = appended == RC_NO_MEMORY ? kLobNoMemory : appended;
-      break;
-    }
+    result = lob_append(lob, piece, length);
+    if (result != RC_SUCCESS) break;
   }
   std::free(piece);
   return result;
@@ -139,7 +133,7 @@ class LobReader : public ReplyPolicy {
       FieldDesc field{};
       const int rc = recv_field_desc(conn_, &field);
       std::free(field.table ? field.table : field.column);
-      if (rc != RC_SUCCESS) return Step::fail(rc == RC_NO_MEMORY ? kLobNoMemory : RC_READ_FAILED);
+      if (rc != RC_SUCCESS) return Step::fail(rc);
     }
     described_ = true;
     return Step::next();

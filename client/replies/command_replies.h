@@ -32,10 +32,10 @@ int recv_prepare_reply(Conn* conn, const PrepareItems& items, bool* prepared);
 // and the value's pieces, each appended to lob, up to a closing 0; nothing
 // after it is read. A reply that does not bring them is read to its end.
 // RC_SUCCESS (also when no value came); RC_ERROR when the server refused
-// ('E' or 'F'), its text the connection's error text; RC_READ_FAILED when the
-// link failed or the reply cannot be followed (a letter the reader does not
-// know, a piece longer than a chunk); RC_INVALID_HANDLE when memory ran out.
-// The last two close the link. Bytes appended before a failure stay.
+// ('E' or 'F'), its text the connection's error text; RC_READ_FAILED, the
+// link closed, when the link failed or the reply cannot be read to its end (a
+// letter the reader does not know, a piece longer than a chunk, memory
+// running out). Bytes appended before a failure stay.
 int recv_lob_reply(Conn* conn, LobObject* lob);
 
 #endif
