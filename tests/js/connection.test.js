@@ -56,7 +56,6 @@ test('an option the connection string cannot carry as it is is refused, naming i
   const checking = await startStandin({ args: ['--user', user, '--password', password] });
   try {
     const cases = [
-      [{ user: `x;Port=${server.port}` }, "The args Error:user holds ';' "],
       [{ user: '\u00e9'.repeat(32) }, 'The args Error:user is longer than 63 bytes '],
       [{ password: ' pw' }, 'The args Error:password begins or ends with a blank '],
       [{ database: 'db ' }, 'The args Error:database begins or ends with a blank '],

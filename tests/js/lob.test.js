@@ -62,10 +62,6 @@ test('LOB columns arrive whole in the rows of query, of on("result") and of next
       { n: 1, c: text, b: Buffer.from(blob) },
       { n: 2, c: 'Hello', b: Buffer.from('x\0y') },
       { n: 3, c: '', b: Buffer.alloc(0) }] },
-    { lobRet: false, reader: 'query', rows: [
-      { n: 1, c: arrayBuffer(text), b: arrayBuffer(blob) },
-      { n: 2, c: arrayBuffer('Hello'), b: arrayBuffer('x\0y') },
-      { n: 3, c: new ArrayBuffer(0), b: new ArrayBuffer(0) }] },
     // Without LOB_RET a query object reads LOBs as text, up to a zero byte.
     { lobRet: false, reader: 'object', rows: [
       { n: 1, c: text, b: 'a' },

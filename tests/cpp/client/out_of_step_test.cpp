@@ -109,7 +109,6 @@ TEST(OutOfStep, BytesLeftBehindAReplyCloseTheLinkBeforeTheNextRequest) {
       {"a letter behind the 'K'", false, {'Z'}, false, RC_READ_FAILED},
       {"a letter arriving after the reply was read", false, {'K'}, true, RC_READ_FAILED},
       {"a letter behind the 'K', encrypted", true, {'Z'}, false, RC_READ_FAILED},
-      {"a letter arriving later, encrypted", true, {'K'}, true, RC_READ_FAILED},
       {"nothing behind the reply", false, {}, false, 2},
       {"nothing behind the reply, encrypted", true, {}, false, 2},
   };
