@@ -10,7 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VMC_Handle* h = c.handle();
   char name[32] = {};
   const bool named = data[0] & 8;
-  if (VMC_Prepare2(h, "INSERT INTO t VALUES (:a, ?, :c)", named ? name : nullptr) < 0) return 0;
+  const int prepared = VMC_Prepare2(h, "INSERT INTO t VALUES (:a, ?, :c)", named ? name : nullptr);
+  fuzz::check_answer(c, prepared);
+  if (prepared < 0) return 0;
   int32_t v = 5;
   int len = 4;
   char text[] = "text";

@@ -5,6 +5,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   fuzz::FuzzConn c(data + 1, size - 1, nullptr, data[0] & fuzz::kEnciphered);
-  recv_noQuery(c.conn());
+  fuzz::check_answer(c, recv_noQuery(c.conn()));
   return 0;
 }

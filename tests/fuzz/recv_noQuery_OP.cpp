@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!(data[0] & 16)) VMC_BindParam(h, 4, 2, CT_BINARY, bytes, sizeof bytes, &lengths[3]);
   VMC_BindParam(h, data[0] & 32 ? 6 : 5, 6, CT_DATETIME_MS, &ms, sizeof ms, &lengths[4]);
   ResultSet* out = nullptr;
-  recv_noQuery_OP(c.conn(), &out);
+  fuzz::check_answer(c, recv_noQuery_OP(c.conn(), &out));
   VMC_Handle result = out;
   fuzz::read_everything(&result);
   free_result_chain(static_cast<ResultSet*>(result));

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int type = 0;
   int on_heap = 0;
   ResultSet* kept = nullptr;
-  recv_query_value(c.conn(), out, &type, &on_heap, data[0] & 8 ? &kept : nullptr);
+  fuzz::check_answer(c, recv_query_value(c.conn(), out, &type, &on_heap, data[0] & 8 ? &kept : nullptr));
   if (on_heap) {
     void* copy = nullptr;
     std::memcpy(&copy, out + sizeof(uint32_t), sizeof copy);

@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   fuzz::FuzzConn c(data + 1, size - 1, nullptr, data[0] & fuzz::kEnciphered);
   ResultSet* out = nullptr;
-  recv_results(c.conn(), &out);
+  fuzz::check_answer(c, recv_results(c.conn(), &out));
   VMC_Handle head = out;
   fuzz::read_everything(&head);
   free_result_chain(static_cast<ResultSet*>(head));

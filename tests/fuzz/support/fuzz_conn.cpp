@@ -1,5 +1,6 @@
 #include "tests/fuzz/support/fuzz_conn.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -61,6 +62,14 @@ FuzzConn::FuzzConn(const uint8_t* data, size_t size, const char* conn_str, bool 
 }
 
 FuzzConn::~FuzzConn() { VMC_CloseConn(&handle_); }
+
+void check_answer(const FuzzConn& c, int rc) {
+  const bool closed = c.conn()->link.sock == 0;
+  if (closed != (rc == RC_READ_FAILED)) {
+    std::fprintf(stderr, "the call answered %d with the link %s\n", rc, closed ? "closed" : "open");
+    std::abort();
+  }
+}
 
 size_t piece_of(uint8_t flags) {
   static const size_t kPieces[] = {1, 16, 4096, kWhole};

@@ -49,6 +49,11 @@ class FuzzConn {
   std::vector<uint8_t> bytes_;  // the server's, as they go on the wire
 };
 
+// Aborts unless a call that read one reply answers the closed link's code
+// exactly when that reply closed the link: a reply judged unreadable never
+// passes for an answer, and an answered one leaves the link open.
+void check_answer(const FuzzConn& c, int rc);
+
 // Steps through every row of the result *handle names (and of every result
 // after it), at most `max_rows` rows in all, reading each column of the first
 // few hundred rows of each as its own type, as text into a buffer too small
