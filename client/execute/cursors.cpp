@@ -52,10 +52,6 @@ int step_rows(ResultSet* rows) {
   return RC_ERROR;
 }
 
-// Whether the block leaves the cursor rows to fetch: only a full block
-// whose rows did not end at a server error.
-bool block_leaves_rows(const ResultSet* block) { return block->row_count == kRowBlock && !block->failure_text; }
-
 // Sends the FETCH of the cursor's next block; its reply is left on the link.
 int send_fetch(Conn* conn, const char* cursor) {
   char* fetch = format_command("FETCH %d FROM %s ;", kRowBlock, cursor);
@@ -156,6 +152,8 @@ int step_cut_off(SmartResult* smart) {
 }
 
 }  // namespace
+
+bool block_leaves_rows(const ResultSet* block) { return block->row_count == kRowBlock && !block->failure_text; }
 
 int fetch_failure(int code) { return code == RC_READ_FAILED || code == RC_NO_MEMORY ? code : RC_ERROR; }
 

@@ -19,6 +19,9 @@ int fetch_block(Conn* conn, const char* cursor, ResultSet** block);
 // that ended at a server error, keeping the server's explanation (not the
 // close's) in the connection's error text; how the close went is not told.
 void close_after_failed_fetch(Conn* conn, const char* cursor);
+// Whether a block leaves the cursor rows to fetch: only a full block whose
+// rows did not end at a server error.
+bool block_leaves_rows(const ResultSet* block);
 // A failed cursor exchange's code as the caller answers it: a failed link
 // and memory keep theirs, a refusal is RC_ERROR.
 int fetch_failure(int code);

@@ -74,7 +74,7 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
   }
   // A block whose rows ended at a server error is the last: the cursor
   // goes, and stepping past those rows answers the error.
-  if (smart->block->row_count == kRowBlock && !smart->block->failure_text) {
+  if (block_leaves_rows(smart->block)) {
     smart->more_rows = 1;
     smart->conn = conn;
     smart->cursor_open = 1;

@@ -73,13 +73,13 @@ class PrepareReader : public ReplyPolicy {
   }
   Step result_set() override {
     const int rc = items_.fields(conn_);
-    if (rc != RC_SUCCESS) return Step::fail(rc);
+    if (rc != RC_SUCCESS) return Step::fail();
     status_ = RC_PREPARED_ROWS;
     return Step::next();
   }
   Step param_descs() override {
     const int rc = items_.params(conn_);
-    return rc == RC_SUCCESS ? Step::next() : Step::fail(rc);
+    return rc == RC_SUCCESS ? Step::next() : Step::fail();
   }
 
  private:
@@ -128,12 +128,12 @@ class LobReader : public ReplyPolicy {
   // The field descriptions are read one at a time and dropped.
   Step result_set() override {
     uint32_t count = 0;
-    if (!recv_int(&conn_->link, &count)) return Step::fail(RC_READ_FAILED);
+    if (!recv_int(&conn_->link, &count)) return Step::fail();
     for (uint32_t i = 0; i < count; ++i) {
       FieldDesc field{};
       const int rc = recv_field_desc(conn_, &field);
       std::free(field.table ? field.table : field.column);
-      if (rc != RC_SUCCESS) return Step::fail(rc);
+      if (rc != RC_SUCCESS) return Step::fail();
     }
     described_ = true;
     return Step::next();
@@ -141,9 +141,9 @@ class LobReader : public ReplyPolicy {
   // 'R' behind the descriptions brings the pieces, which end the reply. Any
   // other letter the grammar does not know cannot be followed.
   Step unknown(uint8_t letter) override {
-    if (letter != REPLY_ROW || !described_) return Step::stop();
+    if (letter != REPLY_ROW || !described_) return Step::fail();
     const int rc = recv_lob_pieces(conn_, lob_);
-    return rc == RC_SUCCESS ? Step{Step::Ended, RC_SUCCESS} : Step::fail(rc);
+    return rc == RC_SUCCESS ? Step{Step::Ended, RC_SUCCESS} : Step::fail();
   }
 
  private:

@@ -286,7 +286,7 @@ Step OutputReader::out_value(uint8_t letter, const OutHead& head) {
   }
   uint8_t* raw = nullptr;
   const int rc = recv_out_bytes(conn_, head.length, &raw);
-  if (rc != RC_SUCCESS) return Step::fail(rc);
+  if (rc != RC_SUCCESS) return Step::fail();
   char work[kOutValueTextSize];
   OutValue value{};
   const uint32_t ctype = set_->ctypes ? set_->ctypes[slot] : 0;

@@ -11,9 +11,9 @@
 
 namespace {
 
-Step failed(ReplyPolicy& p, Failed what, int code) {
+Step failed(ReplyPolicy& p, Failed what) {
   p.failed(what);
-  return Step::fail(code);
+  return Step::fail();
 }
 
 // One item after its letter: its payload read and handed to the policy. A
@@ -23,18 +23,18 @@ Step read_item(ReplyPolicy& p, Item item, uint8_t letter) {
   switch (item) {
     case Item::Count: {
       uint32_t count = 0;
-      if (!recv_int(&conn->link, &count)) return failed(p, Failed::Count, RC_READ_FAILED);
+      if (!recv_int(&conn->link, &count)) return failed(p, Failed::Count);
       return p.count(letter, count);
     }
     case Item::RowId: {
       char row_id[32];
-      if (!recv_row_id(conn, row_id)) return failed(p, Failed::RowId, RC_READ_FAILED);
+      if (!recv_row_id(conn, row_id)) return failed(p, Failed::RowId);
       return p.row_id(row_id);
     }
     case Item::Text: {
       char* text = nullptr;
       const int rc = recv_text(conn, &text);
-      if (rc != RC_SUCCESS) return failed(p, Failed::Payload, rc);
+      if (rc != RC_SUCCESS) return failed(p, Failed::Payload);
       if (is_error_letter(letter)) {
         conn->reply_error = kErrorItem;
       } else if (conn->reply_error != kReplyClean) {
@@ -50,7 +50,7 @@ Step read_item(ReplyPolicy& p, Item item, uint8_t letter) {
     }
     case Item::OutValue: {
       OutHead head;
-      if (!recv_out_head(conn, letter, &head)) return failed(p, Failed::Payload, RC_READ_FAILED);
+      if (!recv_out_head(conn, letter, &head)) return failed(p, Failed::Payload);
       return p.out_value(letter, head);
     }
     case Item::ParamDescs:
@@ -95,12 +95,12 @@ Item grammar_item(uint8_t letter) {
 Step ReplyPolicy::out_value(uint8_t /*letter*/, const OutHead& head) { return drop_value(head); }
 
 Step ReplyPolicy::drop_value(const OutHead& head) {
-  return skip_bytes(conn_, head.length) ? Step::next() : Step::fail(RC_READ_FAILED);
+  return skip_bytes(conn_, head.length) ? Step::next() : Step::fail();
 }
 
 Step ReplyPolicy::param_descs() {
   const int rc = skip_param_descs(conn_);
-  return rc == RC_SUCCESS ? Step::next() : Step::fail(rc);
+  return rc == RC_SUCCESS ? Step::next() : Step::fail();
 }
 
 Step ReplyPolicy::result_set() { return recv_result_item(conn_, nullptr, RowsIn::All); }
@@ -149,7 +149,6 @@ int read_reply(ReplyPolicy& p) {
         break;
       case Step::Ended:
         return settle_reply(p, p.end(letter));
-      case Step::Stop:
       case Step::Fail:
         // What followed is unknown: the call is answered as a reply cut
         // short is, whatever the reader had made of it so far.

@@ -77,7 +77,7 @@ class ReplyPolicy {
   virtual Step out_value(uint8_t letter, const OutHead& head);
   virtual Step param_descs();
   virtual Step result_set();
-  virtual Step unknown(uint8_t /*letter*/) { return Step::stop(); }
+  virtual Step unknown(uint8_t /*letter*/) { return Step::fail(); }
   // One of the reader's own reads failed: the policy's chance to tell of it
   // (the reply then answers RC_READ_FAILED).
   virtual void failed(Failed /*what*/) {}

@@ -33,21 +33,21 @@ bool has_pool(ResultSet* result) {
 // keep is set, else read and dropped.
 Step read_item(Conn* conn, ResultSet* result, bool keep, RowsIn how) {
   // Rows cannot be followed without their descriptions.
-  if (recv_field_descs(conn, result) != RC_SUCCESS) return Step::fail(RC_READ_FAILED);
+  if (recv_field_descs(conn, result) != RC_SUCCESS) return Step::fail();
   if (how == RowsIn::None) return Step::next(0);
   RowShape shape;
-  if (!row_shape(result, &shape)) return Step::fail(RC_READ_FAILED);
+  if (!row_shape(result, &shape)) return Step::fail();
   ResultSet* rows_into = keep ? result : nullptr;
-  if (rows_into && !has_pool(rows_into)) return Step::fail(RC_NO_MEMORY);
+  if (rows_into && !has_pool(rows_into)) return Step::fail();
   int status = RC_SUCCESS;
   int64_t rows = recv_row_run(conn, rows_into, shape, how == RowsIn::Batches ? kRowBatch : 0, &status);
-  if (status < 0) return Step::fail(status);
+  if (status < 0) return Step::fail();
   if (how == RowsIn::Blocks) return Step::next(static_cast<int>(rows % kRowBlock));
   if (how == RowsIn::All || rows < kRowBatch) return Step::next(count_status(rows));
   // A full first batch: the reply may end right behind it, or the server is
   // asked to go on, once.
   uint8_t next = 0;
-  if (!recv_char(&conn->link, &next)) return Step::fail(RC_READ_FAILED);
+  if (!recv_char(&conn->link, &next)) return Step::fail();
   if (next == REPLY_END) return {Step::Ended, kRowBatch};
   conn->link.pushback_letter = next;
   const uint8_t go_on = COMMAND_CONTINUE_ROWS;
@@ -55,7 +55,7 @@ Step read_item(Conn* conn, ResultSet* result, bool keep, RowsIn how) {
   send_flush(&conn->link);
   do {
     rows = recv_row_run(conn, rows_into, shape, kRowBatch, &status);
-    if (status < 0) return Step::fail(status);
+    if (status < 0) return Step::fail();
   } while (rows == kRowBatch);
   return Step::next(static_cast<int>(rows));
 }
@@ -126,7 +126,7 @@ Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows) {
   if (result) return read_item(conn, result, true, rows);
   // A result set that is dropped still needs its descriptions to be followed.
   ResultSet* scratch = new_result(SQL_KIND_SELECT);
-  if (!scratch) return Step::fail(RC_NO_MEMORY);
+  if (!scratch) return Step::fail();
   const Step step = read_item(conn, scratch, false, rows);
   free_result(scratch);
   return step;
@@ -134,7 +134,7 @@ Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows) {
 
 Step recv_new_result(Conn* conn, RowsIn rows, ResultSet** out) {
   *out = new_result(SQL_KIND_SELECT);
-  if (!*out) return Step::fail(RC_NO_MEMORY);
+  if (!*out) return Step::fail();
   tie_result(*out, conn);
   return read_item(conn, *out, true, rows);
 }

@@ -40,7 +40,7 @@ Step recv_result_item(Conn* conn, ResultSet* result, RowsIn rows);
 // The payload of an 'A' item into a new result of its own, tied to the
 // connection so that it outlives it safely. *out receives the result, also
 // when the reading failed part-way (the reader frees it with the rest), and
-// stays null when no result could be made (Step::fail with RC_NO_MEMORY).
+// stays null when no result could be made (Step::fail, memory having run out).
 Step recv_new_result(Conn* conn, RowsIn rows, ResultSet** out);
 
 #endif

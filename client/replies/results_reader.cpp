@@ -53,7 +53,7 @@ class ChainReader : public ReplyPolicy {
   }
   Step count(uint8_t letter, uint32_t count) override {
     ResultSet* result = append(letter == REPLY_DELETED ? SQL_KIND_DELETE : SQL_KIND_UPDATE);
-    if (!result) return Step::fail(RC_NO_MEMORY);
+    if (!result) return Step::fail();
     result->affected = static_cast<int32_t>(count);
     return Step::next();
   }
@@ -61,7 +61,7 @@ class ChainReader : public ReplyPolicy {
     std::memcpy(conn_->row_id, row_id, sizeof row_id);
     conn_->row_id_received = 1;
     ResultSet* result = append(SQL_KIND_INSERT);
-    if (!result) return Step::fail(RC_NO_MEMORY);
+    if (!result) return Step::fail();
     std::memcpy(result->row_id, row_id, sizeof row_id);
     // The head counts the row ids of its reply; a count that cannot grow stays where it is.
     if (head_->affected < INT32_MAX) ++head_->affected;
