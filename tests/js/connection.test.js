@@ -59,7 +59,6 @@ test('an option the connection string cannot carry as it is is refused, naming i
       [{ user: '\u00e9'.repeat(32) }, 'The args Error:user is longer than 63 bytes '],
       [{ password: ' pw' }, 'The args Error:password begins or ends with a blank '],
       [{ database: 'db ' }, 'The args Error:database begins or ends with a blank '],
-      [{ user: 'u\0' }, 'The args Error:user holds a zero byte '],
       [{ password: 'xIPS=127.0.0.1' }, "The args Error:password holds 'IPS=' "],
       [{ char_set: 'ips=1' }, "The args Error:char_set holds 'ips=' "],
     ];

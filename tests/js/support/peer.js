@@ -147,7 +147,6 @@ function failingReply(sql) {
   if (sql.startsWith('COMMIT')) parts.push(text('E', 'the error'), text('W', 'a warning'));
   if (sql.includes('refused')) parts.push(text('E', 'refusal of the first call'));
   if (sql.includes('huge')) parts.push(Buffer.from('E'), u32(0x80000000), Buffer.from('xyz'));
-  if (sql.includes('then_warning')) parts.push(text('E', 'the error'), text('W', 'a warning'));
   if (sql.includes('then_message')) parts.push(text('E', 'the error'), text('M', 'a message'));
   if (sql.includes('then_count')) parts.push(text('E', 'the error'), Buffer.from('U'), u32(3));
   if (sql.includes('stray')) parts.push(Buffer.from('U'), u32(3), Buffer.from('Z'));
