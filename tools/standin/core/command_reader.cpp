@@ -110,7 +110,7 @@ bool unpack_value(const uint8_t* block, size_t end, size_t* at, bool type_bytes,
   const size_t n = width ? static_cast<size_t>(width) : length;
   if (n > end - *at) return false;
   rec->value.assign(block + *at, block + *at + n);
-  if (width && host_is_little_endian) std::reverse(rec->value.begin(), rec->value.end());
+  if (width > 0 && host_is_little_endian != 0) std::reverse(rec->value.begin(), rec->value.end());
   *at += n;
   return true;
 }
