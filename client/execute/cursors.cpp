@@ -52,6 +52,17 @@ int step_rows(ResultSet* rows) {
   return RC_ERROR;
 }
 
+// The reply to a FETCH: its code, with the block in *block. A reply that
+// failed is no block, whatever it carried: *block is then null.
+int recv_block(Conn* conn, ResultSet** block) {
+  const int rc = recv_results(conn, block);
+  if (rc < 0) {
+    free_result_chain(*block);
+    *block = nullptr;
+  }
+  return rc;
+}
+
 // Sends the FETCH of the cursor's next block; its reply is left on the link.
 int send_fetch(Conn* conn, const char* cursor) {
   char* fetch = format_command("FETCH %d FROM %s ;", kRowBlock, cursor);
@@ -89,30 +100,19 @@ void fetch_answered(SmartResult* smart) {
 }
 
 // The next block of the cursor: the reply of a FETCH sent ahead, or of one
-// sent now. Its code, with the block in *block; null when the FETCH failed
-// (a reply that failed is no block, whatever it carried).
+// sent now. Its code, with the block in *block (null when the FETCH failed).
 int next_block(SmartResult* smart, ResultSet** block) {
   *block = nullptr;
-  int rc;
   if (smart->ahead_read) {
     *block = smart->ahead_block;
     smart->ahead_block = nullptr;
     smart->ahead_read = 0;
-    rc = smart->ahead_code;
-  } else {
-    ExchangeLock lock(smart->conn);
-    if (!smart->fetch_sent) {
-      rc = fetch_block(smart->conn, smart->cursor_name, block);
-    } else {
-      fetch_answered(smart);
-      rc = recv_results(smart->conn, block);
-    }
+    return smart->ahead_code;
   }
-  if (rc < 0) {
-    free_result_chain(*block);
-    *block = nullptr;
-  }
-  return rc;
+  ExchangeLock lock(smart->conn);
+  if (!smart->fetch_sent) return fetch_block(smart->conn, smart->cursor_name, block);
+  fetch_answered(smart);
+  return recv_block(smart->conn, block);
 }
 
 // Frees a used-up block, all but the descriptions of its columns, which are
@@ -161,7 +161,7 @@ void settle_fetch(SmartResult* smart) {
   if (!smart->fetch_sent || !smart->conn) return;
   ExchangeLock lock(smart->conn);
   fetch_answered(smart);
-  smart->ahead_code = recv_results(smart->conn, &smart->ahead_block);
+  smart->ahead_code = recv_block(smart->conn, &smart->ahead_block);
   smart->ahead_read = 1;
 }
 
@@ -177,7 +177,7 @@ int fetch_block(Conn* conn, const char* cursor, ResultSet** block) {
   *block = nullptr;
   const int sent = send_fetch(conn, cursor);
   if (sent != RC_SUCCESS) return sent;
-  return recv_results(conn, block);
+  return recv_block(conn, block);
 }
 
 void close_after_failed_fetch(Conn* conn, const char* cursor) {

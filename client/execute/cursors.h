@@ -13,7 +13,8 @@ struct SmartResult;
 // the connection's error text. The caller holds the lock.
 int open_cursor(Conn* conn, const char* cursor);
 // One FETCH of a block of kRowBlock rows; the caller holds the lock. The
-// reply's status, with the block (or null) in *block.
+// reply's status, with the block in *block: null when the FETCH failed (a
+// reply that failed is no block, whatever it carried).
 int fetch_block(Conn* conn, const char* cursor, ResultSet** block);
 // Closes a cursor whose FETCH came back without rows to show, or with rows
 // that ended at a server error, keeping the server's explanation (not the

@@ -59,11 +59,6 @@ int execute_through_cursor(Conn* conn, const char* sql, ParamSet* params, VMC_Ha
   }
   rc = fetch_block(conn, smart->cursor_name, &smart->block);
   lock.release();
-  if (rc < 0) {
-    // A reply that failed is no block, whatever it carried.
-    free_result_chain(smart->block);
-    smart->block = nullptr;
-  }
 
   if (!smart->block) {
     // No block to walk: close the cursor (a failed link carries no CLOSE)
