@@ -45,30 +45,20 @@ constexpr const char* kNext = "INSERT INTO t VALUES (1)";
 
 // A letter that a reader cannot follow: the call fails as a reply cut short
 // does, whatever it had read, and the next call fails on the closed link
-// without a word sent. The
-// readers of result sets and values stop through the same reader as the
-// first case; the short replies and the LOB pieces read letters their own way.
+// without a word sent. The readers of result sets and values stop through
+// the same reader as the first case; the short replies and the LOB pieces
+// read letters their own way.
 TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
-  struct Case {
+  const struct {
     const char* what;
-    std::vector<ReplyBytes> answers;
+    ReplyBytes reply;
     std::function<int(VMC_Handle*, Conn*)> call;
-    int answer;
-  };
-  const ReplyBytes count_then_stray = ReplyBytes().letter('U').u32(1).letter('Z').letter('K');
-  const ReplyBytes refusal_then_stray = ReplyBytes().letter('E').text("no").letter('Z').letter('K');
-  const Case cases[] = {
-      {"a statement without rows", {count_then_stray},
-       [](VMC_Handle* h, Conn*) { return VMC_ExecuteNoQuery(h, "UPDATE t SET a = 1"); }, RC_READ_FAILED},
-      {"the refusal of an OPEN", {ReplyBytes().letter('K'), refusal_then_stray},
-       [](VMC_Handle* h, Conn*) {
-         ResultSet* declared = nullptr;
-         return VMC_DeclareCursor(h, "SELECT n FROM t", "C1", &declared, nullptr);
-       },
-       RC_READ_FAILED},
-      {"the refusal of a CLOSE", {refusal_then_stray},
-       [](VMC_Handle* h, Conn*) { return VMC_CloseCursor(h, "C1"); }, RC_READ_FAILED},
-      {"a LOB's pieces", {ReplyBytes().letter('A').u32(1).field("LOB", ST_CLOB).letter('Z').u32(1).text("x")},
+  } cases[] = {
+      {"a statement without rows", ReplyBytes().letter('U').u32(1).letter('Z').letter('K'),
+       [](VMC_Handle* h, Conn*) { return VMC_ExecuteNoQuery(h, "UPDATE t SET a = 1"); }},
+      {"the refusal of a CLOSE", ReplyBytes().letter('E').text("no").letter('Z').letter('K'),
+       [](VMC_Handle* h, Conn*) { return VMC_CloseCursor(h, "C1"); }},
+      {"a LOB's pieces", ReplyBytes().letter('A').u32(1).field("LOB", ST_CLOB).letter('Z').u32(1).text("x"),
        [](VMC_Handle*, Conn* conn) {
          VMC_Handle lob = nullptr;
          VMC_CreateLob(&lob);
@@ -76,15 +66,14 @@ TEST(OutOfStep, ALetterNoReaderCanFollowClosesTheLink) {
          const int rc = fetch_lob(conn, static_cast<LobObject*>(lob));
          VMC_FreeLob(&lob);
          return rc;
-       },
-       RC_READ_FAILED},
+       }},
   };
   testing::internal::CaptureStdout();
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Client client;
-    for (const ReplyBytes& a : c.answers) client.link.peer_answer(a.bytes);
-    EXPECT_EQ(c.call(&client.h, client.link.client), c.answer);
+    client.link.peer_answer(c.reply.bytes);
+    EXPECT_EQ(c.call(&client.h, client.link.client), RC_READ_FAILED);
     client.link.peer_read_available(20);
     client.link.peer_answer(ReplyBytes().letter('I').text("rid-9").letter('K').bytes);
     EXPECT_EQ(VMC_ExecuteNoQuery(&client.h, kNext), RC_READ_FAILED);
@@ -108,7 +97,6 @@ TEST(OutOfStep, BytesLeftBehindAReplyCloseTheLinkBeforeTheNextRequest) {
   const Case cases[] = {
       {"a letter behind the 'K'", false, {'Z'}, false, RC_READ_FAILED},
       {"a letter arriving after the reply was read", false, {'K'}, true, RC_READ_FAILED},
-      {"a letter behind the 'K', encrypted", true, {'Z'}, false, RC_READ_FAILED},
       {"nothing behind the reply", false, {}, false, 2},
       {"nothing behind the reply, encrypted", true, {}, false, 2},
   };

@@ -15,12 +15,11 @@
 //   failures     answers each statement by the word in it that names a
 //                failing reply (see failingReply)
 //   lobs         serves rows of (n int, c clob, b blob) through a server
-//                cursor or as a plain SELECT: to a login that asked for LOB
-//                descriptors, as descriptors (answered by "get lob"), inline
-//                values and NULLs; to any other, as the values themselves.
-//                A statement naming "refused", "overlong" or "cut" gets one
-//                row whose character LOB's "get lob" is refused, answered with
-//                a piece longer than a chunk, or cut short by closing the link
+//                cursor or as a plain SELECT, as a login that asked for LOB
+//                descriptors gets them: descriptors (answered by "get lob"),
+//                inline values and NULLs. A statement naming "refused" or
+//                "cut" gets one row whose character LOB's "get lob" is
+//                refused, or cut short by closing the link
 // It prints its port on the first line of its output.
 'use strict';
 const net = require('node:net');
@@ -34,7 +33,6 @@ const ST_DOUBLE = 9;
 const ST_CHAR = 30;
 const ST_CLOB = 32;
 const ST_BLOB = 34;
-const LOB_CHUNK = 1048576;
 const ST_INT32_ARRAY = 10005;
 
 function u32(n) {
@@ -61,31 +59,26 @@ const cell = {
   null: () => u32(0),
 };
 
-// The LOB rows: their values, and what a row holds of them with descriptors
-// on. "get lob" answers a descriptor's name (its first 13 characters).
+// The LOB rows: their values, and what a row holds of them. "get lob"
+// answers a descriptor's name (its first 13 characters).
 const lobFields = [['n', ST_INT32, 4], ['c', ST_CLOB, 0], ['b', ST_BLOB, 0]];
 const lobValues = {
   C000000000001: Buffer.from('hello w\u00f6rld'),
   B000000000002: Buffer.from([0x61, 0x00, 0x62, 0xff, 0x00]),
 };
-function lobRows(descriptors) {
-  const held = (desc, inline, value) => cell.text(descriptors ? Buffer.concat([Buffer.from(desc), inline]) : value);
-  return [
-    [cell.int32(1), held('C000000000001:12', Buffer.alloc(0), lobValues.C000000000001),
-      held('B000000000002:5', Buffer.alloc(0), lobValues.B000000000002)],
-    [cell.int32(2), held('c', Buffer.from('Hello'), Buffer.from('Hello')),
-      held('b', Buffer.from('x\0y'), Buffer.from('x\0y'))],
-    [cell.int32(3), cell.null(), cell.null()],
-  ];
-}
-const failingLobs = { refused: 'C000000000404:3', overlong: 'C000000000413:4', cut: 'C000000000499:9' };
-function lobSelect(sql, descriptors) {
+const lobRows = [
+  [cell.int32(1), cell.text('C000000000001:12'), cell.text('B000000000002:5')],
+  [cell.int32(2), cell.text('cHello'), cell.text('bx\0y')],
+  [cell.int32(3), cell.null(), cell.null()],
+];
+const failingLobs = { refused: 'C000000000404:3', cut: 'C000000000499:9' };
+function lobSelect(sql) {
   const failing = Object.keys(failingLobs).find((word) => sql.includes(word));
-  const rows = failing ? [[cell.int32(1), cell.text(failingLobs[failing]), cell.null()]] : lobRows(descriptors);
+  const rows = failing ? [[cell.int32(1), cell.text(failingLobs[failing]), cell.null()]] : lobRows;
   return Buffer.concat([resultSet(lobFields, rows), Buffer.from('K')]);
 }
 // The reply to "get lob": a refusal, the value in pieces, or the first of
-// them and a piece too long or cut short by the link closing (hangUp).
+// them and one cut short by the link closing (hangUp).
 function lobPieces(name) {
   const head = Buffer.concat([Buffer.from('A'), u32(1), cell.text('LOB'), u32(ST_CLOB), u32(0), u32(0),
     Buffer.from('R')]);
@@ -93,14 +86,13 @@ function lobPieces(name) {
   if (name === 'C000000000404') {
     return Buffer.concat([Buffer.from('E'), cell.text('[ES404]no LOB C000000000404'), Buffer.from('K')]);
   }
-  if (name === 'C000000000413') return Buffer.concat([head, piece('abc'), u32(1), u32(LOB_CHUNK + 1), Buffer.alloc(16)]);
   if (name === 'C000000000499') {
     return Object.assign(Buffer.concat([head, piece('cd'), u32(1), u32(10), Buffer.from('abc')]), { hangUp: true });
   }
   const value = lobValues[name];
   return value ? Buffer.concat([head, piece(value), u32(0)]) : Buffer.from('K');
 }
-function lobSession(socket) {
+function lobSession() {
   let declared = '';
   return (text) => {
     const declare = /^DECLARE \S+ CURSOR FOR (.*)$/s.exec(text);
@@ -108,8 +100,8 @@ function lobSession(socket) {
       declared = declare[1];
       return Buffer.from('K');
     }
-    if (text.startsWith('FETCH')) return lobSelect(declared, socket.lobDescriptors);
-    if (text.startsWith('SELECT')) return lobSelect(text, socket.lobDescriptors);
+    if (text.startsWith('FETCH')) return lobSelect(declared);
+    if (text.startsWith('SELECT')) return lobSelect(text);
     const get = /^get lob '([^']*)'/.exec(text);
     return get ? lobPieces(get[1]) : Buffer.from('K');
   };
@@ -147,16 +139,14 @@ function failingReply(sql) {
   if (sql.startsWith('COMMIT')) parts.push(text('E', 'the error'), text('W', 'a warning'));
   if (sql.includes('refused')) parts.push(text('E', 'refusal of the first call'));
   if (sql.includes('huge')) parts.push(Buffer.from('E'), u32(0x80000000), Buffer.from('xyz'));
-  if (sql.includes('then_message')) parts.push(text('E', 'the error'), text('M', 'a message'));
-  if (sql.includes('then_count')) parts.push(text('E', 'the error'), Buffer.from('U'), u32(3));
   if (sql.includes('stray')) parts.push(Buffer.from('U'), u32(3), Buffer.from('Z'));
   parts.push(Buffer.from('K'));
   return Buffer.concat(parts);
 }
 
 // Answers for one connection, by command text.
-function session(socket) {
-  if (mode === 'lobs') return lobSession(socket);
+function session() {
+  if (mode === 'lobs') return lobSession();
   const total = mode.startsWith('rows=') ? Number(mode.slice(5)) : 0;
   const fullBlock = total ? Buffer.concat([resultSet(benchFields, benchRows(BLOCK_ROWS, 0)), Buffer.from('K')]) : null;
   let remaining = 0;
@@ -187,13 +177,12 @@ const server = net.createServer((socket) => {
   let login = '';
   let loggedIn = false;
   let pending = Buffer.alloc(0);
-  const answer = session(socket);
+  const answer = session();
   socket.on('data', (chunk) => {
     if (!loggedIn) {
       login += chunk.toString('latin1');
       if (loginEnd.test(login)) {
         loggedIn = true;
-        socket.lobDescriptors = login.includes(' lob_ret');
         socket.write('K');
       }
       return;

@@ -135,7 +135,6 @@ TEST_F(ReplyReaders, ServerErrorsAreReadToTheEndOfTheReply) {
       {ReplyBytes().letter('F').text("first").letter('U').u32(2).letter('E').text("second").letter('K'), "second"},
       {ReplyBytes().letter('E').text("refused").letter('W').text("w").letter('K'), "refused"},
       {ReplyBytes().letter('E').text("refused").letter('U').u32(3).letter('K'), "refused"},
-      {ReplyBytes().letter('E').text("refused").letter('M').text("m").letter('K'), "refused"},
       {rows_then_error, "overflow"},
   };
   const std::function<int(Conn*)> readers[] = {
