@@ -335,20 +335,20 @@ v8::Local<v8::Value> ColumnReader::lob(v8::Isolate* isolate, VMC_Handle* result,
     std::fflush(stdout);
     value = buffer;
   } else {
-    std::unique_ptr<char[]> held(n > 0 ? new (std::nothrow) char[static_cast<size_t>(n)] : nullptr);
-    const int read = held ? VMC_GetLobData(&lob, held.get(), static_cast<uint32_t>(n)) : 0;
+    char* held = n > 0 ? text_buffer(n) : nullptr;
+    const int read = held ? VMC_GetLobData(&lob, held, static_cast<uint32_t>(n)) : 0;
     if (n > 0 && !held && !error_) error_ = data_error_text(RC_NO_MEMORY);
     // A value too large for a script string or buffer comes as an empty one,
     // reported; no exception is left pending for the row's callback.
     v8::TryCatch too_large(isolate);
     v8::Local<v8::Value> made;
     if (ctype == CT_BLOB) {
-      made = bytes(isolate, held.get(), static_cast<size_t>(read));
+      made = bytes(isolate, held, static_cast<size_t>(read));
       if (!made->IsObject()) made = v8::Local<v8::Value>();
     } else {
-      const size_t length = held ? strnlen(held.get(), static_cast<size_t>(read)) : 0;
+      const size_t length = held ? strnlen(held, static_cast<size_t>(read)) : 0;
       v8::Local<v8::String> text;
-      if (v8::String::NewFromUtf8(isolate, held ? held.get() : "", v8::NewStringType::kNormal,
+      if (v8::String::NewFromUtf8(isolate, held ? held : "", v8::NewStringType::kNormal,
                                   static_cast<int>(length))
               .ToLocal(&text)) {
         made = text;
