@@ -4,7 +4,7 @@
 'use strict';
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { rizezova, startPeer } = require('./support/driver');
+const { rizezova, startPeer, objectRows } = require('./support/driver');
 const { startStandin } = require('../../tools/standin/launch');
 
 const CLOSED = '[EJ1024] database connection is closed';
@@ -21,29 +21,12 @@ const connString = (server, extra) => `IP=${server.host};Port=${server.port}${ex
 const arrayBuffer = (bytes) => new Uint8Array(Buffer.from(bytes)).buffer;
 
 // The rows one reader hands out, and the error it gave: query's error
-// object, or the messages a query object threw (null for a row without).
+// object, or the messages each read of a query object threw.
 function readRows(conn, sql, reader, count) {
-  if (reader === 'query') {
-    let got;
-    conn.query(sql, (err, rows) => { got = { rows, errors: err }; });
-    return got;
-  }
-  const q = conn.query(sql);
-  const rows = [];
-  const errors = [];
-  for (let i = 0; i < count; i++) {
-    try {
-      if (reader === 'result') {
-        q.on('result', (row) => rows.push(row));
-      } else {
-        q.nextRecord('nextrecord', (row) => rows.push(row));
-      }
-      errors.push(null);
-    } catch (e) {
-      errors.push(e.message);
-    }
-  }
-  return { rows, errors };
+  if (reader !== 'query') return objectRows(conn.query(sql), reader, count);
+  let got;
+  conn.query(sql, (err, rows) => { got = { rows, errors: err }; });
+  return got;
 }
 
 const READERS = ['query', 'result', 'nextrecord'];
@@ -52,27 +35,23 @@ test('LOB columns arrive whole in the rows of query, of on("result") and of next
   const text = 'hello w\u00f6rld';
   const blob = [0x61, 0x00, 0x62, 0xff, 0x00];
   // Row 1 holds descriptors, row 2 inline values (a binary one with zero
-  // bytes), row 3 NULLs.
-  const cases = [
-    { reader: 'query', rows: [
-      { n: 1, c: arrayBuffer(text), b: arrayBuffer(blob) },
-      { n: 2, c: arrayBuffer('Hello'), b: arrayBuffer('x\0y') },
-      { n: 3, c: new ArrayBuffer(0), b: new ArrayBuffer(0) }] },
-    { reader: 'object', rows: [
-      { n: 1, c: text, b: Buffer.from(blob) },
-      { n: 2, c: 'Hello', b: Buffer.from('x\0y') },
-      { n: 3, c: '', b: Buffer.alloc(0) }] },
-  ];
-  for (const { reader, rows } of cases) {
+  // bytes), row 3 NULLs. query gives ArrayBuffers, a query object values.
+  const byQuery = [
+    { n: 1, c: arrayBuffer(text), b: arrayBuffer(blob) },
+    { n: 2, c: arrayBuffer('Hello'), b: arrayBuffer('x\0y') },
+    { n: 3, c: new ArrayBuffer(0), b: new ArrayBuffer(0) }];
+  const byObject = [
+    { n: 1, c: text, b: Buffer.from(blob) },
+    { n: 2, c: 'Hello', b: Buffer.from('x\0y') },
+    { n: 3, c: '', b: Buffer.alloc(0) }];
+  for (const reader of READERS) {
     for (const cursor of [';USE_SRVCURSOR=on', ';USE_SRVCURSOR=off']) {
-      for (const how of reader === 'query' ? ['query'] : ['result', 'nextrecord']) {
-        const label = `${how}${cursor}`;
-        const conn = rizezova.createConnection(connString(peer, `;LOB_RET=1${cursor}`));
-        const got = readRows(conn, 'SELECT n, c, b FROM lobs', how, rows.length);
-        assert.deepEqual(got.rows, rows, label);
-        assert.deepEqual(got.errors, how === 'query' ? null : rows.map(() => null), label);
-        conn.destry();
-      }
+      const conn = rizezova.createConnection(connString(peer, `;LOB_RET=1${cursor}`));
+      const got = readRows(conn, 'SELECT n, c, b FROM lobs', reader, 3);
+      const query = reader === 'query';
+      assert.deepEqual(got, { rows: query ? byQuery : byObject, errors: query ? null : [null, null, null] },
+        `${reader}${cursor}`);
+      conn.destry();
     }
   }
 });

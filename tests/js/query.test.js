@@ -5,7 +5,7 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { setFlagsFromString } = require('node:v8');
 const { runInNewContext } = require('node:vm');
-const { rizezova, startPeer } = require('./support/driver');
+const { rizezova, startPeer, objectRows } = require('./support/driver');
 const { startStandin } = require('../../tools/standin/launch');
 
 let server;
@@ -17,22 +17,6 @@ function run(sql, ...values) {
   let got;
   conn.query(sql, ...values, (...args) => { got = args; });
   return got;
-}
-
-// The rows a query object hands out, one call at a time.
-function objectRows(q, event, count) {
-  const rows = [];
-  const errors = [];
-  const read = event === 'result' ? (cb) => q.on('result', cb) : (cb) => q.nextRecord('nextrecord', cb);
-  for (let i = 0; i < count; i++) {
-    try {
-      read((row) => rows.push(row));
-      errors.push(null);
-    } catch (e) {
-      errors.push(e.message);
-    }
-  }
-  return { rows, errors };
 }
 
 before(async () => {
@@ -83,7 +67,6 @@ test('several statements answer with the status object of what the last row id o
     ['UPDATE k SET y = y; INSERT INTO k VALUES (8)', null, { 'new RowId': '2' }],
     ['UPDATE k SET y = y; DELETE FROM k WHERE y = 8', null, { 'DELETE EFFECTNUM': 1 }],
     // Without a row id or count in the reply, the first word decides.
-    ['INSERT INTO k SELECT y FROM k WHERE 0', null, { 'new RowId': '' }],
     ['DELETE FROM k WHERE 0; CREATE TABLE k2 (a)', null, { 'DELETE EFFECTNUM': 0 }],
     // A failing statement leaves what came before it.
     ['DELETE FROM k WHERE y = 7; INSERT INTO nowhere VALUES (1)', nowhere, { 'DELETE EFFECTNUM': 1 }],

@@ -40,10 +40,28 @@ async function closedPort() {
   return port;
 }
 
+// The rows a query object hands out, one call at a time, and the message
+// each call threw (null for one that threw nothing).
+function objectRows(q, event, count) {
+  const rows = [];
+  const errors = [];
+  const read = event === 'result' ? (cb) => q.on('result', cb) : (cb) => q.nextRecord('nextrecord', cb);
+  for (let i = 0; i < count; i++) {
+    try {
+      read((row) => rows.push(row));
+      errors.push(null);
+    } catch (e) {
+      errors.push(e.message);
+    }
+  }
+  return { rows, errors };
+}
+
 module.exports = {
   rizezova: require(modulePath),
   modulePath,
   buildDir,
   startPeer,
   closedPort,
+  objectRows,
 };

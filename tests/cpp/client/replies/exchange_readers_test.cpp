@@ -145,14 +145,6 @@ TEST_F(ReplyReaders, ServerErrorsAreReadToTheEndOfTheReply) {
         return recv_query_value(c, out, &type);
       },
       [](Conn* c) {
-        char out[kQueryValueSize] = {};
-        int type = 0;
-        ResultSet* kept = nullptr;
-        const int rc = recv_query_value(c, out, &type, nullptr, &kept);
-        free_result_chain(kept);
-        return rc;
-      },
-      [](Conn* c) {
         ResultSet* rs = nullptr;
         const int rc = recv_noQuery_OP(c, &rs);
         free_result(rs);
