@@ -80,8 +80,7 @@ function lobSelect(sql) {
 // The reply to "get lob": a refusal, the value in pieces, or the first of
 // them and one cut short by the link closing (hangUp).
 function lobPieces(name) {
-  const head = Buffer.concat([Buffer.from('A'), u32(1), cell.text('LOB'), u32(ST_CLOB), u32(0), u32(0),
-    Buffer.from('R')]);
+  const head = Buffer.concat([resultSet([['LOB', ST_CLOB, 0]], []), Buffer.from('R')]);
   const piece = (bytes) => Buffer.concat([u32(1), cell.text(bytes)]);
   if (name === 'C000000000404') {
     return Buffer.concat([Buffer.from('E'), cell.text('[ES404]no LOB C000000000404'), Buffer.from('K')]);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,6 +92,7 @@ TEST_F(LobFetch, RepliesWithoutRowsFetchNothing) {
   peer_.join();
   EXPECT_TRUE(command_seen_);
   EXPECT_EQ(lob()->lob_size, 0);
+  EXPECT_EQ(fetch_lob(nullptr, nullptr), RC_INVALID_HANDLE);
 }
 
 // A value that cannot be had says why, through the column's conversion: a
@@ -98,76 +100,66 @@ TEST_F(LobFetch, RepliesWithoutRowsFetchNothing) {
 // followed, or a link that fails, answers RC_READ_FAILED (the link is then
 // closed). Either way the object holds the bytes that came before it, and
 // its length says so.
-TEST(LobFetchFailure, EachFailureIsToldWithTheBytesBeforeIt) {
-  struct Case {
-    const char* what;
-    std::string descriptor;
-    ReplyBytes reply;   // the answer to "get lob"; empty: nothing may be sent
-    bool hang_up;       // the server closes the link behind the answer
-    int code;
-    std::string bytes;  // what the object holds
-    const char* error;  // the connection's error text after it
-  };
+struct LobFailure {
+  const char* what;
+  std::string descriptor;
+  Bytes reply;        // the answer to "get lob"; empty: nothing may be sent
+  bool hang_up;       // the server closes the link behind the answer
+  int code;
+  std::string bytes;  // what the object holds
+  std::string error;  // the connection's error text after it (empty: none)
+};
+
+std::vector<LobFailure> lob_failures() {
   const std::string too_long = "C000000000004x" + std::string(100, '9');
-  const std::string too_long_text = "[EC064]Error name too long for its command: " + too_long.substr(0, 60);
   ReplyBytes overlong = rows_head();
   piece(overlong, "ab").u32(1).u32(kLobChunkSize + 1);
   ReplyBytes cut = rows_head();
   piece(cut, "cd").u32(1).u32(10).raw("abc");
   ReplyBytes warned = ReplyBytes().letter('W').text("[WS001]note").then(rows_head());
   piece(warned, "abc").u32(0);
-  const Case cases[] = {
-      {"a refusal", "C000000000404:3", ReplyBytes().letter('E').text("[ES404]no LOB C000000000404").letter('K'),
+  return {
+      {"Refusal", "C000000000404:3", ReplyBytes().letter('E').text("[ES404]no LOB C000000000404").letter('K').bytes,
        false, RC_ERROR, "", "[ES404]no LOB C000000000404"},
-      {"a warning before the value", "C000000000406:3", warned, false, RC_SUCCESS, "abc", "[WS001]note"},
-      {"a piece longer than a chunk", "C000000000003x9", overlong, false, RC_READ_FAILED, "ab", nullptr},
-      {"the link closed mid-value", "C000000000003x9", cut, true, RC_READ_FAILED, "cd", nullptr},
-      {"a descriptor too long for the command", too_long, ReplyBytes(), false, RC_ERROR, "", too_long_text.c_str()},
+      {"WarningBeforeTheValue", "C000000000406:3", warned.bytes, false, RC_SUCCESS, "abc", "[WS001]note"},
+      {"PieceLongerThanAChunk", "C000000000003x9", overlong.bytes, false, RC_READ_FAILED, "ab", ""},
+      {"LinkClosedMidValue", "C000000000003x9", cut.bytes, true, RC_READ_FAILED, "cd", ""},
+      {"DescriptorTooLongForTheCommand", too_long, {}, false, RC_ERROR, "",
+       "[EC064]Error name too long for its command: " + too_long.substr(0, 60)},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    testpeer::LinkPair link;
-    link.client->lock = lock_create(0, 2000000000);
-    lock_release(link.client->lock);
-    link.client->lob_ret = 1;
-    const std::string name = c.descriptor.substr(0, 13);
-    const std::string command = "get lob '" + name + "' offset 0 limit " + c.descriptor.substr(14) + " ";
-    bool command_seen = c.reply.bytes.empty();
-    std::thread peer([&] {
-      if (c.reply.bytes.empty()) return;
-      command_seen = link.peer_read(frame_of(command).size()) == frame_of(command);
-      link.peer_write(c.reply.bytes);
-      if (c.hang_up) link.peer_close();
-    });
-    VMC_Handle handle = nullptr;
-    ASSERT_EQ(VMC_CreateLob(&handle), 0);
-    auto* lob = static_cast<LobObject*>(handle);
-    int len = -1;
-    EXPECT_EQ(lob_from_column_value(link.client, lob, CT_CLOB, false,
-                                    reinterpret_cast<const uint8_t*>(c.descriptor.data()),
-                                    static_cast<uint32_t>(c.descriptor.size()), &len),
-              c.code);
-    peer.join();
-    EXPECT_TRUE(command_seen);
-    EXPECT_EQ(lob->lob_state, static_cast<uint32_t>(LobState::Complete));
-    EXPECT_EQ(len, static_cast<int>(c.bytes.size()));
-    std::string held(c.bytes.size() + 1, '\0');
-    held.resize(static_cast<size_t>(VMC_GetLobData(&handle, held.data(), static_cast<uint32_t>(held.size()))));
-    EXPECT_EQ(held, c.bytes);
-    if (c.error) {
-      EXPECT_STREQ(link.client->error_text, c.error);
-    } else {
-      EXPECT_EQ(link.client->error_text, nullptr);
-    }
-    if (c.reply.bytes.empty() || !c.hang_up) {
-      EXPECT_TRUE(link.peer_read_available(20).empty());
-    }
-    EXPECT_EQ(link.client->link.sock == 0, c.code == RC_READ_FAILED) << "the link is closed exactly on a read failure";
-    VMC_FreeLob(&handle);
-    lock_close(link.client->lock);
-  }
-  EXPECT_EQ(fetch_lob(nullptr, nullptr), RC_INVALID_HANDLE);
 }
+
+void PrintTo(const LobFailure& c, std::ostream* os) { *os << c.what; }
+
+class LobFetchFailure : public LobFetch, public ::testing::WithParamInterface<LobFailure> {};
+
+TEST_P(LobFetchFailure, IsToldWithTheBytesBeforeIt) {
+  const LobFailure& c = GetParam();
+  if (!c.reply.empty()) {
+    answer("get lob '" + c.descriptor.substr(0, 13) + "' offset 0 limit " + c.descriptor.substr(14) + " ", c.reply,
+           c.hang_up);
+  }
+  int len = -1;
+  EXPECT_EQ(lob_from_column_value(link_.client, lob(), CT_CLOB, false,
+                                  reinterpret_cast<const uint8_t*>(c.descriptor.data()),
+                                  static_cast<uint32_t>(c.descriptor.size()), &len),
+            c.code);
+  if (peer_.joinable()) peer_.join();
+  EXPECT_EQ(command_seen_, !c.reply.empty());
+  EXPECT_EQ(lob()->lob_state, static_cast<uint32_t>(LobState::Complete));
+  EXPECT_EQ(len, static_cast<int>(c.bytes.size()));
+  std::string held(c.bytes.size() + 1, '\0');
+  held.resize(static_cast<size_t>(VMC_GetLobData(&handle_, held.data(), static_cast<uint32_t>(held.size()))));
+  EXPECT_EQ(held, c.bytes);
+  EXPECT_EQ(link_.client->error_text ? std::string(link_.client->error_text) : std::string(), c.error);
+  if (!c.hang_up) {
+    EXPECT_TRUE(link_.peer_read_available(20).empty());
+  }
+  EXPECT_EQ(link_.client->link.sock == 0, c.code == RC_READ_FAILED) << "the link is closed exactly on a read failure";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LobFetchFailure, ::testing::ValuesIn(lob_failures()),
+                         [](const ::testing::TestParamInfo<LobFailure>& info) { return info.param.what; });
 
 TEST_F(LobFetch, InlineAndCopiedColumnValues) {
   const std::string inline_value = "chello";
