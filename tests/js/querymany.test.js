@@ -91,18 +91,6 @@ test('a failing row is reported and the rows after it still run; a SELECT is ref
   assert.deepEqual(select('SELECT count(*) AS n FROM u'), [{ n: 3 }]);
 });
 
-test('CREATE, ALTER and EXEC are refused, whatever the rows, and do not run', () => {
-  for (const [sql, rows] of [
-    ['CREATE TABLE qm (a)', [[1]]],
-    ['ALTER TABLE u ADD COLUMN qm INT', []],
-    ['EXEC proc1(?)', [[1]]],
-  ]) {
-    assert.deepEqual(many(sql, rows), [[NOT_RUN, []]], sql);
-  }
-  assert.deepEqual(select("SELECT count(*) AS n FROM sqlite_master WHERE name = 'qm' OR sql LIKE '%qm INT%'"),
-    [{ n: 0 }]);
-});
-
 test('a statement the server will not prepare: each row reports the server\'s reason and its status', () => {
   for (const [sql, rows, status, reason] of [
     ['INSERT INTO nowhere VALUES (?)', [[1], [2]], INSERTED, '[ES001]no such table: nowhere'],
@@ -119,7 +107,10 @@ test('no values are left behind for the next statement, whatever the outcome', (
   const tooBig = { Error: 'The value of parameter :a is a BigInt out of the signed 64-bit range' };
   for (const [sql, rows, outcome] of [
     ['SELECT a FROM lb WHERE a = :a', [{ a: 42 }], [refused, []]],
+    // CREATE, ALTER and EXEC are refused whatever the rows, before anything is sent.
     ['CREATE TABLE lb_never (a INT)', [{ a: 42 }], [NOT_RUN, []]],
+    ['ALTER TABLE lb ADD COLUMN never INT', [], [NOT_RUN, []]],
+    ['EXEC proc1(:a)', [{ a: 1 }], [NOT_RUN, []]],
     ['INSERT INTO lb VALUES (:a)', [], [null, []]],
     ['INSERT INTO lb_nowhere VALUES (:a)', [{ a: 42 }], null], // PREPARE refused
     ['INSERT INTO lb VALUES (:a)', [{ a: 2n ** 64n }, { a: 1 }], [tooBig, [INSERTED]]],
@@ -128,8 +119,9 @@ test('no values are left behind for the next statement, whatever the outcome', (
     if (outcome) assert.deepEqual(calls, [outcome], sql);
     assert.deepEqual(select('SELECT :x AS b', { x: 7 }), [{ b: 7 }], sql);
   }
-  // The refused row sent nothing.
+  // The refused row sent nothing, nor did the refused statements.
   assert.deepEqual(select('SELECT a FROM lb'), [{ a: 1 }]);
+  assert.deepEqual(select("SELECT count(*) AS n FROM sqlite_master WHERE sql LIKE '%never%'"), [{ n: 0 }]);
 });
 
 test('the arguments are checked in order, and an unopened connection is opened first', async () => {
